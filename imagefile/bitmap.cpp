@@ -1,0 +1,153 @@
+// Conversion between FreeImage bitmaps and picture buffers.
+#include <FreeImage.h>
+
+#include <cstring>
+
+#include "freeimage_guard.h"
+#include "imagefile.h"
+
+namespace {
+
+// Bitmap scan lines run bottom-up; picture rows top-down.
+inline const BYTE* SourceLine(FIBITMAP* bitmap, int height, int row) {
+    return FreeImage_GetScanLine(bitmap, height - 1 - row);
+}
+
+void SwapRedBlue16(SBxPicBuf& picture) {
+    for (int y = 0; y < picture.height; ++y) {
+        uint16_t* p = picture.Row<uint16_t>(y);
+        for (int x = 0; x < picture.width; ++x, p += 3) std::swap(p[0], p[2]);
+    }
+}
+
+bool ReadAlpha8(FIBITMAP* bitmap, PictureAndAlpha& out, int width, int height) {
+    if (!CBxPicBufAPI::ReinitHeap(out.alpha.buf, width, height, 1, 8)) return false;
+    for (int r = 0; r < height; ++r) {
+        const BYTE* line = SourceLine(bitmap, height, r);
+        uint8_t* a = out.alpha.buf.Row<uint8_t>(r);
+        for (int x = 0; x < width; ++x) a[x] = line[4 * x + 3];
+    }
+    return true;
+}
+
+bool ReadRgba16(FIBITMAP* bitmap, PictureAndAlpha& out, int width, int height) {
+    if (!CBxPicBufAPI::ReinitHeap(out.alpha.buf, width, height, 1, 16)) return false;
+    for (int r = 0; r < height; ++r) {
+        const uint16_t* line = reinterpret_cast<const uint16_t*>(SourceLine(bitmap, height, r));
+        uint16_t* p = out.picture.buf.Row<uint16_t>(r);
+        uint16_t* a = out.alpha.buf.Row<uint16_t>(r);
+        for (int x = 0; x < width; ++x, line += 4, p += 3) {
+            p[0] = line[2];
+            p[1] = line[1];
+            p[2] = line[0];
+            a[x] = line[3];
+        }
+    }
+    return true;
+}
+
+void CopyPlainRows(FIBITMAP* bitmap, SBxPicBuf& picture) {
+    const size_t rowBytes = size_t(picture.pitch);
+    for (int r = 0; r < picture.height; ++r)
+        std::memcpy(picture.Row<uint8_t>(r), SourceLine(bitmap, picture.height, r), rowBytes);
+}
+
+}  // namespace
+
+bool BitmapToPicture(FIBITMAP* bitmap, PictureAndAlpha& out) {
+    out.picture = PicBufHolder();
+    out.alpha = PicBufHolder();
+    if (!bitmap) return false;
+    EnsureFreeImage();
+    if (!FreeImage_HasPixels(bitmap)) return true;
+    const FREE_IMAGE_COLOR_TYPE colorType = FreeImage_GetColorType(bitmap);
+    if (colorType == FIC_PALETTE || colorType == FIC_CMYK) return true;
+
+    const unsigned bpp = FreeImage_GetBPP(bitmap);
+    const FREE_IMAGE_TYPE type = FreeImage_GetImageType(bitmap);
+    // Only integer layouts: a 32-bit float or integer plane would otherwise
+    // pass the channel test below as four 8-bit channels.
+    const bool wide = type == FIT_UINT16 || type == FIT_RGB16 || type == FIT_RGBA16;
+    if (!wide && type != FIT_BITMAP) return true;
+    const unsigned channels = wide ? bpp / 16 : bpp / 8;
+    if (channels < 1 || channels > 4 || channels * (wide ? 16 : 8) != bpp) return true;
+    if (channels == 2) return true;  // grey + alpha has no layout of its own here
+    const int bits = wide ? 16 : 8;
+
+    const int width = int(FreeImage_GetWidth(bitmap)), height = int(FreeImage_GetHeight(bitmap));
+    const int components = channels > 3 ? 3 : int(channels);
+    if (!CBxPicBufAPI::ReinitHeap(out.picture.buf, width, height, components, bits)) return true;
+    SBxPicBuf& pic = out.picture.buf;
+
+    bool ok = true;
+    if (bits == 8 && channels != 4) {
+        FreeImage_ConvertToRawBits(pic.pixels, bitmap, int(pic.pitch), bpp, FreeImage_GetRedMask(bitmap),
+                                   FreeImage_GetGreenMask(bitmap), FreeImage_GetBlueMask(bitmap), TRUE);
+    } else if (bits == 8) {
+        FreeImage_ConvertToRawBits(pic.pixels, bitmap, int(pic.pitch), 24, FreeImage_GetRedMask(bitmap),
+                                   FreeImage_GetGreenMask(bitmap), FreeImage_GetBlueMask(bitmap), TRUE);
+        ok = ReadAlpha8(bitmap, out, width, height);
+    } else if (channels != 4) {
+        CopyPlainRows(bitmap, pic);
+        if (channels == 3) SwapRedBlue16(pic);
+    } else {
+        ok = ReadRgba16(bitmap, out, width, height);
+    }
+    if (!ok) {
+        out.picture = PicBufHolder();
+        out.alpha = PicBufHolder();
+        return true;
+    }
+    return false;
+}
+
+FIBITMAP* PictureToBitmap(const SBxPicBuf* picture, const SBxPicBuf* alpha) {
+    if (!picture || !CBxPicBufAPI::IsValid(*picture)) return nullptr;
+    const SBxPicBuf& pic = *picture;
+    if (pic.bits == 32) return nullptr;
+    const bool hasAlpha = pic.components == 3 && alpha && alpha->pixels && alpha->width == pic.width &&
+                          alpha->height == pic.height && alpha->components == 1 && alpha->bits == pic.bits;
+    EnsureFreeImage();
+
+    FREE_IMAGE_TYPE type = FIT_BITMAP;
+    int bpp = 8;
+    if (pic.components == 1) {
+        type = pic.bits == 8 ? FIT_BITMAP : FIT_UINT16;
+        bpp = pic.bits;
+    } else if (pic.bits == 8) {
+        bpp = hasAlpha ? 32 : 24;
+    } else {
+        type = hasAlpha ? FIT_RGBA16 : FIT_RGB16;
+        bpp = hasAlpha ? 64 : 48;
+    }
+    FIBITMAP* bitmap = FreeImage_AllocateT(type, pic.width, pic.height, bpp, 0, 0, 0);
+    if (!bitmap) return nullptr;
+
+    const int h = pic.height;
+    for (int r = 0; r < h; ++r) {
+        BYTE* line = FreeImage_GetScanLine(bitmap, h - 1 - r);
+        if (pic.components == 1 || (pic.bits == 8 && !hasAlpha)) {
+            std::memcpy(line, pic.Row<uint8_t>(r), pic.pitch);
+        } else if (pic.bits == 8) {
+            const uint8_t* s = pic.Row<uint8_t>(r);
+            const uint8_t* a = alpha->Row<uint8_t>(r);
+            for (int x = 0; x < pic.width; ++x, s += 3, line += 4) {
+                line[0] = s[0];
+                line[1] = s[1];
+                line[2] = s[2];
+                line[3] = a[x];
+            }
+        } else {
+            const uint16_t* s = pic.Row<uint16_t>(r);
+            const uint16_t* a = hasAlpha ? alpha->Row<uint16_t>(r) : nullptr;
+            uint16_t* d = reinterpret_cast<uint16_t*>(line);
+            for (int x = 0; x < pic.width; ++x, s += 3) {
+                *d++ = s[2];
+                *d++ = s[1];
+                *d++ = s[0];
+                if (a) *d++ = a[x];
+            }
+        }
+    }
+    return bitmap;
+}

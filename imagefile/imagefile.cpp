@@ -1,0 +1,148 @@
+// Opening and saving image files.
+#include "imagefile.h"
+
+#include <FreeImage.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "freeimage_guard.h"
+
+namespace {
+
+struct BitmapDeleter {
+    void operator()(FIBITMAP* b) const { FreeImage_Unload(b); }
+};
+using BitmapPtr = std::unique_ptr<FIBITMAP, BitmapDeleter>;
+
+FREE_IMAGE_FORMAT DetectFormat(const std::string& path) {
+    FREE_IMAGE_FORMAT fif = FreeImage_GetFileType(path.c_str(), 0);
+    if (fif == FIF_UNKNOWN) fif = FreeImage_GetFIFFromFilename(path.c_str());
+    return fif;
+}
+
+BitmapPtr LoadBitmap(const std::string& path, FREE_IMAGE_FORMAT* formatOut = nullptr) {
+    const FREE_IMAGE_FORMAT fif = DetectFormat(path);
+    if (formatOut) *formatOut = fif;
+    if (fif == FIF_UNKNOWN || !FreeImage_FIFSupportsReading(fif)) return nullptr;
+    return BitmapPtr(FreeImage_Load(fif, path.c_str(), fif == FIF_JPEG ? JPEG_ACCURATE : 0));
+}
+
+std::string Folder(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string BaseName(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Copies metadata and ICC profile; false when the source cannot be read.
+bool CopyMetadata(FIBITMAP* bitmap, const std::string& source) {
+    FREE_IMAGE_FORMAT sfif = FIF_UNKNOWN;
+    if (access(source.c_str(), R_OK) != 0) return false;
+    BitmapPtr src = LoadBitmap(source, &sfif);
+    if (!src || sfif == FIF_GIF) return false;
+    FreeImage_CloneMetadata(bitmap, src.get());
+    if (FIICCPROFILE* icc = FreeImage_GetICCProfile(src.get()); icc && icc->data && icc->size > 0)
+        FreeImage_CreateICCProfile(bitmap, icc->data, long(icc->size));
+    return true;
+}
+
+mode_t NewFileMode(const std::string& target) {
+    struct stat st;
+    if (stat(target.c_str(), &st) == 0) return st.st_mode & 07777;
+    const mode_t mask = umask(0);
+    umask(mask);
+    return 0666 & ~mask;
+}
+
+// Encodes into a fresh file beside the target, then renames it over the
+// target, so a failed save never destroys an existing file.
+void WriteBitmapSafely(FIBITMAP* bitmap, FREE_IMAGE_FORMAT fif, const std::string& target, int flags) {
+    std::string temp = Folder(target) + "/." + BaseName(target) + ".XXXXXX";
+    const int fd = mkstemp(temp.data());
+    if (fd < 0) throw ImageWriteError("cannot create a file in " + Folder(target) + ": " + std::strerror(errno));
+    close(fd);
+    ClearFreeImageMessage();
+    if (!FreeImage_Save(fif, bitmap, temp.c_str(), flags)) {
+        const std::string why = LastFreeImageMessage();
+        std::remove(temp.c_str());
+        throw ImageWriteError(why.empty() ? "the encoder could not write the file" : why);
+    }
+    chmod(temp.c_str(), NewFileMode(target));
+    if (std::rename(temp.c_str(), target.c_str()) != 0) {
+        const std::string why = std::strerror(errno);
+        std::remove(temp.c_str());
+        throw ImageWriteError("cannot replace " + target + ": " + why);
+    }
+}
+
+}  // namespace
+
+bool IsEightBitPicture(const SBxPicBuf& picture) {
+    return picture.pixels && picture.bits == 8 && (picture.components == 1 || picture.components == 3);
+}
+
+LoadResult LoadImageFile(const std::string& path) {
+    EnsureFreeImage();
+    ClearFreeImageMessage();
+    LoadResult result;
+    BitmapPtr bitmap = LoadBitmap(path);
+    if (!bitmap) {
+        result.error = LastFreeImageMessage();
+        return result;
+    }
+    if (BitmapToPicture(bitmap.get(), result.image) || result.image.picture.Empty()) {
+        result.image = PictureAndAlpha();
+        result.error = "unsupported pixel layout";
+        return result;
+    }
+    result.ok = true;
+    return result;
+}
+
+int FormatFromFileName(const std::string& path) {
+    EnsureFreeImage();
+    return FreeImage_GetFIFFromFilename(path.c_str());
+}
+
+bool FormatCanWrite(int format, const SBxPicBuf& picture) {
+    EnsureFreeImage();
+    if (format < 0 || format == FIF_GIF) return false;
+    const FREE_IMAGE_FORMAT fif = FREE_IMAGE_FORMAT(format);
+    if (!FreeImage_FIFSupportsWriting(fif)) return false;
+    if (picture.bits == 8) return true;
+    const FREE_IMAGE_TYPE type = picture.components == 1 ? FIT_UINT16 : FIT_RGB16;
+    return FreeImage_FIFSupportsExportType(fif, type);
+}
+
+SaveStatus SaveImageFile(const SBxPicBuf* picture, const SBxPicBuf* alpha, const std::string& target,
+                         int quality, const std::string& source, int format) {
+    EnsureFreeImage();
+    if (!picture || !picture->pixels) throw ImageWriteError("there is no picture to save");
+    if (format == -1) format = FreeImage_GetFIFFromFilename(target.c_str());
+    if (format == -1) throw UnsupportedImageFormat();
+    if (!FormatCanWrite(format, *picture)) throw UnsupportedImageFormat();
+    const FREE_IMAGE_FORMAT fif = FREE_IMAGE_FORMAT(format);
+
+    // JPEG has no alpha channel: its encoder refuses 32-bit bitmaps outright.
+    const SBxPicBuf* keptAlpha = fif == FIF_JPEG ? nullptr : alpha;
+    BitmapPtr bitmap(PictureToBitmap(picture, keptAlpha));
+    if (!bitmap) throw ImageWriteError("not enough memory to prepare the picture for saving");
+
+    // The JPEG flags carry the quality in their low bits; larger values would
+    // select other encoder options.
+    const int flags = fif == FIF_JPEG ? (quality >= 1 ? (quality > 100 ? 100 : quality) : 95) : 0;
+    const bool metadataCopied = source.empty() || CopyMetadata(bitmap.get(), source);
+    WriteBitmapSafely(bitmap.get(), fif, target, flags);
+    return metadataCopied ? SaveStatus::Saved : SaveStatus::SavedWithoutMetadata;
+}

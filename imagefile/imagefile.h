@@ -1,0 +1,72 @@
+// Reading image files into picture buffers and writing them back, through
+// FreeImage. Colour pictures are blue, green, red; row 0 is the top row.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+#include "picbuf.h"
+
+struct FIBITMAP;
+
+// FreeImage format codes used by the program.
+enum ImageFormat : int {
+    kFormatUnknown = -1,
+    kFormatBmp = 0,
+    kFormatJpeg = 2,
+    kFormatPng = 13,
+    kFormatTiff = 18,
+    kFormatGif = 25,
+};
+
+struct UnsupportedImageFormat : std::runtime_error {
+    UnsupportedImageFormat() : std::runtime_error("") {}
+};
+struct ImageReadError : std::runtime_error {
+    ImageReadError() : std::runtime_error("") {}
+};
+// The file could not be written (encoder failure, full disk, no permission,
+// out of memory). Carries the reason; the target file is left as it was.
+struct ImageWriteError : std::runtime_error {
+    explicit ImageWriteError(const std::string& why) : std::runtime_error(why) {}
+};
+
+struct PictureAndAlpha {
+    PicBufHolder picture;
+    PicBufHolder alpha;  // empty when the file has no alpha channel
+};
+
+// Returns true on failure. A null bitmap is not a failure and gives empty buffers.
+bool BitmapToPicture(FIBITMAP* bitmap, PictureAndAlpha& out);
+// Caller unloads the returned bitmap; null when the picture has no pixels,
+// an unsupported layout, or memory runs out.
+FIBITMAP* PictureToBitmap(const SBxPicBuf* picture, const SBxPicBuf* alpha);
+
+struct LoadResult {
+    bool ok = false;
+    std::string error;  // FreeImage's own message when it gave one
+    PictureAndAlpha image;
+};
+
+// Sniffs the format from the content (falling back on the extension), decodes
+// and converts. Accepts 8- and 16-bit grey and colour, with or without alpha.
+LoadResult LoadImageFile(const std::string& path);
+
+// The layouts the picture view and the panels work on: 8-bit grey or colour.
+bool IsEightBitPicture(const SBxPicBuf& picture);
+
+enum class SaveStatus { Saved, SavedWithoutMetadata };
+
+// Writes `picture` (with `alpha` when it has pixels) to `target`. `format` is a
+// FreeImage format code, or -1 to take it from the target's extension.
+// `quality` is the JPEG quality (below 1: 95). When `source` is not empty its
+// metadata and ICC profile are copied into the new file; if it can no longer
+// be read the picture is saved without them and SavedWithoutMetadata returned.
+// The target is replaced only after the encoder succeeded.
+// Throws UnsupportedImageFormat or ImageWriteError.
+SaveStatus SaveImageFile(const SBxPicBuf* picture, const SBxPicBuf* alpha, const std::string& target,
+                         int quality, const std::string& source, int format);
+
+// Format code from a file name's extension, or kFormatUnknown.
+int FormatFromFileName(const std::string& path);
+bool FormatCanWrite(int format, const SBxPicBuf& picture);
