@@ -5,6 +5,7 @@
 namespace {
 
 thread_local std::string lastMessage;
+thread_local std::string allMessages;
 
 void CollectMessage(FREE_IMAGE_FORMAT fif, const char* message) {
     lastMessage.clear();
@@ -13,6 +14,7 @@ void CollectMessage(FREE_IMAGE_FORMAT fif, const char* message) {
         if (name) lastMessage = std::string(name) + ": ";
     }
     lastMessage += message ? message : "unknown error";
+    allMessages += lastMessage + "\n";
 }
 
 struct FreeImageLibrary {
@@ -26,5 +28,19 @@ struct FreeImageLibrary {
 }  // namespace
 
 void EnsureFreeImage() { static FreeImageLibrary library; }
-void ClearFreeImageMessage() { lastMessage.clear(); }
+void ClearFreeImageMessage() {
+    lastMessage.clear();
+    allMessages.clear();
+}
 std::string LastFreeImageMessage() { return lastMessage; }
+
+bool FreeImageReportedDamage() {
+    // Decoders that meet truncated or corrupt data often only warn and fill
+    // the rest of the picture with grey or black; such a picture is refused.
+    static const char* const signs[] = {"Premature end", "Not enough image data", "Read Error", "CRC error",
+                                        "Corrupt JPEG data", "truncated", "Truncated", "Unexpected end",
+                                        "Read error", "Invalid", "invalid"};
+    for (const char* sign : signs)
+        if (allMessages.find(sign) != std::string::npos) return true;
+    return false;
+}

@@ -7,3 +7,5 @@
 void EnsureFreeImage();
 void ClearFreeImageMessage();
 std::string LastFreeImageMessage();
+// True when a decoder warned about damaged data since the last clear.
+bool FreeImageReportedDamage();

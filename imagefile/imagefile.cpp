@@ -57,6 +57,33 @@ bool CopyMetadata(FIBITMAP* bitmap, const std::string& source) {
     return true;
 }
 
+uint32_t LittleEndian(const unsigned char* p, int bytes) {
+    uint32_t v = 0;
+    for (int i = bytes - 1; i >= 0; --i) v = (v << 8) | p[i];
+    return v;
+}
+
+// FreeImage reads a short uncompressed BMP without complaint, leaving the
+// missing rows undefined; compare the file size with what the header needs.
+bool BmpIsTruncated(const std::string& path) {
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return true;
+    unsigned char h[34] = {};
+    const size_t got = std::fread(h, 1, sizeof h, f);
+    std::fseek(f, 0, SEEK_END);
+    const long fileSize = std::ftell(f);
+    std::fclose(f);
+    if (got < sizeof h) return true;
+    const uint32_t compression = LittleEndian(h + 30, 4);
+    if (compression != 0 && compression != 3) return false;
+    const uint64_t width = LittleEndian(h + 18, 4);
+    const int32_t height = int32_t(LittleEndian(h + 22, 4));
+    const uint64_t bitCount = LittleEndian(h + 28, 2);
+    const uint64_t stride = (width * bitCount + 31) / 32 * 4;
+    const uint64_t rows = uint64_t(height < 0 ? -int64_t(height) : int64_t(height));
+    return uint64_t(LittleEndian(h + 10, 4)) + stride * rows > uint64_t(fileSize);
+}
+
 mode_t NewFileMode(const std::string& target) {
     struct stat st;
     if (stat(target.c_str(), &st) == 0) return st.st_mode & 07777;
@@ -96,9 +123,16 @@ LoadResult LoadImageFile(const std::string& path) {
     EnsureFreeImage();
     ClearFreeImageMessage();
     LoadResult result;
-    BitmapPtr bitmap = LoadBitmap(path);
+    FREE_IMAGE_FORMAT fif = FIF_UNKNOWN;
+    BitmapPtr bitmap = LoadBitmap(path, &fif);
+    if (bitmap && (FreeImageReportedDamage() || (fif == FIF_BMP && BmpIsTruncated(path)))) {
+        bitmap.reset();
+        if (LastFreeImageMessage().empty()) result.error = "the file is truncated";
+    }
     if (!bitmap) {
-        result.error = LastFreeImageMessage();
+        if (result.error.empty()) result.error = LastFreeImageMessage();
+        if (result.error.empty())
+            result.error = fif == FIF_UNKNOWN ? "unknown file format" : "the file could not be decoded";
         return result;
     }
     if (BitmapToPicture(bitmap.get(), result.image) || result.image.picture.Empty()) {
