@@ -1,0 +1,180 @@
+#include "flow.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "parallel.h"
+
+std::vector<float> GaussianKernel(float sigma) {
+    const int length = int(2.f * sigma + 0.5f) * 2 + 3, half = length / 2;
+    std::vector<float> k(static_cast<size_t>(length));
+    const float twoSigma2 = 2.f * sigma * sigma;
+    float sum = 0.f;
+    for (int i = 0; i < length; ++i) {
+        k[size_t(i)] = std::exp(-float((i - half) * (i - half)) / twoSigma2);
+        sum += k[size_t(i)];
+    }
+    for (float& v : k) v /= sum;
+    return k;
+}
+
+namespace {
+
+// One blur direction over a w × h plane, renormalised where the kernel is
+// cut by the ends. Horizontal and then vertical passes give the same sums,
+// in the same order, as the transposing row passes they replace.
+void BlurRows(const float* in, float* out, int w, int h, const std::vector<float>& k) {
+    const int half = int(k.size()) / 2;
+    ParallelRows(0, h, [&](int y) {
+        const float* row = in + size_t(y) * w;
+        for (int x = 0; x < w; ++x) {
+            const int first = std::max(x - half, 0), last = std::min(x + half, w - 1);
+            float acc = 0.f, weight = 0.f;
+            for (int p = first; p <= last; ++p) {
+                const float kv = k[size_t(p - x + half)];
+                acc += kv * row[p];
+                weight += kv;
+            }
+            out[size_t(y) * w + x] = acc / weight;
+        }
+    });
+}
+
+void BlurColumns(const float* in, float* out, int w, int h, const std::vector<float>& k) {
+    const int half = int(k.size()) / 2;
+    ParallelRows(0, h, [&](int y) {
+        const int first = std::max(y - half, 0), last = std::min(y + half, h - 1);
+        float weight = 0.f;
+        for (int p = first; p <= last; ++p) weight += k[size_t(p - y + half)];
+        float* o = out + size_t(y) * w;
+        std::fill(o, o + w, 0.f);
+        for (int p = first; p <= last; ++p) {
+            const float kv = k[size_t(p - y + half)];
+            const float* row = in + size_t(p) * w;
+            for (int x = 0; x < w; ++x) o[x] += kv * row[x];
+        }
+        for (int x = 0; x < w; ++x) o[x] /= weight;
+    });
+}
+
+struct Interp {
+    const float* v;
+    int width;
+    float At(float x, float y) const {
+        const int x0 = int(x), y0 = int(y);
+        const float fx = x - float(x0), fy = y - float(y0);
+        const size_t i = size_t(y0) * width + x0;
+        return ((1.f - fx) * v[i] + fx * v[i + 1]) * (1.f - fy) +
+               ((1.f - fx) * v[i + width] + fx * v[i + width + 1]) * fy;
+    }
+};
+
+}  // namespace
+
+bool GaussianBlurFloat(SBxPicBuf& dst, const SBxPicBuf& src, float sigma) {
+    if (!CBxPicBufAPI::IsValid(src) || src.bits != 32) return false;
+    if (!CBxPicBufAPI::ReinitHeap(dst, src)) return false;
+    const int w = src.width, h = src.height;
+    const std::vector<float> k = GaussianKernel(sigma);
+    PicBufHolder plane, temp;
+    if (!CBxPicBufAPI::ReinitHeap(plane.buf, w, h, 1, 32) || !CBxPicBufAPI::ReinitHeap(temp.buf, w, h, 1, 32))
+        return false;
+    float* p = reinterpret_cast<float*>(plane.buf.pixels);
+    float* t = reinterpret_cast<float*>(temp.buf.pixels);
+    for (int c = 0; c < src.components; ++c) {
+        CBxPicBufAPI::ExtractComponent(plane.buf, c, src);
+        BlurRows(p, t, w, h, k);
+        BlurColumns(t, p, w, h, k);
+        CBxPicBufAPI::InsertComponent(dst, c, plane.buf);
+    }
+    return true;
+}
+
+bool BuildFlowTable(FlowTable& table, const SBxPicBuf& jxx, const SBxPicBuf& jxy, const SBxPicBuf& jyy,
+                    const SBxPicBuf& guide, float sigma, int length, int components) {
+    const int W = jxx.width, H = jxx.height;
+    if (W < 3 || H < 3 || guide.width != W || guide.height != H || length > kFlowListMax) return false;
+    PicBufHolder grey;
+    if (!GaussianBlurFloat(grey.buf, guide, sigma) || !CBxPicBufAPI::ConvertBpcComp(grey.buf, 32, 1))
+        return false;
+    const Interp G{reinterpret_cast<const float*>(grey.buf.pixels), W};
+    const TensorField field{reinterpret_cast<const float*>(jxx.pixels), reinterpret_cast<const float*>(jxy.pixels),
+                            reinterpret_cast<const float*>(jyy.pixels), W, H};
+
+    table.width = W;
+    table.height = H;
+    table.components = components;
+    table.total.assign(size_t(W) * H, 128);
+    table.forwardCount.assign(size_t(W) * H, 0);
+    table.backwardCount.assign(size_t(W) * H, 0);
+    std::vector<std::vector<FlowSample>> rows(static_cast<size_t>(H));
+    const float twoSigma2Plus1 = 2.f * sigma * sigma + 1.f;
+
+    ParallelRowsDynamic(1, H - 1, [&](int y) {
+        std::vector<FlowSample>& out = rows[size_t(y)];
+        out.reserve(size_t(W) * 2 * (length - 1));
+        FlowSample fwd[kFlowListMax], bwd[kFlowListMax];
+        for (int x = 1; x <= W - 2; ++x) {
+            const Vec2 d0 = FlowDirection(float(x), float(y), field);
+            Vec2 pf{float(x), float(y)}, pb = pf, rf = d0, rb{-d0.x, -d0.y};
+            const float g0 = G.v[size_t(y) * W + x];
+            float cf = 1.f, cb = 1.f;
+            int nf = 0, nb = 0, total = 0;
+            for (int m = 1; m < length; ++m) {
+                DirectionStep(pf, rf, field, FlowDirection);
+                DirectionStep(pb, rb, field, FlowDirection);
+                const float spatial = std::exp(-float(m * m) / twoSigma2Plus1);
+                const float df = g0 - G.At(pf.x, pf.y), db = g0 - G.At(pb.x, pb.y);
+                cf = cf * std::exp(-(df * df) / sigma);
+                cb = cb * std::exp(-(db * db) / sigma);
+                const int wf = int(spatial * cf * 128.f + 0.5f), wb = int(spatial * cb * 128.f + 0.5f);
+                total += wf + wb;
+                if (wf == 0 && wb == 0) break;
+                if (wf) fwd[nf++] = MakeSample(pf, x, y, W, components, wf);
+                if (wb) bwd[nb++] = MakeSample(pb, x, y, W, components, wb);
+            }
+            const size_t i = size_t(y) * W + x;
+            table.total[i] = total + 128;
+            table.forwardCount[i] = uint8_t(nf);
+            table.backwardCount[i] = uint8_t(nb);
+            out.insert(out.end(), bwd, bwd + nb);
+            out.insert(out.end(), fwd, fwd + nf);
+        }
+    });
+
+    // Row lists laid end to end; each pixel's start follows from the counts.
+    table.start.assign(size_t(W) * H + 1, 0);
+    uint32_t at = 0;
+    for (size_t i = 0; i < size_t(W) * H; ++i) {
+        table.start[i] = at;
+        at += uint32_t(table.forwardCount[i]) + table.backwardCount[i];
+    }
+    table.start.back() = at;
+    table.samples.resize(at);
+    ParallelRows(1, H - 1, [&](int y) {
+        std::copy(rows[size_t(y)].begin(), rows[size_t(y)].end(), table.samples.begin() + table.start[size_t(y) * W]);
+        std::vector<FlowSample>().swap(rows[size_t(y)]);
+    });
+    return true;
+}
+
+void FlowSmooth(IntImage& image, const FlowTable& table) {
+    const int W = image.width, H = image.height, C = image.components, rowSamples = W * C;
+    if (W != table.width || H != table.height || C != table.components) return;
+    const IntImage copy = image;
+    ParallelRows(1, H - 1, [&](int y) {
+        const int32_t* src = copy.Row(y);
+        int32_t* dst = image.Row(y);
+        for (int x = 1; x <= W - 2; ++x) {
+            const size_t i = size_t(y) * W + x;
+            const FlowSample* s = table.samples.data() + table.start[i];
+            const FlowSample* end = table.samples.data() + table.start[i + 1];
+            const int32_t* at = src + x * C;
+            for (int c = 0; c < C; ++c) {
+                int32_t acc = 128 * at[c];
+                for (const FlowSample* q = s; q != end; ++q) acc += q->weight * ReadSample(at, *q, rowSamples, C, c);
+                dst[x * C + c] = acc / table.total[i];
+            }
+        }
+    });
+}

@@ -1,0 +1,230 @@
+#include "original.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <new>
+
+#include "flow.h"
+#include "parallel.h"
+#include "shock.h"
+#include "sharpen.h"
+#include "tensor.h"
+#include "work_image.h"
+
+namespace {
+
+constexpr int kPad = 10;
+constexpr int kTileMin = 500;
+constexpr int kOverlap = 70;
+constexpr int kRamp = 140;
+
+bool SupportedSource(const SBxPicBuf& s) {
+    return CBxPicBufAPI::IsValid(s) && (s.bits == 8 || s.bits == 16);
+}
+
+template <typename T>
+void FillGuideAndWork(const SBxPicBuf& padded, SBxPicBuf& guide, IntImage& work, int scale) {
+    const size_t n = size_t(padded.width) * padded.height * padded.components;
+    const T* s = reinterpret_cast<const T*>(padded.pixels);
+    float* g = reinterpret_cast<float*>(guide.pixels);
+    for (size_t i = 0; i < n; ++i) {
+        g[i] = float(s[i]);
+        work.data[i] = int32_t(s[i]) * scale;
+    }
+}
+
+void WriteBack(const IntImage& work, SBxPicBuf& padded) {
+    const size_t n = work.data.size();
+    if (padded.bits == 8) {
+        for (size_t i = 0; i < n; ++i) {
+            const int32_t v = work.data[i];
+            padded.pixels[i] = v < 256 ? 0 : v >= 65280 ? 255 : uint8_t(v >> 8);
+        }
+    } else {
+        uint16_t* d = reinterpret_cast<uint16_t*>(padded.pixels);
+        for (size_t i = 0; i < n; ++i) {
+            const int32_t v = work.data[i];
+            d[i] = v <= 0 ? 0 : v >= 65535 ? 65535 : uint16_t(v);
+        }
+    }
+}
+
+struct TileBuffers {
+    PicBufHolder padded, guide, jxx, jxy, jyy;
+};
+
+bool MakeTileBuffers(TileBuffers& b, const SBxPicBuf& source) {
+    const int W = source.width + 2 * kPad, H = source.height + 2 * kPad, C = source.components;
+    if (!CBxPicBufAPI::ReinitHeap(b.padded.buf, W, H, C, source.bits)) return false;
+    CBxPicBufAPI::SetConst(b.padded.buf, 0);
+    CBxPicBufAPI::CopyRect(b.padded.buf, source, {kPad, kPad}, {0, 0}, {source.width, source.height});
+    PadReplicate(b.padded.buf, kPad);
+    return CBxPicBufAPI::ReinitHeap(b.guide.buf, W, H, C, 32) && CBxPicBufAPI::ReinitHeap(b.jxx.buf, W, H, 1, 32) &&
+           CBxPicBufAPI::ReinitHeap(b.jxy.buf, W, H, 1, 32) && CBxPicBufAPI::ReinitHeap(b.jyy.buf, W, H, 1, 32);
+}
+
+// Cycles of smoothing, flattening and sharpening; stops early on abort.
+void RunCycles(IntImage& work, const FlowTable& flow, const ShockTable& shock, const OriginalParams& params,
+               RepaintProgress& progress) {
+    const int threshold = ShockThreshold(params.flattening);
+    const float amount = params.sharpenStrength * 0.5f;
+    for (int cycle = 0; cycle < kOriginalCycles; ++cycle) {
+        FlowSmooth(work, flow);
+        if (progress.AbortRequested()) return;
+        progress.Step(1);
+        if (params.flattenOn) {
+            ShockStep(work, shock, threshold);
+            if (progress.AbortRequested()) return;
+        }
+        progress.Step(1);
+        if (params.sharpenOn) {
+            SharpenStep(work, 0.7f, amount);
+            if (progress.AbortRequested()) return;
+        }
+        progress.Step(1);
+    }
+}
+
+RepaintStatus RunTile(SBxPicBuf& result, const SBxPicBuf& source, const OriginalParams& params,
+                      RepaintProgress& progress) {
+    progress.Step(1);
+    TileBuffers b;
+    if (!MakeTileBuffers(b, source)) return RepaintStatus::OutOfMemory;
+    const int W = b.padded.buf.width, H = b.padded.buf.height, C = source.components;
+    IntImage work(W, H, C);
+    progress.Step(1);
+    if (!CBxPicBufAPI::ReinitHeap(result, source) || !CBxPicBufAPI::Copy(result, source))
+        return RepaintStatus::OutOfMemory;
+    if (source.bits == 8)
+        FillGuideAndWork<uint8_t>(b.padded.buf, b.guide.buf, work, 256);
+    else
+        FillGuideAndWork<uint16_t>(b.padded.buf, b.guide.buf, work, 1);
+    progress.Step(1);
+
+    const float sigma = params.smoothness * params.smoothness + 0.7f;
+    const int length = int(1.5 * double(sigma) + 0.5) + 1;
+    FlowTable flow;
+    ShockTable shock;
+    flow.total.reserve(size_t(W) * H);
+    shock.records.reserve(size_t(W) * H);
+    progress.Step(1);
+    if (progress.AbortRequested()) return RepaintStatus::Aborted;
+
+    StructureTensor(b.jxx.buf, b.jxy.buf, b.jyy.buf, b.guide.buf);
+    progress.Step(1);
+    FillWeakTensor(b.jxx.buf, b.jxy.buf, b.jyy.buf, params.weakThreshold, progress);
+    progress.Step(1);
+    if (progress.AbortRequested()) return RepaintStatus::Aborted;
+
+    if (!BuildFlowTable(flow, b.jxx.buf, b.jxy.buf, b.jyy.buf, b.guide.buf, sigma, length, C))
+        return RepaintStatus::OutOfMemory;
+    progress.Step(1);
+    if (!BuildShockTable(shock, b.jxx.buf, b.jxy.buf, b.jyy.buf, C)) return RepaintStatus::OutOfMemory;
+    progress.Step(1);
+
+    RunCycles(work, flow, shock, params, progress);
+    WriteBack(work, b.padded.buf);
+    CBxPicBufAPI::CopyRect(result, b.padded.buf, {0, 0}, {kPad, kPad}, {source.width, source.height});
+    return progress.AbortRequested() ? RepaintStatus::Aborted : RepaintStatus::Done;
+}
+
+}  // namespace
+
+void PadReplicate(SBxPicBuf& padded, int border) {
+    const int W = padded.width, H = padded.height;
+    if (!CBxPicBufAPI::IsValid(padded) || W <= 2 * border || H <= 2 * border) return;
+    const size_t bpp = size_t(padded.BytesPerPixel());
+    for (int y = border; y <= H - border - 1; ++y) {
+        unsigned char* row = padded.Row<unsigned char>(y);
+        for (int x = 0; x < border; ++x) {
+            std::memcpy(row + x * bpp, row + border * bpp, bpp);
+            std::memcpy(row + (W - 1 - x) * bpp, row + (W - border - 1) * bpp, bpp);
+        }
+    }
+    for (int y = 0; y < border; ++y) {
+        std::memcpy(padded.Row<unsigned char>(y), padded.Row<unsigned char>(border), padded.pitch);
+        std::memcpy(padded.Row<unsigned char>(H - 1 - y), padded.Row<unsigned char>(H - border - 1), padded.pitch);
+    }
+}
+
+RepaintStatus RepaintOriginalTile(SBxPicBuf& result, const SBxPicBuf& source, const OriginalParams& params,
+                                  RepaintProgress& progress) {
+    if (!SupportedSource(source)) return RepaintStatus::BadInput;
+    try {
+        return RunTile(result, source, params, progress);
+    } catch (const std::bad_alloc&) {
+        return RepaintStatus::OutOfMemory;
+    }
+}
+
+void BlendTile(SBxPicBuf& destination, const SBxPicBuf& tile, int x0, int x1, int y0, int y1) {
+    const int n = x1 - x0, m = y1 - y0, C = tile.components;
+    if (tile.width != n || tile.height != m || C != destination.components || tile.bits != destination.bits ||
+        x0 < 0 || y0 < 0 || x1 > destination.width || y1 > destination.height)
+        return;
+    const int dw = destination.width, dh = destination.height;
+    const double maxValue = tile.bits == 8 ? 255.0 : 65535.0;
+    ParallelRows(0, m, [&](int i) {
+        for (int j = 0; j < n; ++j) {
+            double g = 1.0;
+            if (j < kRamp && x0 > kOverlap) g = double(j) / kRamp;
+            if (i < kRamp && y0 > kOverlap) g = g * i / kRamp;
+            if (j > n - kRamp && x1 < dw - kOverlap) g = g * (n - j) / kRamp;
+            if (i > m - kRamp && y1 < dh - kOverlap) g = g * (m - i) / kRamp;
+            for (int c = 0; c < C; ++c) {
+                const size_t ti = size_t(j) * C + c, di = size_t(x0 + j) * C + c;
+                double v;
+                if (tile.bits == 8) {
+                    uint8_t& d = destination.Row<uint8_t>(y0 + i)[di];
+                    v = std::clamp(tile.Row<uint8_t>(i)[ti] * g + 0.5 + d, 0.0, maxValue);
+                    d = uint8_t(v);
+                } else {
+                    uint16_t& d = destination.Row<uint16_t>(y0 + i)[di];
+                    v = std::clamp(tile.Row<uint16_t>(i)[ti] * g + 0.5 + d, 0.0, maxValue);
+                    d = uint16_t(v);
+                }
+            }
+        }
+    });
+}
+
+int OriginalTileCount(int width, int height) {
+    if (width < kTileMin || height < kTileMin) return 1;
+    return (width / kTileMin) * (height / kTileMin);
+}
+
+TileSpan OriginalTile(int width, int height, int index) {
+    const int cols = width / kTileMin, rows = height / kTileMin;
+    const double tw = (width + 1) / double(cols), th = (height + 1) / double(rows);
+    const int c = index % cols, r = index / cols;
+    TileSpan s;
+    s.x0 = std::max(int(c * tw) - kOverlap, 0);
+    s.x1 = std::min(int(std::min((c + 1) * tw, double(width))) + kOverlap, width);
+    s.y0 = std::max(int(r * th) - kOverlap, 0);
+    s.y1 = std::min(int(std::min((r + 1) * th, double(height))) + kOverlap, height);
+    return s;
+}
+
+RepaintStatus RepaintOriginal(SBxPicBuf& destination, const SBxPicBuf& source, const OriginalParams& params,
+                              RepaintProgress& progress) {
+    if (!SupportedSource(source)) return RepaintStatus::BadInput;
+    if (source.width < kTileMin || source.height < kTileMin)
+        return RepaintOriginalTile(destination, source, params, progress);
+    if (!CBxPicBufAPI::ReinitHeap(destination, source)) return RepaintStatus::OutOfMemory;
+    CBxPicBufAPI::SetConst(destination, 0);
+    const int tiles = OriginalTileCount(source.width, source.height);
+    for (int t = 0; t < tiles; ++t) {
+        const TileSpan s = OriginalTile(source.width, source.height, t);
+        PicBufHolder tileSource, tileResult;
+        if (!CBxPicBufAPI::ReinitHeap(tileSource.buf, s.x1 - s.x0, s.y1 - s.y0, source.components, source.bits) ||
+            !CBxPicBufAPI::ReinitHeap(tileResult.buf, tileSource.buf))
+            return RepaintStatus::OutOfMemory;
+        CBxPicBufAPI::CopyRect(tileSource.buf, source, {0, 0}, {s.x0, s.y0}, {s.x1 - s.x0, s.y1 - s.y0});
+        const RepaintStatus status = RepaintOriginalTile(tileResult.buf, tileSource.buf, params, progress);
+        if (status == RepaintStatus::OutOfMemory || status == RepaintStatus::BadInput) return status;
+        BlendTile(destination, tileResult.buf, s.x0, s.x1, s.y0, s.y1);
+        if (progress.AbortRequested()) return RepaintStatus::Aborted;
+    }
+    return RepaintStatus::Done;
+}

@@ -1,0 +1,190 @@
+#include "tensor.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "parallel.h"
+
+namespace {
+
+bool FloatPlaneLike(const SBxPicBuf& p, const SBxPicBuf& ref) {
+    return p.pixels && p.components == 1 && p.bits == 32 && p.width == ref.width && p.height == ref.height;
+}
+
+// Adds the products of the optimised 3 × 3 derivatives of one float plane.
+void AddDerivativeProducts(const float* plane, int w, int h, float* jxx, float* jxy, float* jyy) {
+    std::vector<float> P(size_t(w) * h), Q(size_t(w) * h);
+    for (size_t i = 0; i < P.size(); ++i) {
+        P[i] = 0.183f * plane[i];
+        Q[i] = 0.634f * plane[i];
+    }
+    // The one-pixel border replicates the nearest edge pixel: clamped reads.
+    ParallelRows(0, h, [&](int y) {
+        const size_t up = size_t(std::max(y - 1, 0)) * w, mid = size_t(y) * w,
+                     down = size_t(std::min(y + 1, h - 1)) * w;
+        for (int x = 0; x < w; ++x) {
+            const int l = std::max(x - 1, 0), r = std::min(x + 1, w - 1);
+            const float dx = P[up + l] + P[down + l] + Q[mid + l] - P[up + r] - P[down + r] - Q[mid + r];
+            const float dy = P[up + r] + P[up + l] + Q[up + x] - P[down + l] - P[down + r] - Q[down + x];
+            jxx[mid + x] += dx * dx;
+            jxy[mid + x] += dx * dy;
+            jyy[mid + x] += dy * dy;
+        }
+    });
+}
+
+float* Plane(SBxPicBuf& p) { return reinterpret_cast<float*>(p.pixels); }
+
+}  // namespace
+
+TensorLevel::TensorLevel(int width, int height)
+    : right(width),
+      bottom(height),
+      mask(size_t(width) * height, 1),
+      jxx(mask.size(), 0.f),
+      jxy(mask.size(), 0.f),
+      jyy(mask.size(), 0.f) {}
+
+bool StructureTensor(SBxPicBuf& jxx, SBxPicBuf& jxy, SBxPicBuf& jyy, const SBxPicBuf& guide) {
+    if (!guide.pixels || guide.bits != 32 || !FloatPlaneLike(jxx, guide) || !FloatPlaneLike(jxy, guide) ||
+        !FloatPlaneLike(jyy, guide))
+        return false;
+    CBxPicBufAPI::SetConst(jxx, 0);
+    CBxPicBufAPI::SetConst(jxy, 0);
+    CBxPicBufAPI::SetConst(jyy, 0);
+    const int w = guide.width, h = guide.height;
+    if (guide.components == 1) {
+        AddDerivativeProducts(reinterpret_cast<const float*>(guide.pixels), w, h, Plane(jxx), Plane(jxy),
+                              Plane(jyy));
+        return true;
+    }
+    PicBufHolder component;
+    if (!CBxPicBufAPI::ReinitHeap(component.buf, w, h, 1, 32)) return false;
+    for (int c = 0; c < guide.components; ++c) {
+        CBxPicBufAPI::ExtractComponent(component.buf, c, guide);
+        AddDerivativeProducts(Plane(component.buf), w, h, Plane(jxx), Plane(jxy), Plane(jyy));
+    }
+    return true;
+}
+
+void RelaxWeak(TensorLevel& level, float t, int sweeps, const RepaintProgress& progress) {
+    if (progress.AbortRequested()) return;
+    const int w = level.Width(), h = level.Height();
+    level.sxx = level.jxx;
+    level.sxy = level.jxy;
+    level.syy = level.jyy;
+    // Interior pixels still marked weak, in row order. Pixels leave the list
+    // when they turn strong; the list is the sweep's "found" test.
+    std::vector<int> weak;
+    for (int y = 1; y <= h - 2; ++y)
+        for (int x = 1; x <= w - 2; ++x)
+            if (level.mask[size_t(y) * w + x] == 255) weak.push_back(y * w + x);
+    std::vector<unsigned char> keep;
+    float *jxx = level.jxx.data(), *jxy = level.jxy.data(), *jyy = level.jyy.data();
+    float *sxx = level.sxx.data(), *sxy = level.sxy.data(), *syy = level.syy.data();
+    for (int s = 0; s < sweeps && !weak.empty(); ++s) {
+        const int n = int(weak.size());
+        keep.assign(size_t(n), 0);
+#pragma omp parallel for schedule(static)
+        for (int i = 0; i < n; ++i) {
+            const int p = weak[size_t(i)];
+            if (IsWeak(jxx[p], jxy[p], jyy[p], t)) {
+                sxx[p] = (jxx[p - 1] + jxx[p + 1] + jxx[p - w] + jxx[p + w]) * 0.25f;
+                sxy[p] = (jxy[p - 1] + jxy[p + 1] + jxy[p - w] + jxy[p + w]) * 0.25f;
+                syy[p] = (jyy[p - 1] + jyy[p + 1] + jyy[p - w] + jyy[p + w]) * 0.25f;
+                keep[size_t(i)] = 1;
+            } else {
+                level.mask[size_t(p)] = 1;
+            }
+        }
+#pragma omp parallel for schedule(static)
+        for (int i = 0; i < n; ++i) {
+            if (!keep[size_t(i)]) continue;
+            const int p = weak[size_t(i)];
+            jxx[p] = sxx[p];
+            jxy[p] = sxy[p];
+            jyy[p] = syy[p];
+        }
+        int kept = 0;
+        for (int i = 0; i < n; ++i)
+            if (keep[size_t(i)]) weak[size_t(kept++)] = weak[size_t(i)];
+        weak.resize(size_t(kept));
+    }
+}
+
+namespace {
+
+// Averages the full-size level over u × u blocks, in row order of the full
+// picture; a block holding any weak pixel is weak.
+void Downsample(const TensorLevel& full, TensorLevel& coarse, int u) {
+    const int w = full.Width(), h = full.Height(), cw = coarse.Width(), ch = coarse.Height();
+    std::vector<uint16_t> count(size_t(cw) * ch, 0);
+    ParallelRows(0, ch, [&](int cy) {
+        const int yEnd = std::min((cy + 1) * u, h);
+        for (int y = cy * u; y < yEnd; ++y)
+            for (int x = 0; x < w; ++x) {
+                const size_t f = size_t(y) * w + x, c = size_t(cy) * cw + x / u;
+                coarse.jxx[c] += full.jxx[f];
+                coarse.jxy[c] += full.jxy[f];
+                coarse.jyy[c] += full.jyy[f];
+                coarse.mask[c] = std::max(coarse.mask[c], full.mask[f]);
+                ++count[c];
+            }
+    });
+    for (size_t c = 0; c < count.size(); ++c) {
+        coarse.mask[c] = coarse.mask[c] == 1 ? 1 : 255;
+        const float n = float(count[c]);
+        coarse.jxx[c] /= n;
+        coarse.jxy[c] /= n;
+        coarse.jyy[c] /= n;
+    }
+}
+
+// Adds what relaxation changed on the coarse level to every full-size pixel.
+void AddCoarseChange(TensorLevel& full, const TensorLevel& relaxed, const TensorLevel& before, int u,
+                     float t) {
+    const int w = full.Width(), h = full.Height(), cw = relaxed.Width();
+    ParallelRows(0, h, [&](int y) {
+        for (int x = 0; x < w; ++x) {
+            const size_t f = size_t(y) * w + x, c = size_t(y / u) * cw + x / u;
+            full.jxx[f] += relaxed.jxx[c] - before.jxx[c];
+            full.jxy[f] += relaxed.jxy[c] - before.jxy[c];
+            full.jyy[f] += relaxed.jyy[c] - before.jyy[c];
+            full.mask[f] = IsWeak(full.jxx[f], full.jxy[f], full.jyy[f], t) ? 255 : 1;
+        }
+    });
+}
+
+}  // namespace
+
+bool FillWeakTensor(SBxPicBuf& jxx, SBxPicBuf& jxy, SBxPicBuf& jyy, float t, const RepaintProgress& progress) {
+    if (!FloatPlaneLike(jxx, jxx) || !FloatPlaneLike(jxy, jxx) || !FloatPlaneLike(jyy, jxx)) return false;
+    const int w = jxx.width, h = jxx.height;
+    const size_t n = size_t(w) * h;
+    TensorLevel full(w, h);
+    std::memcpy(full.jxx.data(), jxx.pixels, n * sizeof(float));
+    std::memcpy(full.jxy.data(), jxy.pixels, n * sizeof(float));
+    std::memcpy(full.jyy.data(), jyy.pixels, n * sizeof(float));
+    for (size_t i = 0; i < n; ++i) full.mask[i] = IsWeak(full.jxx[i], full.jxy[i], full.jyy[i], t) ? 255 : 1;
+    RelaxWeak(full, t, 20, progress);
+
+    int m = std::min(w, h), levels = 0;
+    while (m > 4 && levels < 6) {
+        m /= 2;
+        ++levels;
+    }
+    for (int k = 1; k < levels; ++k) {
+        const int u = 1 << k;
+        TensorLevel coarse((w - 1) / u + 1, (h - 1) / u + 1);
+        Downsample(full, coarse, u);
+        const TensorLevel before = coarse;
+        if (progress.AbortRequested()) break;
+        RelaxWeak(coarse, t, 40 + 20 * (k - 1), progress);
+        AddCoarseChange(full, coarse, before, u, t);
+        if (progress.AbortRequested()) break;
+    }
+    std::memcpy(jxx.pixels, full.jxx.data(), n * sizeof(float));
+    std::memcpy(jxy.pixels, full.jxy.data(), n * sizeof(float));
+    std::memcpy(jyy.pixels, full.jyy.data(), n * sizeof(float));
+    return true;
+}

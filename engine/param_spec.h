@@ -1,0 +1,16 @@
+// One declaration per method parameter: its settings key, its command-line
+// option, its range and default, in slider positions. The panels, the
+// settings file, the command-line tool and the jobs all read these tables.
+#pragma once
+
+enum class ParamKind { Slider, CheckBox };
+
+struct ParamSpec {
+    const char* settingsKey;
+    const char* option;  // command-line name; for a check box, "--no-<option>" turns it off
+    ParamKind kind;
+    int min, max, def;
+    int textKey;         // text-table entry of the control's label
+};
+
+inline int ClampPosition(const ParamSpec& s, int v) { return v < s.min ? s.min : v > s.max ? s.max : v; }
