@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "exp_float.h"
 #include "parallel.h"
 
 std::vector<float> GaussianKernel(float sigma) {
@@ -11,7 +12,7 @@ std::vector<float> GaussianKernel(float sigma) {
     const float twoSigma2 = 2.f * sigma * sigma;
     float sum = 0.f;
     for (int i = 0; i < length; ++i) {
-        k[size_t(i)] = std::exp(-float((i - half) * (i - half)) / twoSigma2);
+        k[size_t(i)] = ExpFloat(-float((i - half) * (i - half)) / twoSigma2);
         sum += k[size_t(i)];
     }
     for (float& v : k) v /= sum;
@@ -123,10 +124,10 @@ bool BuildFlowTable(FlowTable& table, const SBxPicBuf& jxx, const SBxPicBuf& jxy
             for (int m = 1; m < length; ++m) {
                 DirectionStep(pf, rf, field, FlowDirection);
                 DirectionStep(pb, rb, field, FlowDirection);
-                const float spatial = std::exp(-float(m * m) / twoSigma2Plus1);
+                const float spatial = ExpFloat(-float(m * m) / twoSigma2Plus1);
                 const float df = g0 - G.At(pf.x, pf.y), db = g0 - G.At(pb.x, pb.y);
-                cf = cf * std::exp(-(df * df) / sigma);
-                cb = cb * std::exp(-(db * db) / sigma);
+                cf = cf * ExpFloat(-(df * df) / sigma);
+                cb = cb * ExpFloat(-(db * db) / sigma);
                 const int wf = int(spatial * cf * 128.f + 0.5f), wb = int(spatial * cb * 128.f + 0.5f);
                 total += wf + wb;
                 if (wf == 0 && wb == 0) break;
@@ -158,10 +159,11 @@ bool BuildFlowTable(FlowTable& table, const SBxPicBuf& jxx, const SBxPicBuf& jxy
     return true;
 }
 
-void FlowSmooth(IntImage& image, const FlowTable& table) {
-    const int W = image.width, H = image.height, C = image.components, rowSamples = W * C;
-    if (W != table.width || H != table.height || C != table.components) return;
-    const IntImage copy = image;
+namespace {
+
+template <int C>
+void FlowSmoothRows(IntImage& image, const IntImage& copy, const FlowTable& table) {
+    const int W = image.width, H = image.height, rowSamples = W * C;
     ParallelRows(1, H - 1, [&](int y) {
         const int32_t* src = copy.Row(y);
         int32_t* dst = image.Row(y);
@@ -170,11 +172,31 @@ void FlowSmooth(IntImage& image, const FlowTable& table) {
             const FlowSample* s = table.samples.data() + table.start[i];
             const FlowSample* end = table.samples.data() + table.start[i + 1];
             const int32_t* at = src + x * C;
-            for (int c = 0; c < C; ++c) {
-                int32_t acc = 128 * at[c];
-                for (const FlowSample* q = s; q != end; ++q) acc += q->weight * ReadSample(at, *q, rowSamples, C, c);
-                dst[x * C + c] = acc / table.total[i];
+            int32_t acc[C];
+            for (int c = 0; c < C; ++c) acc[c] = 128 * at[c];
+            for (; s != end; ++s) {
+                // The bilinear weights distribute exactly over the four
+                // neighbours; the sums stay below 2^31.
+                const int32_t wx = s->wx, wy = s->wy;
+                const int32_t w00 = wy * wx, w10 = wy * (128 - wx), w11 = (128 - wy) * (128 - wx),
+                              w01 = (128 - wy) * wx;
+                const int32_t* p = at + s->offset;
+                const int32_t* q = p + rowSamples;
+                for (int c = 0; c < C; ++c)
+                    acc[c] += s->weight * ((w00 * p[c] + w10 * p[C + c] + w11 * q[C + c] + w01 * q[c]) >> 14);
             }
+            for (int c = 0; c < C; ++c) dst[x * C + c] = acc[c] / table.total[i];
         }
     });
+}
+
+}  // namespace
+
+void FlowSmooth(IntImage& image, const FlowTable& table) {
+    if (image.width != table.width || image.height != table.height || image.components != table.components) return;
+    const IntImage copy = image;
+    if (image.components == 1)
+        FlowSmoothRows<1>(image, copy, table);
+    else
+        FlowSmoothRows<3>(image, copy, table);
 }

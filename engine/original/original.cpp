@@ -102,8 +102,8 @@ RepaintStatus RunTile(SBxPicBuf& result, const SBxPicBuf& source, const Original
         FillGuideAndWork<uint16_t>(b.padded.buf, b.guide.buf, work, 1);
     progress.Step(1);
 
-    const float sigma = params.smoothness * params.smoothness + 0.7f;
-    const int length = int(1.5 * double(sigma) + 0.5) + 1;
+    const float sigma = FlowSigma(params.smoothness);
+    const int length = FlowLength(sigma);
     FlowTable flow;
     ShockTable shock;
     flow.total.reserve(size_t(W) * H);
@@ -130,6 +130,9 @@ RepaintStatus RunTile(SBxPicBuf& result, const SBxPicBuf& source, const Original
 }
 
 }  // namespace
+
+float FlowSigma(float smoothness) { return smoothness * smoothness + 0.7f; }
+int FlowLength(float sigma) { return int(1.5 * double(sigma) + 0.5) + 1; }
 
 void PadReplicate(SBxPicBuf& padded, int border) {
     const int W = padded.width, H = padded.height;

@@ -20,6 +20,10 @@ RepaintStatus RepaintOriginalTile(SBxPicBuf& result, const SBxPicBuf& source, co
 void BlendTile(SBxPicBuf& destination, const SBxPicBuf& tile, int x0, int x1, int y0, int y1);
 void PadReplicate(SBxPicBuf& padded, int border);
 
+// Flow-line scale σ and length limit L for a smoothness value.
+float FlowSigma(float smoothness);
+int FlowLength(float sigma);
+
 // Number of tiles `RepaintOriginal` processes for a picture of this size.
 int OriginalTileCount(int width, int height);
 

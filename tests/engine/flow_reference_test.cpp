@@ -1,0 +1,92 @@
+// The optimised flow smoothing and blur against literal implementations.
+#include <gtest/gtest.h>
+
+#include "engine_test_util.h"
+#include "flow.h"
+
+namespace {
+
+// The pass as written: each window position in turn, output transposed.
+void NaiveTransposingPass(const std::vector<float>& in, std::vector<float>& out, int w, int h,
+                          const std::vector<float>& k) {
+    const int half = int(k.size()) / 2;
+    out.assign(in.size(), 0.f);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const int first = std::max(x - half, 0), last = std::min(x + half, w - 1);
+            int e = x < half ? half - x : 0;
+            float acc = 0.f, wsum = 0.f;
+            for (int p = first; p <= last; ++p, ++e) {
+                acc += k[size_t(e)] * in[size_t(y) * w + p];
+                wsum += k[size_t(e)];
+            }
+            out[size_t(x) * h + y] = acc / wsum;
+        }
+}
+
+}  // namespace
+
+TEST(FlowReference, SeparableBlurMatchesTheTransposingPasses) {
+    PicBufHolder src = TestPicture(23, 17, 1, 8), f, blurred;
+    CBxPicBufAPI::Copy(f.buf, src.buf, CBxRect<int>(0, 0, 23, 17));
+    CBxPicBufAPI::ConvertBpcComp(f.buf, 32, 1);
+    const float sigma = 2.3f;
+    ASSERT_TRUE(GaussianBlurFloat(blurred.buf, f.buf, sigma));
+    std::vector<float> in(reinterpret_cast<float*>(f.buf.pixels), reinterpret_cast<float*>(f.buf.pixels) + 23 * 17),
+        t, back;
+    const std::vector<float> k = GaussianKernel(sigma);
+    NaiveTransposingPass(in, t, 23, 17, k);
+    NaiveTransposingPass(t, back, 17, 23, k);
+    for (size_t i = 0; i < back.size(); ++i)
+        ASSERT_EQ(back[i], reinterpret_cast<float*>(blurred.buf.pixels)[i]) << i;
+}
+
+TEST(FlowReference, FlowSmoothMatchesTheLiteralSum) {
+    for (int C : {1, 3}) {
+        const int W = 30, H = 24;
+        IntImage img(W, H, C);
+        uint32_t seed = 7;
+        for (int32_t& v : img.data) {
+            seed = seed * 1664525u + 1013904223u;
+            v = int32_t(seed >> 16);
+        }
+        FlowTable t;
+        t.width = W;
+        t.height = H;
+        t.components = C;
+        t.total.assign(size_t(W) * H, 128);
+        t.start.assign(size_t(W) * H + 1, 0);
+        t.forwardCount.assign(size_t(W) * H, 0);
+        t.backwardCount.assign(size_t(W) * H, 0);
+        for (int y = 0; y < H; ++y)
+            for (int x = 0; x < W; ++x) {
+                const size_t i = size_t(y) * W + x;
+                t.start[i] = uint32_t(t.samples.size());
+                if (x < 1 || y < 1 || x > W - 2 || y > H - 2) continue;
+                for (int n = 0; n < 5; ++n) {
+                    seed = seed * 1664525u + 1013904223u;
+                    Vec2 p{std::clamp(x + float(int(seed % 9) - 4) * 0.7f, 1.01f, W - 2.01f),
+                           std::clamp(y + float(int((seed >> 8) % 9) - 4) * 0.6f, 1.01f, H - 2.01f)};
+                    const int wgt = 1 + int((seed >> 20) % 128);
+                    t.samples.push_back(MakeSample(p, x, y, W, C, wgt));
+                    t.total[i] += wgt;
+                }
+                t.forwardCount[i] = 5;
+            }
+        t.start.back() = uint32_t(t.samples.size());
+        IntImage expected = img;
+        for (int y = 1; y < H - 1; ++y)
+            for (int x = 1; x < W - 1; ++x) {
+                const size_t i = size_t(y) * W + x;
+                for (int c = 0; c < C; ++c) {
+                    const int32_t* at = img.Row(y) + x * C;
+                    int32_t acc = 128 * at[c];
+                    for (uint32_t s = t.start[i]; s < t.start[i + 1]; ++s)
+                        acc += t.samples[s].weight * ReadSample(at, t.samples[s], W * C, C, c);
+                    expected.Row(y)[x * C + c] = acc / t.total[i];
+                }
+            }
+        FlowSmooth(img, t);
+        EXPECT_EQ(img.data, expected.data) << C;
+    }
+}
