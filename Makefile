@@ -19,5 +19,12 @@ build: configure
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
+demo: build
+	BUILD=$(BUILD) bash scripts/demo
+
+bench: build
+	bash scripts/fetch-samples demo-input
+	$(BUILD)/bin/quorvane-bench demo-input/astronaut.png
+
 clean:
 	rm -rf $(BUILD)

@@ -1,0 +1,108 @@
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "../imagefile/test_files.h"
+#include "imagefile.h"
+#include "options.h"
+#include "output_names.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Runs quorvane-cli with `args`; returns its exit status.
+int RunCli(const std::string& args) {
+    const std::string cmd = std::string(QUORVANE_CLI) + " " + args + " >/dev/null 2>&1";
+    const int status = std::system(cmd.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::vector<std::string> Args(std::initializer_list<const char*> a) { return {a.begin(), a.end()}; }
+
+}  // namespace
+
+TEST(CliOptions, DefaultsValuesAndRefusals) {
+    CliOptions o = ParseCommandLine(Args({"original", "a.png"}));
+    EXPECT_EQ(o.positions, (std::vector<int>{14, 5, 4, 5, 1, 1}));
+    o = ParseCommandLine(Args({"original", "--smoothness", "3", "--weak-edges=0", "--no-sharpening", "-o", "x",
+                               "--quality", "55", "a.png", "b.png"}));
+    EXPECT_EQ(o.positions, (std::vector<int>{3, 0, 4, 5, 1, 0}));
+    EXPECT_EQ(o.output, "x");
+    EXPECT_EQ(o.quality, 55);
+    EXPECT_EQ(o.inputs.size(), 2u);
+    EXPECT_THROW(ParseCommandLine(Args({"original", "--smoothness", "21", "a.png"})), std::invalid_argument);
+    EXPECT_THROW(ParseCommandLine(Args({"original", "--weak-edges", "-1", "a.png"})), std::invalid_argument);
+    EXPECT_THROW(ParseCommandLine(Args({"original", "--smoothness", "4x", "a.png"})), std::invalid_argument);
+    EXPECT_THROW(ParseCommandLine(Args({"original", "--quality", "5", "a.png"})), std::invalid_argument);
+    EXPECT_THROW(ParseCommandLine(Args({"original", "--format", "gif", "a.png"})), std::invalid_argument);
+    EXPECT_THROW(ParseCommandLine(Args({"original", "--bogus", "a.png"})), std::invalid_argument);
+    EXPECT_THROW(ParseCommandLine(Args({"watercolour", "a.png"})), std::invalid_argument);
+    EXPECT_THROW(ParseCommandLine(Args({"original"})), std::invalid_argument);
+    try {
+        ParseCommandLine(Args({"original", "--smoothness", "0", "a.png"}));
+    } catch (const std::invalid_argument& e) {
+        EXPECT_NE(std::string(e.what()).find("1 to 20"), std::string::npos);
+    }
+    EXPECT_TRUE(ParseCommandLine(Args({"--help"})).help);
+}
+
+TEST(CliOutput, NamesAndFormats) {
+    PicBufHolder eight, sixteen;
+    CBxPicBufAPI::ReinitHeap(eight.buf, 2, 2, 3, 8);
+    CBxPicBufAPI::ReinitHeap(sixteen.buf, 2, 2, 3, 16);
+    EXPECT_EQ(ChooseOutputFormat(-1, "p/cat.jpg", eight.buf), kFormatJpeg);
+    EXPECT_EQ(ChooseOutputFormat(-1, "p/cat.gif", eight.buf), kFormatPng);
+    EXPECT_EQ(ChooseOutputFormat(-1, "p/cat.bmp", sixteen.buf), kFormatPng);
+    EXPECT_EQ(ChooseOutputFormat(-1, "p/cat.tif", sixteen.buf), kFormatTiff);
+    EXPECT_EQ(DefaultOutputPath("p/cat.JPG", "", kFormatJpeg), "p/cat-repainted.JPG");
+    EXPECT_EQ(DefaultOutputPath("p/cat.gif", "out", kFormatPng), "out/cat-repainted.png");
+    EXPECT_EQ(DefaultOutputPath("noext", "", kFormatPng), "noext-repainted.png");
+}
+
+TEST(CliRun, RepaintsKeepsAlphaAndMetadataAndReportsFailures) {
+    ScratchDir dir;
+    PicBufHolder pic = Pattern(24, 20, 3, 8), alpha = Pattern(24, 20, 1, 8);
+    SaveImageFile(&pic.buf, &alpha.buf, dir.File("in.png"), 0, "", -1);
+    WriteBytes(dir.File("bad.png"), "this is no picture");
+
+    EXPECT_EQ(RunCli("original --quiet --smoothness 2 " + dir.File("in.png")), 0);
+    LoadResult out = LoadImageFile(dir.File("in-repainted.png"));
+    ASSERT_TRUE(out.ok);
+    EXPECT_TRUE(SamePixels(out.image.alpha.buf, alpha.buf));
+    EXPECT_FALSE(SamePixels(out.image.picture.buf, pic.buf));
+
+    // One bad file does not stop the batch; the exit code says so.
+    fs::create_directory(dir.File("out"));
+    EXPECT_EQ(RunCli("original --quiet --smoothness 2 -o " + dir.File("out") + " " + dir.File("bad.png") + " " +
+                     dir.File("in.png")),
+              1);
+    EXPECT_TRUE(fs::exists(dir.File("out/in-repainted.png")));
+    EXPECT_EQ(RunCli("original --quiet " + dir.File("missing.png")), 1);
+    EXPECT_EQ(RunCli("original --smoothness 99 " + dir.File("in.png")), 2);
+    // Never overwrites its input.
+    const std::string before = ReadBytes(dir.File("in.png"));
+    EXPECT_EQ(RunCli("original --quiet -o " + dir.File("in.png") + " " + dir.File("in.png")), 1);
+    EXPECT_EQ(ReadBytes(dir.File("in.png")), before);
+    // 16-bit pictures cannot become JPEG.
+    PicBufHolder deep = Pattern(16, 16, 3, 16);
+    SaveImageFile(&deep.buf, nullptr, dir.File("deep.tif"), 0, "", -1);
+    EXPECT_EQ(RunCli("original --quiet --format jpg " + dir.File("deep.tif")), 1);
+    EXPECT_EQ(RunCli("original --quiet --smoothness 1 " + dir.File("deep.tif")), 0);
+    EXPECT_EQ(LoadImageFile(dir.File("deep-repainted.tif")).image.picture.buf.bits, 16);
+}
+
+TEST(CliRun, InterruptLeavesNoOutput) {
+    ScratchDir dir;
+    PicBufHolder pic = Pattern(1500, 1000, 3, 8);
+    SaveImageFile(&pic.buf, nullptr, dir.File("big.png"), 0, "", -1);
+    const std::string cmd = "timeout --preserve-status -s INT 0.5 " + std::string(QUORVANE_CLI) + " original --quiet " +
+                            dir.File("big.png") + " >/dev/null 2>&1";
+    const int status = std::system(cmd.c_str());
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 130);
+    EXPECT_FALSE(fs::exists(dir.File("big-repainted.png")));
+    for (auto& e : fs::directory_iterator(dir.Path())) EXPECT_EQ(e.path().filename(), "big.png");
+}
