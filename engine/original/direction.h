@@ -3,15 +3,28 @@
 
 #include <cmath>
 #include <cstddef>
+#include <vector>
 
 struct Vec2 {
     float x = 0.f, y = 0.f;
 };
 
+// The three tensor planes interleaved (xx, xy, yy per pixel), so that one
+// bilinear read touches two cache lines instead of six.
 struct TensorField {
-    const float *jxx, *jxy, *jyy;
+    const float* j;
     int width, height;
 };
+
+inline std::vector<float> InterleaveTensor(const float* jxx, const float* jxy, const float* jyy, size_t n) {
+    std::vector<float> j(3 * n);
+    for (size_t i = 0; i < n; ++i) {
+        j[3 * i] = jxx[i];
+        j[3 * i + 1] = jxy[i];
+        j[3 * i + 2] = jyy[i];
+    }
+    return j;
+}
 
 struct TensorSample {
     float xx, xy, yy;
@@ -21,11 +34,12 @@ struct TensorSample {
 inline TensorSample InterpolateTensor(const TensorField& f, float x, float y) {
     const int x0 = int(x), y0 = int(y);
     const float fx = x - float(x0), fy = y - float(y0);
-    const size_t i00 = size_t(y0) * f.width + x0, i01 = i00 + f.width;
-    auto lerp = [&](const float* v) {
-        return ((1.f - fx) * v[i00] + fx * v[i00 + 1]) * (1.f - fy) + ((1.f - fx) * v[i01] + fx * v[i01 + 1]) * fy;
+    const float* a = f.j + 3 * (size_t(y0) * f.width + x0);
+    const float* b = a + 3 * size_t(f.width);
+    auto lerp = [&](int k) {
+        return ((1.f - fx) * a[k] + fx * a[k + 3]) * (1.f - fy) + ((1.f - fx) * b[k] + fx * b[k + 3]) * fy;
     };
-    return {lerp(f.jxx), lerp(f.jxy), lerp(f.jyy)};
+    return {lerp(0), lerp(1), lerp(2)};
 }
 
 inline bool Normalise(float ax, float ay, Vec2& out) {

@@ -12,8 +12,10 @@ bool BuildShockTable(ShockTable& table, const SBxPicBuf& jxx, const SBxPicBuf& j
                      int components) {
     const int W = jxx.width, H = jxx.height;
     if (W < 3 || H < 3 || !jxy.pixels || !jyy.pixels) return false;
-    const TensorField field{reinterpret_cast<const float*>(jxx.pixels), reinterpret_cast<const float*>(jxy.pixels),
-                            reinterpret_cast<const float*>(jyy.pixels), W, H};
+    const std::vector<float> tensor =
+        InterleaveTensor(reinterpret_cast<const float*>(jxx.pixels), reinterpret_cast<const float*>(jxy.pixels),
+                         reinterpret_cast<const float*>(jyy.pixels), size_t(W) * H);
+    const TensorField field{tensor.data(), W, H};
     table.width = W;
     table.height = H;
     table.components = components;

@@ -156,12 +156,13 @@ TEST(OriginalStages, TensorOfARampAndZeroDirections) {
     // Replicated borders halve the difference at the edge.
     EXPECT_NEAR(jxx.buf.Row<float>(2)[0], 9.f, 1e-3);
 
-    const TensorField f{jxx.buf.Row<float>(0), jxy.buf.Row<float>(0), jyy.buf.Row<float>(0), 8, 6};
+    std::vector<float> j = InterleaveTensor(jxx.buf.Row<float>(0), jxy.buf.Row<float>(0), jyy.buf.Row<float>(0), 48);
+    const TensorField f{j.data(), 8, 6};
     const Vec2 along = FlowDirection(3.f, 2.f, f), across = GradientDirection(3.f, 2.f, f);
     EXPECT_NEAR(std::fabs(along.y), 1.f, 1e-6);
     EXPECT_NEAR(std::fabs(across.x), 1.f, 1e-6);
 
-    for (auto* p : {&jxx, &jxy, &jyy}) CBxPicBufAPI::SetConst(p->buf, 0);
+    std::fill(j.begin(), j.end(), 0.f);
     const Vec2 none = FlowDirection(2.5f, 2.5f, f), none2 = GradientDirection(2.5f, 2.5f, f);
     EXPECT_EQ(none.x, 0.f);
     EXPECT_EQ(none.y, 0.f);
