@@ -1,28 +1,40 @@
-// exp for single-precision arguments computed the same way on every x86-64.
+// exp for single-precision arguments, computed the same way on every x86-64.
 // The C library picks its expf at run time by CPU features (with or without
-// FMA), which may differ in the last bit; results here must not.
+// FMA), which may differ in the last bit; results here must not. Computed in
+// double (error far below half a float ulp) and rounded once to float.
 #pragma once
 
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 
+namespace exp_detail {
+// 2^(k/32), correctly rounded.
+constexpr double kPow2[32] = {
+    0x1.0000000000000p+0, 0x1.059b0d3158574p+0, 0x1.0b5586cf9890fp+0, 0x1.11301d0125b51p+0,
+    0x1.172b83c7d517bp+0, 0x1.1d4873168b9aap+0, 0x1.2387a6e756238p+0, 0x1.29e9df51fdee1p+0,
+    0x1.306fe0a31b715p+0, 0x1.371a7373aa9cbp+0, 0x1.3dea64c123422p+0, 0x1.44e086061892dp+0,
+    0x1.4bfdad5362a27p+0, 0x1.5342b569d4f82p+0, 0x1.5ab07dd485429p+0, 0x1.6247eb03a5585p+0,
+    0x1.6a09e667f3bcdp+0, 0x1.71f75e8ec5f74p+0, 0x1.7a11473eb0187p+0, 0x1.82589994cce13p+0,
+    0x1.8ace5422aa0dbp+0, 0x1.93737b0cdc5e5p+0, 0x1.9c49182a3f090p+0, 0x1.a5503b23e255dp+0,
+    0x1.ae89f995ad3adp+0, 0x1.b7f76f2fb5e47p+0, 0x1.c199bdd85529cp+0, 0x1.cb720dcef9069p+0,
+    0x1.d5818dcfba487p+0, 0x1.dfc97337b9b5fp+0, 0x1.ea4afa2a490dap+0, 0x1.f50765b6e4540p+0,
+};
+}  // namespace exp_detail
+
 inline float ExpFloat(float xf) {
     const double x = xf;
     if (x < -110.0) return 0.0f;
     if (x > 89.0) return HUGE_VALF;
-    const double n = std::floor(x * 1.4426950408889634 + 0.5);
-    // ln 2 split so that n × kLn2Hi is exact.
-    const double kLn2Hi = 6.93147180369123816490e-01, kLn2Lo = 1.90821492927058770002e-10;
-    const double r = (x - n * kLn2Hi) - n * kLn2Lo;
-    double p = 1.0 / 479001600.0;  // 1/12!
-    const double inv[] = {1.0 / 39916800.0, 1.0 / 3628800.0, 1.0 / 362880.0, 1.0 / 40320.0, 1.0 / 5040.0,
-                          1.0 / 720.0,      1.0 / 120.0,     1.0 / 24.0,     1.0 / 6.0,     0.5,
-                          1.0,              1.0};
-    for (double c : inv) p = p * r + c;
-    // Scale by 2^n through the exponent bits: exact, and much cheaper than ldexp.
-    const uint64_t bits = uint64_t(int64_t(n) + 1023) << 52;
+    // x = n·ln2/32 + r with |r| ≤ ln2/64; ln2/32 split so that n × hi is exact.
+    const double n = std::floor(x * 46.166241308446828 + 0.5);
+    const double kHi = 0x1.62e42feep-6, kLo = 1.90821492927058770002e-10 / 32.0;
+    const double r = (x - n * kHi) - n * kLo;
+    const double p = 1.0 + r * (1.0 + r * (0.5 + r * (1.0 / 6.0 + r * (1.0 / 24.0 + r * (1.0 / 120.0)))));
+    const int ni = int(n), k = ni & 31, m = (ni - k) / 32;
+    // 2^m through the exponent bits: exact, and much cheaper than ldexp.
+    const uint64_t bits = uint64_t(int64_t(m) + 1023) << 52;
     double scale;
     std::memcpy(&scale, &bits, sizeof scale);
-    return float(p * scale);
+    return float(exp_detail::kPow2[k] * p * scale);
 }

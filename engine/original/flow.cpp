@@ -115,7 +115,9 @@ bool BuildFlowTable(FlowTable& table, const SBxPicBuf& jxx, const SBxPicBuf& jxy
     table.forwardCount.assign(size_t(W) * H, 0);
     table.backwardCount.assign(size_t(W) * H, 0);
     std::vector<std::vector<FlowSample>> rows(static_cast<size_t>(H));
-    const float twoSigma2Plus1 = 2.f * sigma * sigma + 1.f;
+    std::vector<float> spatialWeight(size_t(length), 0.f);
+    for (int m = 1; m < length; ++m)
+        spatialWeight[size_t(m)] = ExpFloat(-float(m * m) / (2.f * sigma * sigma + 1.f));
 
     ParallelRowsDynamic(1, H - 1, [&](int y) {
         std::vector<FlowSample>& out = rows[size_t(y)];
@@ -130,7 +132,7 @@ bool BuildFlowTable(FlowTable& table, const SBxPicBuf& jxx, const SBxPicBuf& jxy
             for (int m = 1; m < length; ++m) {
                 DirectionStep(pf, rf, field, FlowDirection);
                 DirectionStep(pb, rb, field, FlowDirection);
-                const float spatial = ExpFloat(-float(m * m) / twoSigma2Plus1);
+                const float spatial = spatialWeight[size_t(m)];
                 const float df = g0 - G.At(pf.x, pf.y), db = g0 - G.At(pb.x, pb.y);
                 cf = cf * ExpFloat(-(df * df) / sigma);
                 cb = cb * ExpFloat(-(db * db) / sigma);
