@@ -1,0 +1,138 @@
+#include "settings.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+
+#include "ini_file.h"
+
+namespace fs = std::filesystem;
+
+const SettingKey kSettingKeys[17] = {
+    {"uiFuseToImage", &UiSettings::uiFuseToImage, "0"},
+    {"uiEdgeDetails", &UiSettings::uiEdgeDetails, "10"},
+    {"uiEdgeCut", &UiSettings::uiEdgeCut, "50"},
+    {"uiQuantization", &UiSettings::uiQuantization, "1"},
+    {"uiDetails", &UiSettings::uiDetails, "10"},
+    {"uiProlongation", &UiSettings::uiProlongation, "50"},
+    {"uiSigma", &UiSettings::uiSigma, "30"},
+    {"uiCycles", &UiSettings::uiCycles, "5"},
+    {"uiSmoothAlpha", &UiSettings::uiSmoothAlpha, "5"},
+    {"uiLocality", &UiSettings::uiLocality, "5"},
+    {"uiRelaxation", &UiSettings::uiRelaxation, "20"},
+    {"uiDoShock", &UiSettings::uiDoShock, "0"},
+    {"uiDoLoG", &UiSettings::uiDoLoG, "1"},
+    {"uiDoWeickert", &UiSettings::uiDoWeickert, "0"},
+    {"uiFlatten", &UiSettings::uiFlatten, "20"},
+    {"uiLoGPower", &UiSettings::uiLoGPower, "10"},
+    {"uiWeickertPower", &UiSettings::uiWeickertPower, "10"},
+};
+
+namespace {
+
+constexpr const char* kGeneral = "General";
+constexpr const char* kProduct = "Quorvane";
+constexpr int kMaxLanguages = 100;
+
+std::string ExecutableFolder() {
+    std::error_code ec;
+    const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+    return ec ? std::string() : exe.parent_path().string();
+}
+
+void CreateFolder(const SettingsPaths& paths) {
+    std::error_code ec;
+    fs::create_directories(paths.folder, ec);
+}
+
+std::string Utf8Prefix(const std::string& s, size_t chars) {
+    size_t n = 0;
+    for (size_t i = 0; i < s.size(); ++i)
+        if ((static_cast<unsigned char>(s[i]) & 0xC0) != 0x80 && n++ == chars) return s.substr(0, i);
+    return s;
+}
+
+}  // namespace
+
+int32_t* UiSettings::Field(const std::string& key) {
+    for (const SettingKey& k : kSettingKeys)
+        if (key == k.key) return &(this->*k.field);
+    return nullptr;
+}
+
+std::string FindLocalisationFile() {
+    const std::string exe = ExecutableFolder();
+    const std::string beside = exe + "/Quorvane_loc.ini";
+    const std::string installed = exe + "/../share/quorvane/Quorvane_loc.ini";
+    if (!fs::exists(beside) && fs::exists(installed)) return installed;
+    return beside;
+}
+
+SettingsPaths DefaultSettingsPaths() {
+    SettingsPaths p;
+#ifdef _WIN32
+    const char* base = std::getenv("APPDATA");
+    p.folder = std::string(base ? base : ".") + "\\" + kProduct;
+    p.settingsFile = p.folder + "\\" + kProduct + ".txt";
+#else
+    const char* xdg = std::getenv("XDG_CONFIG_HOME");
+    const char* home = std::getenv("HOME");
+    const std::string config = xdg && *xdg ? xdg : std::string(home ? home : ".") + "/.config";
+    p.folder = config + "/" + kProduct;
+    p.settingsFile = p.folder + "/" + kProduct + ".txt";
+#endif
+    p.localisationFile = FindLocalisationFile();
+    return p;
+}
+
+void LoadSettings(AppSettings& s, const SettingsPaths& paths) {
+    const IniDocument loc = IniDocument::Load(paths.localisationFile);
+    s.languageCount = std::min(IniToInt(loc.Get(kGeneral, "Languages No", "0")), kMaxLanguages);
+    s.currentLanguage = IniToInt(loc.Get(kGeneral, "Language Current", "0"));
+
+    CreateFolder(paths);
+    IniDocument file = IniDocument::Load(paths.settingsFile);
+    s.crashFlag = uint8_t(IniToInt(file.Get(kGeneral, "Crashed Last Time", "0")) & 0xFF);
+    WriteIniString(paths.settingsFile, kGeneral, "Crashed Last Time", "1");
+    for (const SettingKey& k : kSettingKeys) s.ui.*k.field = IniToInt(file.Get(kGeneral, k.key, k.fallback));
+    const int32_t jpeg = IniToInt(file.Get(kGeneral, "jpeg", "90"));
+    s.ui.jpegQuality = jpeg < 20 ? 90 : jpeg;
+    // A language chosen while the localisation file was read-only.
+    if (file.Has(kGeneral, "Language Current"))
+        s.currentLanguage = IniToInt(file.Get(kGeneral, "Language Current", "0"));
+
+    s.languages.clear();
+    for (int i = 0; i < s.languageCount; ++i) {
+        const std::string section = std::to_string(i);
+        s.languages.push_back({loc.Get(section, "Language", ""), Utf8Prefix(loc.Get(section, "Acronym", ""), 15)});
+    }
+}
+
+bool SaveSettings(const AppSettings& s, const SettingsPaths& paths) {
+    CreateFolder(paths);
+    if (access(paths.settingsFile.c_str(), F_OK) == 0 && access(paths.settingsFile.c_str(), W_OK) != 0) return false;
+    IniDocument file = IniDocument::Load(paths.settingsFile);
+    file.Set(kGeneral, "Crashed Last Time", "0");
+    for (const SettingKey& k : kSettingKeys) file.Set(kGeneral, k.key, std::to_string(s.ui.*k.field));
+    return file.Save(paths.settingsFile);
+}
+
+int32_t ReadJpegQuality(const SettingsPaths& paths) {
+    CreateFolder(paths);
+    return IniToInt(ReadIniString(paths.settingsFile, kGeneral, "jpeg", "85"));
+}
+
+bool WriteJpegQuality(const SettingsPaths& paths, uint32_t quality) {
+    CreateFolder(paths);
+    return WriteIniString(paths.settingsFile, kGeneral, "jpeg", std::to_string(quality));
+}
+
+void StoreCurrentLanguage(const SettingsPaths& paths, int language) {
+    const std::string value = std::to_string(language);
+    CreateFolder(paths);
+    const bool inLocalisation = WriteIniString(paths.localisationFile, kGeneral, "Language Current", value);
+    if (!inLocalisation || IniDocument::Load(paths.settingsFile).Has(kGeneral, "Language Current"))
+        WriteIniString(paths.settingsFile, kGeneral, "Language Current", value);
+}

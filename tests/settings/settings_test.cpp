@@ -1,0 +1,202 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "ini_file.h"
+#include "original_params.h"
+#include "settings.h"
+#include "text_table.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class SettingsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        root_ = fs::temp_directory_path() / ("quorvane-settings-" + std::to_string(::getpid()) + "-" +
+                                             ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(root_);
+        fs::create_directories(root_);
+        setenv("XDG_CONFIG_HOME", root_.c_str(), 1);
+        paths_ = DefaultSettingsPaths();
+        paths_.localisationFile = (root_ / "Quorvane_loc.ini").string();
+    }
+    void TearDown() override { fs::remove_all(root_); }
+    std::string Read(const std::string& path) {
+        std::ifstream in(path);
+        std::stringstream ss;
+        ss << in.rdbuf();
+        return ss.str();
+    }
+    void Write(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
+    fs::path root_;
+    SettingsPaths paths_;
+};
+
+}  // namespace
+
+TEST(IniFile, DecimalConversion) {
+    EXPECT_EQ(IniToInt("42"), 42);
+    EXPECT_EQ(IniToInt("  -17abc"), -17);
+    EXPECT_EQ(IniToInt("+5"), 5);
+    EXPECT_EQ(IniToInt("abc"), 0);
+    EXPECT_EQ(IniToInt(""), 0);
+    EXPECT_EQ(IniToInt("99999999999"), 2147483647);
+    EXPECT_EQ(IniToInt("-99999999999"), -2147483647 - 1);
+}
+
+TEST_F(SettingsTest, IniReadsAreForgivingAndWritesKeepTheRestOfTheFile) {
+    const std::string f = (root_ / "x.ini").string();
+    Write(f, "\xEF\xBB\xBF; my notes\n[ General ]\n  Key One =  \"quoted value\"  \nother=1\n\n[Second]\nkey one=2\n");
+    EXPECT_EQ(ReadIniString(f, "general", "KEY ONE", "d"), "quoted value");
+    EXPECT_EQ(ReadIniString(f, "second", "key one", "d"), "2");
+    EXPECT_EQ(ReadIniString(f, "second", "missing", "d"), "d");
+    EXPECT_EQ(ReadIniString(f, "nothere", "key one", "d"), "d");
+    EXPECT_EQ(ReadIniString((root_ / "none.ini").string(), "a", "b", "def"), "def");
+
+    ASSERT_TRUE(WriteIniString(f, "GENERAL", "other", "7"));
+    ASSERT_TRUE(WriteIniString(f, "General", "added", "8"));
+    ASSERT_TRUE(WriteIniString(f, "Third", "k", "9"));
+    EXPECT_EQ(Read(f),
+              "\xEF\xBB\xBF; my notes\n[ General ]\n  Key One =  \"quoted value\"  \nother=7\nadded=8\n\n[Second]\n"
+              "key one=2\n\n[Third]\nk=9\n");
+
+    Write(f, "[a]\nlong=" + std::string(2000, 'x') + "\n");
+    EXPECT_EQ(ReadIniString(f, "a", "long", "").size(), 1023u);
+    Write(f, "[a]\nlong=" + std::string(1022, 'x') + "ää\n");
+    EXPECT_EQ(ReadIniString(f, "a", "long", ""), std::string(1022, 'x') + "ä");
+}
+
+TEST_F(SettingsTest, WritesNeverLeaveAHalfFile) {
+    const std::string f = (root_ / "x.ini").string();
+    Write(f, "[General]\nkeep=1\n");
+    // A folder that cannot take the temporary file: the write fails, the old file stays.
+    fs::create_directories(root_ / "ro");
+    const std::string g = (root_ / "ro" / "y.ini").string();
+    Write(g, "[General]\nkeep=1\n");
+    chmod(g.c_str(), 0444);
+    EXPECT_FALSE(WriteIniString(g, "General", "keep", "2"));
+    EXPECT_EQ(Read(g), "[General]\nkeep=1\n");
+    EXPECT_FALSE(WriteIniString((root_ / "no" / "such" / "z.ini").string(), "a", "b", "c"));
+    for (auto& e : fs::directory_iterator(root_)) EXPECT_EQ(e.path().filename().string().rfind(".quorvane-", 0), std::string::npos);
+}
+
+TEST_F(SettingsTest, FirstRunDefaultsAndOrderlySave) {
+    AppSettings s;
+    LoadSettings(s, paths_);
+    EXPECT_EQ(paths_.settingsFile, (root_ / "Quorvane" / "Quorvane.txt").string());
+    EXPECT_EQ(s.crashFlag, 0);
+    EXPECT_EQ(s.ui.uiSmoothAlpha, 5);
+    EXPECT_EQ(s.ui.uiRelaxation, 20);
+    EXPECT_EQ(s.ui.uiDoShock, 0);
+    EXPECT_EQ(s.ui.uiEdgeCut, 50);
+    EXPECT_EQ(s.ui.jpegQuality, 90);
+    EXPECT_EQ(s.languageCount, 0);
+    // Running: the crash marker is set until an orderly save.
+    EXPECT_EQ(ReadIniString(paths_.settingsFile, "General", "Crashed Last Time", ""), "1");
+    AppSettings again;
+    LoadSettings(again, paths_);
+    EXPECT_EQ(again.crashFlag, 1);
+
+    s.ui.uiSigma = -3;
+    ASSERT_TRUE(SaveSettings(s, paths_));
+    const IniDocument doc = IniDocument::Load(paths_.settingsFile);
+    EXPECT_EQ(doc.Get("General", "Crashed Last Time", ""), "0");
+    for (const SettingKey& k : kSettingKeys) EXPECT_TRUE(doc.Has("General", k.key)) << k.key;
+    EXPECT_FALSE(doc.Has("General", "jpeg"));
+    AppSettings back;
+    LoadSettings(back, paths_);
+    EXPECT_EQ(back.crashFlag, 0);
+    EXPECT_EQ(back.ui.uiSigma, -3);  // stored as read, no clamping
+}
+
+TEST_F(SettingsTest, JpegQualityHasTwoReadersAndHandEditsSurvive) {
+    fs::create_directories(paths_.folder);
+    Write(paths_.settingsFile, "; edited by hand\n[General]\njpeg=15\nuiDetails=banana\nmyOwnKey=x\n");
+    AppSettings s;
+    LoadSettings(s, paths_);
+    EXPECT_EQ(s.ui.jpegQuality, 90);
+    EXPECT_EQ(ReadJpegQuality(paths_), 15);
+    EXPECT_EQ(s.ui.uiDetails, 0);
+    ASSERT_TRUE(WriteJpegQuality(paths_, 77));
+    ASSERT_TRUE(SaveSettings(s, paths_));
+    const std::string text = Read(paths_.settingsFile);
+    EXPECT_EQ(text.rfind("; edited by hand\n", 0), 0u);
+    EXPECT_NE(text.find("myOwnKey=x"), std::string::npos);
+    EXPECT_NE(text.find("jpeg=77"), std::string::npos);
+    fs::remove(paths_.settingsFile);
+    EXPECT_EQ(ReadJpegQuality(paths_), 85);
+}
+
+TEST_F(SettingsTest, EveryMethodParameterHasAStoredSetting) {
+    UiSettings ui;
+    for (const ParamSpec& p : kOriginalSpecs) EXPECT_NE(ui.Field(p.settingsKey), nullptr) << p.settingsKey;
+    EXPECT_EQ(ui.Field("uiNothing"), nullptr);
+}
+
+TEST_F(SettingsTest, LanguagesAndTexts) {
+    std::string loc = "[General]\nLanguages No=150\nLanguage Current=1\n[1]\nLanguage=Deutsch\nAcronym=" +
+                      std::string(20, 'A') + "\nstring45=Jawohl\n";
+    Write(paths_.localisationFile, loc);
+    AppSettings s;
+    LoadSettings(s, paths_);
+    EXPECT_EQ(s.languageCount, 100);
+    ASSERT_EQ(s.languages.size(), 100u);
+    EXPECT_EQ(s.languages[1].name, "Deutsch");
+    EXPECT_EQ(s.languages[1].acronym.size(), 15u);
+    EXPECT_EQ(s.languages[0].name, "");
+    TextTable t;
+    LoadTexts(t, paths_.localisationFile, s.currentLanguage);
+    EXPECT_EQ(t.Text(45), "Jawohl");
+    EXPECT_EQ(t.Text(46), "Cancel");
+    EXPECT_EQ(t.Text(41), "Image format not supported!");
+    EXPECT_EQ(t.Text(78), "");
+    LoadTexts(t, paths_.localisationFile, -1);
+    EXPECT_EQ(t.Text(45), "OK");
+}
+
+TEST_F(SettingsTest, LanguageChoiceFallsBackToTheSettingsFileWhenTheLocalisationFileIsReadOnly) {
+    Write(paths_.localisationFile, "[General]\nLanguages No=2\nLanguage Current=0\n");
+    StoreCurrentLanguage(paths_, 1);
+    EXPECT_EQ(ReadIniString(paths_.localisationFile, "General", "Language Current", ""), "1");
+    chmod(paths_.localisationFile.c_str(), 0444);
+    StoreCurrentLanguage(paths_, 0);
+    EXPECT_EQ(ReadIniString(paths_.localisationFile, "General", "Language Current", ""), "1");
+    AppSettings s;
+    LoadSettings(s, paths_);
+    EXPECT_EQ(s.currentLanguage, 0);
+    // Writable again: both places agree, so the settings file cannot hold a stale choice.
+    chmod(paths_.localisationFile.c_str(), 0644);
+    StoreCurrentLanguage(paths_, 1);
+    LoadSettings(s, paths_);
+    EXPECT_EQ(s.currentLanguage, 1);
+}
+
+TEST(ShippedLocalisation, EveryLanguageTranslatesEveryDisplayedText) {
+    const std::string file = std::string(QUORVANE_SOURCE_DIR) + "/data/Quorvane_loc.ini";
+    const IniDocument doc = IniDocument::Load(file);
+    const int count = IniToInt(doc.Get("General", "Languages No", "0"));
+    ASSERT_GE(count, 5);
+    const int displayed[] = {1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12, 13, 14, 20, 21, 22, 23, 24, 25,
+                             26, 27, 28, 29, 30, 31, 33, 38, 41, 42, 43, 44, 45, 46, 47, 48, 53, 55, 56, 57,
+                             58, 59, 60, 63, 64, 65, 66, 67, 68, 69, 70, 73, 75, 76, 77, 100, 101, 102};
+    bool nonLatin = false;
+    for (int lang = 0; lang < count; ++lang) {
+        const std::string section = std::to_string(lang);
+        EXPECT_FALSE(doc.Get(section, "Language", "").empty());
+        for (int key : displayed) {
+            const std::string text = doc.Get(section, "string" + std::to_string(key), "");
+            EXPECT_FALSE(text.empty()) << lang << " string" << key;
+            if (lang == 0) {
+                EXPECT_EQ(text, EnglishText(key)) << key;
+            }
+            for (unsigned char c : text) nonLatin |= c >= 0xE3;  // CJK lead bytes
+        }
+    }
+    EXPECT_TRUE(nonLatin);
+}
