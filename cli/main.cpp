@@ -57,7 +57,7 @@ FileOutcome RepaintFile(const CliOptions& o, const std::string& input, TerminalP
     if (SameFile(input, output)) return fail("refusing to overwrite the input file " + output);
 
     const auto started = std::chrono::steady_clock::now();
-    progress.Start(input, o.method->steps(picture.width, picture.height, o.positions));
+    progress.Start(input, o.method->steps(picture.width, picture.height, picture.components));
     PicBufHolder result;
     const RepaintStatus status = o.method->run(result.buf, picture, o.positions, progress);
     if (status == RepaintStatus::Aborted) {

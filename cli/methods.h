@@ -16,7 +16,7 @@ struct CliMethod {
     std::string summary;
     std::vector<ParamSpec> params;
     // Progress steps a run on a width × height picture takes.
-    std::function<int(int width, int height, const std::vector<int>& positions)> steps;
+    std::function<int(int width, int height, int components)> steps;
     std::function<RepaintStatus(SBxPicBuf& dst, const SBxPicBuf& src, const std::vector<int>& positions,
                                 RepaintProgress& progress)>
         run;

@@ -48,6 +48,23 @@ bool ApplyMethodOption(CliOptions& o, const std::string& name, const std::string
             o.positions[i] = 0;
             return true;
         }
+        if (!negated && params[i].kind == ParamKind::Choice) {
+            if (!value) throw std::invalid_argument("--" + name + " needs a value");
+            int chosen = -1;
+            std::string names;
+            for (int v = params[i].min; v <= params[i].max; ++v) {
+                const char* n = params[i].choices[v - params[i].min];
+                if (*value == n) chosen = v;
+                names += std::string(names.empty() ? "" : ", ") + n;
+            }
+            if (chosen < 0)
+                throw std::invalid_argument("invalid value '" + *value + "' for --" + name + ": expected " + names);
+            o.positions[i] = chosen;
+            usedValue = true;
+            for (size_t j = 0; j < params.size(); ++j)
+                if (params[j].kind == ParamKind::CheckBox && base == params[j].option) o.positions[j] = 1;
+            return true;
+        }
         if (!negated && params[i].kind == ParamKind::Slider) {
             if (!value) throw std::invalid_argument("--" + name + " needs a value");
             o.positions[i] = ParseInt(name, *value, params[i].min, params[i].max);
@@ -70,10 +87,15 @@ std::string UsageText() {
     for (const CliMethod& m : CliMethods()) {
         s << "  " << m.name << " — " << m.summary << "\n";
         for (const ParamSpec& p : m.params) {
-            if (p.kind == ParamKind::Slider)
+            if (p.kind == ParamKind::Slider) {
                 s << "      --" << p.option << " " << p.min << ".." << p.max << "  (default " << p.def << ")\n";
-            else
+            } else if (p.kind == ParamKind::Choice) {
+                s << "      --" << p.option << " ";
+                for (int v = p.min; v <= p.max; ++v) s << (v > p.min ? "|" : "") << p.choices[v - p.min];
+                s << "  (default " << p.choices[p.def - p.min] << ")\n";
+            } else {
                 s << "      --no-" << p.option << "\n";
+            }
         }
     }
     s << "\nCommon options:\n"

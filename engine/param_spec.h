@@ -3,7 +3,7 @@
 // settings file, the command-line tool and the jobs all read these tables.
 #pragma once
 
-enum class ParamKind { Slider, CheckBox };
+enum class ParamKind { Slider, CheckBox, Choice };
 
 struct ParamSpec {
     const char* settingsKey;
@@ -11,6 +11,7 @@ struct ParamSpec {
     ParamKind kind;
     int min, max, def;
     int textKey;         // text-table entry of the control's label
+    const char* const* choices = nullptr;  // names of a Choice's entries, min .. max
 };
 
 inline int ClampPosition(const ParamSpec& s, int v) { return v < s.min ? s.min : v > s.max ? s.max : v; }

@@ -1,0 +1,35 @@
+// The CImg filters the Smudge and Redraw methods use, behind a small planar
+// float interface, so that CImg's large header is compiled only once.
+#pragma once
+
+#include <vector>
+
+#include "picbuf.h"
+
+// Channel-major float planes, the layout of a CImg image.
+struct FloatPlanes {
+    int width = 0, height = 0, channels = 0;
+    std::vector<float> data;
+
+    FloatPlanes() = default;
+    FloatPlanes(int w, int h, int c) : width(w), height(h), channels(c), data(size_t(w) * h * c, 0.f) {}
+    float* Channel(int c) { return data.data() + size_t(c) * width * height; }
+    const float* Channel(int c) const { return data.data() + size_t(c) * width * height; }
+};
+
+// Each call throws std::bad_alloc when CImg cannot allocate its images.
+// Diffusion tensors of a one-channel picture (square-root tensors), 3 channels.
+FloatPlanes DiffusionTensors(const FloatPlanes& grey, float sharpness, float anisotropy, float alpha, float sigma);
+// Tensor-driven anisotropic smoothing, in place.
+void BlurAnisotropic(FloatPlanes& image, const FloatPlanes& tensors, float amplitude, float dl, float da,
+                     float gaussPrecision, unsigned interpolation, bool fastApproximation);
+// Recursive Gaussian (Deriche, order 0, Neumann borders) along x then y.
+void BlurDeriche(FloatPlanes& image, float sigma);
+
+// Inclusive crop of every channel.
+FloatPlanes CropPlanes(const FloatPlanes& src, int x0, int y0, int x1, int y1);
+
+// A one-component 8- or 16-bit picture buffer as one float plane, and back
+// (a plain truncating cast, clamped to the sample range).
+FloatPlanes PlaneFromBuffer(const SBxPicBuf& oneComponent);
+void BufferFromPlane(SBxPicBuf& oneComponent, const FloatPlanes& plane);

@@ -1,0 +1,274 @@
+#include "patch_filter.h"
+
+#include <emmintrin.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <mutex>
+#include <new>
+#include <system_error>
+#include <thread>
+
+namespace {
+
+constexpr int kSlots = 7;
+constexpr int kPatchMargin = 3;
+constexpr int kDisplacements = 25;
+
+struct TableSlot {
+    double gain = 0, c = 0;
+    bool filled = false;
+    std::vector<int32_t> tables;  // 256 tables of kPatchTableLength entries
+};
+
+struct TableCache {
+    std::mutex mutex;
+    TableSlot slots[kSlots];
+    int next = 0;
+    int builds = 0;
+};
+
+TableCache& Cache() {
+    static TableCache cache;
+    return cache;
+}
+
+void FillTables(TableSlot& slot, double gain, double c) {
+    slot.tables.resize(size_t(256) * kPatchTableLength);
+    for (int i = 0; i < 256; ++i) {
+        const double e = (1.0 + i * gain / 256.0) * c;
+        int32_t* t = slot.tables.data() + size_t(i) * kPatchTableLength;
+        for (int k = 0; k < kPatchTableLength; ++k) {
+            const double k3 = double(k) * k * k;
+            t[k] = int32_t(std::floor(10000.0 * std::exp(-k3 / 300.0 / e) + 0.5));
+        }
+        t[0] = 10000;
+    }
+    slot.gain = gain;
+    slot.c = c;
+    slot.filled = true;
+}
+
+// Half-resolution block sums of |g(x) - g(x + δ)| over rows and columns
+// [lo, hiX) × [lo, hiY) of the half grid, 8 cells at a time with SSE2.
+void BlockDifferences(const uint8_t* g, int wp, int dx, int dy, int lo, int hiX, int hiY, uint16_t* b, int bw) {
+    const __m128i lowBytes = _mm_set1_epi16(0x00FF);
+    for (int Y = lo; Y < hiY; ++Y) {
+        const uint8_t* r0 = g + size_t(2 * Y) * wp;
+        const uint8_t* r1 = r0 + wp;
+        const uint8_t* s0 = r0 + ptrdiff_t(dy) * wp + dx;
+        const uint8_t* s1 = s0 + wp;
+        uint16_t* out = b + size_t(Y) * bw;
+        int X = lo;
+        for (; X + 8 <= hiX; X += 8) {
+            const int x = 2 * X;
+            const __m128i a0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(r0 + x));
+            const __m128i b0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s0 + x));
+            const __m128i a1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(r1 + x));
+            const __m128i b1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s1 + x));
+            const __m128i d0 = _mm_max_epu8(_mm_subs_epu8(a0, b0), _mm_subs_epu8(b0, a0));
+            const __m128i d1 = _mm_max_epu8(_mm_subs_epu8(a1, b1), _mm_subs_epu8(b1, a1));
+            const __m128i sum = _mm_add_epi16(_mm_add_epi16(_mm_and_si128(d0, lowBytes), _mm_srli_epi16(d0, 8)),
+                                              _mm_add_epi16(_mm_and_si128(d1, lowBytes), _mm_srli_epi16(d1, 8)));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + X), sum);
+        }
+        for (; X < hiX; ++X) {
+            const int x = 2 * X;
+            out[X] = uint16_t(std::abs(r0[x] - s0[x]) + std::abs(r0[x + 1] - s0[x + 1]) + std::abs(r1[x] - s1[x]) +
+                              std::abs(r1[x + 1] - s1[x + 1]));
+        }
+    }
+}
+
+// c(X, Y) = sum of b over the 3 × 3 cells around (X, Y).
+void BoxSums(const uint16_t* b, uint16_t* rowSum, uint16_t* c, int bw, int lo, int hiX, int hiY) {
+    for (int Y = lo - 1; Y < hiY + 1; ++Y) {
+        const uint16_t* r = b + size_t(Y) * bw;
+        uint16_t* h = rowSum + size_t(Y) * bw;
+        for (int X = lo; X < hiX; ++X) h[X] = uint16_t(r[X - 1] + r[X] + r[X + 1]);
+    }
+    for (int Y = lo; Y < hiY; ++Y) {
+        const uint16_t *up = rowSum + size_t(Y - 1) * bw, *mid = up + bw, *down = mid + bw;
+        uint16_t* out = c + size_t(Y) * bw;
+        for (int X = lo; X < hiX; ++X) out[X] = uint16_t(up[X] + mid[X] + down[X]);
+    }
+}
+
+struct FilterJob {
+    const uint8_t* guide;  // padded, wp × hp
+    int wp, hp, width, height, margin;
+    const std::vector<int32_t>* tables;
+};
+
+struct Accumulators {
+    std::vector<uint32_t> weight, value;
+};
+
+void AccumulateDisplacement(const FilterJob& job, const uint16_t* c, int bw, int dx, int dy, Accumulators& acc) {
+    const int F = job.margin, wp = job.wp;
+    const int32_t* tables = job.tables->data();
+    for (int by = 0; by < job.height; by += 2) {
+        for (int bx = 0; bx < job.width; bx += 2) {
+            const int px = bx + F, py = by + F;
+            const uint8_t* g = job.guide + size_t(py) * wp + px;
+            const int32_t* t = tables + size_t(*g) * kPatchTableLength;
+            uint32_t wPlus, wMinus;
+            if (dx == 0 && dy == 0) {
+                wPlus = uint32_t(t[0]);
+                wMinus = 0;
+            } else {
+                wPlus = uint32_t(t[c[size_t(py >> 1) * bw + (px >> 1)]]);
+                wMinus = uint32_t(t[c[size_t((py - dy) >> 1) * bw + ((px - dx) >> 1)]]);
+            }
+            const ptrdiff_t ahead = ptrdiff_t(dy) * wp + dx;
+            for (int j = 0; j < 2; ++j) {
+                const uint8_t* gr = g + ptrdiff_t(j) * wp;
+                const size_t o = size_t(by + j) * job.width + bx;
+                for (int i = 0; i < 2; ++i) {
+                    acc.weight[o + i] += wPlus + wMinus;
+                    acc.value[o + i] += wPlus * gr[i + ahead] + wMinus * gr[i - ahead];
+                }
+            }
+        }
+    }
+}
+
+void Worker(const FilterJob& job, int start, int stride, Accumulators& acc) {
+    const int bw = job.wp / 2, bh = job.hp / 2;
+    acc.weight.assign(size_t(job.width) * job.height, 0);
+    acc.value.assign(size_t(job.width) * job.height, 0);
+    std::vector<uint16_t> b(size_t(bw) * bh, 0), rowSum(b.size(), 0), c(b.size(), 0);
+    for (int i = start; i < kDisplacements; i += stride) {
+        const int dx = i % 7 - 3, dy = i / 7 - 3;
+        if (dx != 0 || dy != 0) {
+            // Cells 2 .. n/2 - 3 keep every read of g(x + δ) inside the padded guide;
+            // the blocks read only cells 3 .. n/2 - 4 of c.
+            BlockDifferences(job.guide, job.wp, dx, dy, 2, bw - 2, bh - 2, b.data(), bw);
+            BoxSums(b.data(), rowSum.data(), c.data(), bw, 3, bw - 3, bh - 3);
+        }
+        AccumulateDisplacement(job, c.data(), bw, dx, dy, acc);
+    }
+}
+
+}  // namespace
+
+const std::vector<int32_t>* WeightTables(double gain, double c) {
+    TableCache& cache = Cache();
+    std::lock_guard<std::mutex> lock(cache.mutex);
+    for (TableSlot& s : cache.slots)
+        if (s.filled && std::fabs(s.gain - gain) < 0.001 && std::fabs(s.c - c) < 0.001) return &s.tables;
+    TableSlot& slot = cache.slots[cache.next];
+    slot.filled = false;
+    try {
+        FillTables(slot, gain, c);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+    cache.next = (cache.next + 1) % kSlots;
+    ++cache.builds;
+    return &slot.tables;
+}
+
+int WeightTableBuilds() {
+    TableCache& cache = Cache();
+    std::lock_guard<std::mutex> lock(cache.mutex);
+    return cache.builds;
+}
+
+void MirrorPad(SBxPicBuf& buffer, int F) {
+    const int wp = buffer.width, hp = buffer.height, bytes = buffer.BytesPerSample();
+    if (buffer.components != 1 || wp <= 2 * F || hp <= 2 * F) return;
+    auto mirror = [](int t, int n, int F) { return t < F ? 2 * F - t : t > n - F - 1 ? 2 * (n - F - 1) - t : t; };
+    for (int y = 0; y < hp; ++y) {
+        const int sy = mirror(y, hp, F);
+        for (int x = 0; x < wp; ++x) {
+            if (y >= F && y < hp - F && x >= F && x < wp - F) {
+                x = wp - F - 1;  // skip the picture area
+                continue;
+            }
+            std::memcpy(buffer.pixels + (size_t(y) * wp + x) * bytes,
+                        buffer.pixels + (size_t(sy) * wp + mirror(x, wp, F)) * bytes, size_t(bytes));
+        }
+    }
+}
+
+bool PatchWeightedFilter(SBxPicBuf& dst, const SBxPicBuf& src, const SBxPicBuf& guide, double strength, double gain,
+                         int threads) {
+    const int W = src.width, H = src.height;
+    if (!CBxPicBufAPI::ReinitHeap(dst, src)) return false;
+    if (W <= 16 || H <= 16 || (W % 2) || (H % 2) || guide.width != W || guide.height != H || guide.bits != 8 ||
+        guide.components != 1)
+        return CBxPicBufAPI::Copy(dst, src);
+    const int window = std::min(2 * (std::min(W, H) / 2) - 1, 71);
+    const int F = window / 2 + kPatchMargin;
+    const std::vector<int32_t>* tables = WeightTables(gain, std::pow(strength, 3.5));
+    if (!tables) {
+        CBxPicBufAPI::Copy(dst, src);
+        return false;
+    }
+
+    PicBufHolder padded;
+    if (!CBxPicBufAPI::ReinitHeap(padded.buf, W + 2 * F, H + 2 * F, 1, 8)) return false;
+    CBxPicBufAPI::CopyRect(padded.buf, guide, {F, F}, {0, 0}, {W, H});
+    MirrorPad(padded.buf, F);
+
+    const FilterJob job{padded.buf.pixels, W + 2 * F, H + 2 * F, W, H, F, tables};
+    threads = std::max(1, threads);
+    std::vector<Accumulators> acc(static_cast<size_t>(threads));
+    std::vector<char> failed(static_cast<size_t>(threads), 0);
+    auto run = [&](int j) {
+        try {
+            Worker(job, j, threads, acc[size_t(j)]);
+        } catch (const std::bad_alloc&) {
+            failed[size_t(j)] = 1;
+        }
+    };
+    {
+        // Joined before anything they use goes away, with no time limit.
+        struct Joiner {
+            std::vector<std::thread> threads;
+            ~Joiner() {
+                for (std::thread& t : threads)
+                    if (t.joinable()) t.join();
+            }
+        } extra;
+        for (int j = 1; j < threads; ++j) {
+            try {
+                extra.threads.emplace_back(run, j);
+            } catch (const std::system_error&) {
+                run(j);  // no thread to be had: do its share here
+            }
+        }
+        run(0);
+    }
+    if (std::find(failed.begin(), failed.end(), 1) != failed.end()) {
+        CBxPicBufAPI::Copy(dst, src);
+        return false;
+    }
+    const size_t n = size_t(W) * H;
+    for (int j = 1; j < threads; ++j)
+        for (size_t i = 0; i < n; ++i) {
+            acc[0].weight[i] += acc[size_t(j)].weight[i];
+            acc[0].value[i] += acc[size_t(j)].value[i];
+        }
+    for (size_t i = 0; i < n; ++i) {
+        const double v = std::floor(double(acc[0].value[i]) / double(acc[0].weight[i]) + 0.5);
+        dst.pixels[i] = uint8_t(std::min(v, 255.0));
+    }
+    return true;
+}
+
+bool SmoothPatchWeighted(SBxPicBuf& dst, const SBxPicBuf& src, double strength, double gain) {
+    if (!CBxPicBufAPI::IsValid(src) || src.components != 1 || src.bits != 8) return false;
+    const int W = src.width + (src.width % 2), H = src.height + (src.height % 2);
+    PicBufHolder a, b, guide;
+    if (!CBxPicBufAPI::ReinitHeap(a.buf, W, H, 1, 8)) return false;
+    CBxPicBufAPI::SetConst(a.buf, 0);
+    CBxPicBufAPI::CopyRect(a.buf, src, {0, 0}, {0, 0}, {src.width, src.height});
+    if (!CBxPicBufAPI::ReinitHeap(guide.buf, a.buf) || !CBxPicBufAPI::Copy(guide.buf, a.buf)) return false;
+    const bool filtered = PatchWeightedFilter(b.buf, a.buf, guide.buf, strength, gain, kPatchWorkers);
+    if (!CBxPicBufAPI::ReinitHeap(dst, src)) return false;
+    return CBxPicBufAPI::CopyRect(dst, filtered ? b.buf : a.buf, {0, 0}, {0, 0}, {src.width, src.height}) &&
+           filtered;
+}

@@ -1,0 +1,27 @@
+// Edge-preserving patch-weighted smoothing of one 8-bit channel: each pixel
+// becomes a weighted mean of its 7 × 7 neighbourhood, weights falling with
+// the distance between 6 × 6 patches measured at half resolution.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "picbuf.h"
+
+constexpr int kPatchTableLength = 9216;
+constexpr int kPatchWorkers = 4;
+
+// `dst` receives the smoothed `src` (one component, 8 bits); `src` is unchanged.
+bool SmoothPatchWeighted(SBxPicBuf& dst, const SBxPicBuf& src, double strength, double gain);
+// The core on even-sized buffers; `guide` supplies distances and values.
+bool PatchWeightedFilter(SBxPicBuf& dst, const SBxPicBuf& src, const SBxPicBuf& guide, double strength, double gain,
+                         int threads);
+// Fills the margins of a padded one-component buffer by mirroring without
+// repeating the edge row or column.
+void MirrorPad(SBxPicBuf& buffer, int margin);
+
+// The 256 weight tables for (gain, C), from the process-wide cache of 7
+// slots; null when memory for them cannot be had.
+const std::vector<int32_t>* WeightTables(double gain, double c);
+// How many times tables were computed since the process started.
+int WeightTableBuilds();

@@ -1,0 +1,57 @@
+#include "quantize.h"
+
+#include <cmath>
+
+#include "patch_filter.h"
+
+namespace {
+
+constexpr double kStrength = 150.0, kGain = 1.0;
+struct Band {
+    float step, steepness;
+};
+constexpr Band kBands[3] = {{64.f, 0.5f}, {51.f, 0.3f}, {26.f, 0.2f}};
+
+bool SmoothChannels(SBxPicBuf& picture) {
+    PicBufHolder in, out;
+    if (!CBxPicBufAPI::ReinitHeap(in.buf, picture.width, picture.height, 1, 8)) return false;
+    for (int c = 0; c < picture.components; ++c) {
+        CBxPicBufAPI::ExtractComponent(in.buf, c, picture);
+        if (!SmoothPatchWeighted(out.buf, in.buf, kStrength, kGain)) return false;
+        CBxPicBufAPI::InsertComponent(picture, c, out.buf);
+    }
+    return true;
+}
+
+void QuantizePlane(uint8_t* v, size_t count, size_t stride, int mode) {
+    uint8_t lut[256];
+    for (int i = 0; i < 256; ++i) lut[i] = QuantizeLevel(uint8_t(i), mode);
+    for (size_t i = 0; i < count; ++i, v += stride) *v = lut[*v];
+}
+
+}  // namespace
+
+uint8_t QuantizeLevel(uint8_t v, int mode) {
+    const Band b = kBands[mode];
+    const float q = (std::floor(float(v) / b.step) + 0.5f) * b.step;
+    const float o = q - std::tanh((q - float(v)) * b.steepness) * b.step / 2.f;
+    const double r = double(o) + 0.5;
+    return r >= 255.0 ? 255 : r <= 0.0 ? 0 : uint8_t(r);
+}
+
+bool QuantizeColors(SBxPicBuf& picture, int mode) {
+    if (!CBxPicBufAPI::IsValid(picture) || picture.bits != 8 || mode < 0 || mode > 3) return false;
+    if (!SmoothChannels(picture)) return false;
+    if (mode == 3) return true;
+    const size_t n = size_t(picture.width) * picture.height;
+    if (picture.components == 1) {
+        QuantizePlane(picture.pixels, n, 1, mode);
+        return true;
+    }
+    PicBufHolder yuv;
+    if (!CBxPicBufAPI::ReinitHeap(yuv.buf, picture)) return false;
+    CBxPicBufAPI::ConvertRGBtoYUV(yuv.buf, picture);
+    QuantizePlane(yuv.buf.pixels, n, 3, mode);
+    CBxPicBufAPI::ConvertYUVtoRGB(picture, yuv.buf);
+    return true;
+}
