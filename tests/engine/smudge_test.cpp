@@ -1,0 +1,86 @@
+#include <gtest/gtest.h>
+
+#include "engine_test_util.h"
+#include "parallel.h"
+#include "smudge.h"
+
+TEST(SmudgeParams, PanelMapping) {
+    SmudgePositions p = DefaultSmudgePositions();
+    SmudgeParams s = SmudgeParamsFromPositions(p);
+    EXPECT_FLOAT_EQ(s.alpha, 0.4f);
+    EXPECT_FLOAT_EQ(s.sharpness, 0.25f);
+    EXPECT_FLOAT_EQ(s.sigma, 4.f);
+    p = {100, 100, 0};
+    s = SmudgeParamsFromPositions(p);
+    EXPECT_FLOAT_EQ(s.sharpness, 0.f);
+    EXPECT_FLOAT_EQ(s.alpha, 4.f);
+    EXPECT_FLOAT_EQ(s.sigma, 1.f);
+    p = {1, 1, 100};
+    s = SmudgeParamsFromPositions(p);
+    EXPECT_FLOAT_EQ(s.sharpness, 0.495f);
+    EXPECT_FLOAT_EQ(s.alpha, 0.04f);
+    EXPECT_FLOAT_EQ(s.sigma, 11.f);
+}
+
+TEST(SmudgeTiles, Geometry) {
+    EXPECT_EQ(SmudgeTileCount(499, 5000), 0);
+    ASSERT_EQ(SmudgeTileCount(500, 500), 1);
+    const SmudgeTile one = SmudgeTileAt(500, 500, 0);
+    EXPECT_EQ(one.ex0, 0);
+    EXPECT_EQ(one.ex1, 500);
+    EXPECT_EQ(one.x1, 500);
+    ASSERT_EQ(SmudgeTileCount(1499, 1000), 4);
+    const SmudgeTile first = SmudgeTileAt(1499, 1000, 0), last = SmudgeTileAt(1499, 1000, 3);
+    EXPECT_EQ(first.x1, 750);
+    EXPECT_EQ(first.y1, 500);
+    EXPECT_EQ(first.ex1, 800);
+    EXPECT_EQ(first.ey1, 550);
+    EXPECT_EQ(last.x0, 750);
+    EXPECT_EQ(last.x1, 1499);
+    EXPECT_EQ(last.y0, 500);
+    EXPECT_EQ(last.ex0, 700);
+    EXPECT_EQ(last.ey0, 450);
+    EXPECT_EQ(SmudgeSteps(600, 300, 3), 4);
+    EXPECT_EQ(SmudgeSteps(400, 400, 1), 1);
+    EXPECT_EQ(SmudgeSteps(1000, 1500, 3), 3 + 6 * 3);
+}
+
+TEST(SmudgeRun, ProgressAndDepthsOnTheWholePicturePath) {
+    const SmudgeParams params = SmudgeParamsFromPositions(DefaultSmudgePositions());
+    for (int bits : {8, 16}) {
+        for (int comps : {1, 3}) {
+            PicBufHolder pic = TestPicture(60, 40, comps, bits), out;
+            CountingProgress progress;
+            ASSERT_EQ(RepaintSmudge(out.buf, pic.buf, params, progress), RepaintStatus::Done);
+            EXPECT_EQ(progress.steps, comps == 1 ? 1 : 4);
+            EXPECT_EQ(out.buf.bits, bits);
+            EXPECT_FALSE(SameBuffer(out.buf, pic.buf));
+        }
+    }
+    // No steps while the progress bar is hidden (the preview).
+    PicBufHolder pic = TestPicture(30, 30, 3, 8), out;
+    CountingProgress hidden(-1, false);
+    RepaintSmudge(out.buf, pic.buf, params, hidden);
+    EXPECT_EQ(hidden.steps, 0);
+}
+
+TEST(SmudgeRun, TiledPathStepsThreadsAndEarlyAbort) {
+    const SmudgeParams params = SmudgeParamsFromPositions(DefaultSmudgePositions());
+    PicBufHolder pic = TestPicture(500, 500, 1, 8), one, many;
+    CountingProgress p1, p2;
+    SetEngineThreads(1);
+    ASSERT_EQ(RepaintSmudge(one.buf, pic.buf, params, p1), RepaintStatus::Done);
+    SetEngineThreads(2);
+    RepaintSmudge(many.buf, pic.buf, params, p2);
+    SetEngineThreads(0);
+    EXPECT_EQ(p1.steps, 3 + 1);
+    EXPECT_TRUE(SameBuffer(one.buf, many.buf));
+
+    // Abort while the tensor field is computed: the target is not written at all.
+    PicBufHolder target;
+    CBxPicBufAPI::ReinitHeap(target.buf, pic.buf);
+    CBxPicBufAPI::SetConst(target.buf, 7);
+    CountingProgress abortNow(0);
+    EXPECT_EQ(RepaintSmudge(target.buf, pic.buf, params, abortNow), RepaintStatus::Aborted);
+    for (uint32_t i = 0; i < target.buf.size; ++i) ASSERT_EQ(target.buf.pixels[i], 7);
+}
