@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build test demo bench run clean
+.PHONY: all deps configure build test demo bench run screenshots clean
 
 all: build
 
@@ -25,6 +25,12 @@ demo: build
 bench: build
 	bash scripts/fetch-samples demo-input
 	$(BUILD)/bin/quorvane-bench demo-input/astronaut.png
+
+run: build
+	$(BUILD)/bin/quorvane
+
+screenshots: build
+	BUILD=$(BUILD) bash scripts/screenshots
 
 clean:
 	rm -rf $(BUILD)

@@ -60,13 +60,15 @@ void Run(const BenchMethod& m, const std::string& label, const SBxPicBuf& pictur
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: quorvane-bench PHOTO [METHOD...] [--quick]\n");
+        std::fprintf(stderr, "usage: quorvane-bench PHOTO [METHOD...] [--quick] [--save-12mp FILE]\n");
         return 2;
     }
     bool quick = false;
+    std::string save12;
     std::vector<std::string> only;
     for (int i = 2; i < argc; ++i) {
         if (std::strcmp(argv[i], "--quick") == 0) quick = true;
+        else if (std::strcmp(argv[i], "--save-12mp") == 0 && i + 1 < argc) save12 = argv[++i];
         else only.push_back(argv[i]);
     }
     LoadResult photo = LoadImageFile(argv[1]);
@@ -81,6 +83,11 @@ int main(int argc, char** argv) {
     PicBufHolder mp12;
     if (!quick) mp12 = Upscaled(p, 4000, 3000);
     const int all = omp_get_num_procs();
+    if (!save12.empty()) {
+        // The same 12-megapixel picture, for timing other tools on it.
+        SaveImageFile(&mp12.buf, nullptr, save12, 0, "", -1);
+        return 0;
+    }
 
     for (const BenchMethod& m : BenchMethods()) {
         if (!only.empty() && std::find(only.begin(), only.end(), m.name) == only.end()) continue;

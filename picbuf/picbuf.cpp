@@ -25,6 +25,20 @@ bool CBxPicBufAPI::IsValid(const SBxPicBuf& buf) {
            uint64_t(buf.pitch) * uint64_t(buf.height) <= buf.size;
 }
 
+bool CBxPicBufAPI::IsValidView(const SBxPicBuf& buf) {
+    return buf.pixels && buf.width > 0 && buf.height > 0 && ValidFormat(buf.components, buf.bits) &&
+           buf.pitch >= uint32_t(buf.width) * uint32_t(buf.BytesPerPixel()) &&
+           uint64_t(buf.pitch) * uint64_t(buf.height - 1) + uint64_t(buf.width) * buf.BytesPerPixel() <= buf.size;
+}
+
+SBxPicBuf CBxPicBufAPI::View(const SBxPicBuf& buf, int width, int height) {
+    SBxPicBuf v = buf;
+    v.width = width < buf.width ? width : buf.width;
+    v.height = height < buf.height ? height : buf.height;
+    if (v.width <= 0 || v.height <= 0) return SBxPicBuf{};
+    return v;
+}
+
 bool CBxPicBufAPI::SameGeometry(const SBxPicBuf& a, const SBxPicBuf& b) {
     return a.width == b.width && a.height == b.height && a.components == b.components && a.bits == b.bits;
 }
@@ -75,7 +89,7 @@ bool CBxPicBufAPI::Copy(SBxPicBuf& dst, const SBxPicBuf& src, const CBxRect<int>
 
 bool CBxPicBufAPI::CopyRect(SBxPicBuf& dst, const SBxPicBuf& src, CBxPoint<int> dstPoint,
                             CBxPoint<int> srcPoint, CBxSize<int> size) {
-    if (!IsValid(src) || !IsValid(dst) || dst.components != src.components || dst.bits != src.bits)
+    if (!IsValidView(src) || !IsValidView(dst) || dst.components != src.components || dst.bits != src.bits)
         return false;
     if (!RectInside(srcPoint.x, srcPoint.y, size.width, size.height, src) ||
         !RectInside(dstPoint.x, dstPoint.y, size.width, size.height, dst))
@@ -123,13 +137,18 @@ bool CBxPicBufAPI::InsertComponent(SBxPicBuf& dst, int index, const SBxPicBuf& s
 }
 
 bool CBxPicBufAPI::SetConst(SBxPicBuf& buf, unsigned char value) {
-    if (!IsValid(buf)) return false;
-    std::memset(buf.pixels, value, size_t(buf.pitch) * buf.height);
+    if (!IsValidView(buf)) return false;
+    const size_t rowBytes = size_t(buf.width) * buf.BytesPerPixel();
+    if (rowBytes == buf.pitch) {
+        std::memset(buf.pixels, value, size_t(buf.pitch) * buf.height);
+    } else {
+        for (int y = 0; y < buf.height; ++y) std::memset(buf.pixels + size_t(y) * buf.pitch, value, rowBytes);
+    }
     return true;
 }
 
 bool CBxPicBufAPI::SetConst(SBxPicBuf& buf, const CBxRect<int>& rect, unsigned char value) {
-    if (!IsValid(buf)) return false;
+    if (!IsValidView(buf)) return false;
     const int l = rect.left < 0 ? 0 : rect.left, t = rect.top < 0 ? 0 : rect.top;
     const int r = rect.right > buf.width ? buf.width : rect.right;
     const int b = rect.bottom > buf.height ? buf.height : rect.bottom;

@@ -95,7 +95,13 @@ public:
     static bool TransformBilinearFast(SBxPicBuf& dst, const SBxPicBuf& src, const CBxPicMap& map);
     static bool TransformBicubicFast(SBxPicBuf& dst, const SBxPicBuf& src, const CBxPicMap& map);
 
+    // Packed buffer: rows follow each other without a gap.
     static bool IsValid(const SBxPicBuf& buf);
+    // Also accepts a view into a wider buffer (pitch above width × bytes per
+    // pixel); SetConst, CopyRect and the transforms work on such views.
+    static bool IsValidView(const SBxPicBuf& buf);
+    // A width × height view at the top-left of `buf`, sharing its pixels.
+    static SBxPicBuf View(const SBxPicBuf& buf, int width, int height);
     static bool SameGeometry(const SBxPicBuf& a, const SBxPicBuf& b);
 };
 

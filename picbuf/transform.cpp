@@ -126,7 +126,7 @@ void Resample(SBxPicBuf& dst, const SBxPicBuf& src, const CBxPicMap& map) {
 
 template <typename Sampler>
 bool Transform(SBxPicBuf& dst, const SBxPicBuf& src, const CBxPicMap& map) {
-    if (!CBxPicBufAPI::IsValid(dst) || !CBxPicBufAPI::IsValid(src) || dst.components != src.components ||
+    if (!CBxPicBufAPI::IsValidView(dst) || !CBxPicBufAPI::IsValidView(src) || dst.components != src.components ||
         dst.bits != src.bits || dst.pixels == src.pixels)
         return false;
     switch (src.bits) {

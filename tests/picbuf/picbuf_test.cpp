@@ -154,3 +154,21 @@ TEST(PicBufConvert, YuvMatchesHandComputedValuesAndRoundTrips) {
     PicBufHolder grey = Make(3, 1, 1, 8);
     EXPECT_FALSE(CBxPicBufAPI::ConvertRGBtoYUV(grey.buf, rgb.buf));
 }
+
+TEST(PicBuf, ViewsIntoAWiderBufferStayInsideTheirRows) {
+    PicBufHolder big = Make(10, 4, 3, 8);
+    CBxPicBufAPI::SetConst(big.buf, 1);
+    SBxPicBuf view = CBxPicBufAPI::View(big.buf, 4, 3);
+    EXPECT_FALSE(CBxPicBufAPI::IsValid(view));  // not packed
+    ASSERT_TRUE(CBxPicBufAPI::IsValidView(view));
+    ASSERT_TRUE(CBxPicBufAPI::SetConst(view, 9));
+    EXPECT_EQ(big.buf.Row<uint8_t>(2)[11], 9);
+    EXPECT_EQ(big.buf.Row<uint8_t>(2)[12], 1);
+    EXPECT_EQ(big.buf.Row<uint8_t>(3)[0], 1);
+    PicBufHolder src = Make(2, 2, 3, 8);
+    CBxPicBufAPI::SetConst(src.buf, 5);
+    ASSERT_TRUE(CBxPicBufAPI::TransformConstantFast(view, src.buf, CBxPicMap(3, 0, 0, 0, 0, 2)));
+    EXPECT_EQ(view.Row<uint8_t>(1)[9], 5);   // x = 3 inside the view
+    EXPECT_EQ(big.buf.Row<uint8_t>(1)[12], 1);  // x = 4 is outside it
+    EXPECT_FALSE(CBxPicBufAPI::ConvertBpcComp(view, 8, 1));
+}

@@ -1,0 +1,111 @@
+// The Save As decisions, the quality row, the Options dialog and the skin's
+// colour tables.
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QLabel>
+#include <QSlider>
+
+#include "color_scheme.h"
+#include "dialogs.h"
+#include "imagefile.h"
+#include "save_rules.h"
+#include "toolbar_icons.h"
+
+TEST(SaveRules, DefaultNamesAndTheFileTypeList) {
+    SaveDialogRequest r = MakeSaveDialogRequest("/d/a/Portrait.JPG", 8);
+    EXPECT_EQ(r.defaultName, "Portrait-repainted");
+    EXPECT_EQ(r.filterIndex, 4);
+    EXPECT_EQ(r.defaultExtension, ".jpg");
+    EXPECT_EQ(r.filters, (std::vector<std::string>{"*.bmp", "*.tif", "*.png", "*.jpg"}));
+    r = MakeSaveDialogRequest("/d/a/noextension", 8);
+    EXPECT_EQ(r.defaultName, "");
+    EXPECT_EQ(r.filterIndex, 0);
+    EXPECT_EQ(r.defaultExtension, "");
+    r = MakeSaveDialogRequest("/d/a/photo.jpeg", 8);
+    EXPECT_EQ(r.defaultName, "photo-repainted");
+    EXPECT_EQ(r.filterIndex, 0);
+    r = MakeSaveDialogRequest("/d/scan.png", 16);
+    EXPECT_EQ(r.filters, (std::vector<std::string>{"*.tif", "*.png"}));
+    EXPECT_EQ(r.filterIndex, 2);
+    EXPECT_FALSE(r.jpegOffered);
+    r = MakeSaveDialogRequest("/d/scan.jpg", 16);
+    EXPECT_EQ(r.filterIndex, 0);
+}
+
+TEST(SaveRules, TargetNamesAndFormats) {
+    SaveTarget t = ResolveSaveTarget("/o/out", 3, 8);
+    EXPECT_EQ(t.path, "/o/out.png");
+    EXPECT_EQ(FreeImageFormatOf(t.formatIndex), kFormatPng);
+    t = ResolveSaveTarget("/o/out.tif", 3, 8);
+    EXPECT_EQ(t.path, "/o/out.tif");
+    EXPECT_EQ(FreeImageFormatOf(t.formatIndex), kFormatTiff);
+    t = ResolveSaveTarget("/o/out.jpeg", 4, 8);
+    EXPECT_EQ(t.path, "/o/out.jpeg.jpg");
+    EXPECT_EQ(FreeImageFormatOf(t.formatIndex), kFormatJpeg);
+    t = ResolveSaveTarget("/o/OUT.BMP", 4, 8);
+    EXPECT_EQ(t.path, "/o/OUT.BMP");
+    EXPECT_EQ(FreeImageFormatOf(t.formatIndex), kFormatBmp);
+    t = ResolveSaveTarget("/o/deep", 1, 16);
+    EXPECT_EQ(t.path, "/o/deep.tif");
+    EXPECT_EQ(FreeImageFormatOf(t.formatIndex), kFormatTiff);
+    t = ResolveSaveTarget("/o/deep.jpg", 2, 16);
+    EXPECT_EQ(t.path, "/o/deep.jpg.png");
+    EXPECT_EQ(FreeImageFormatOf(t.formatIndex), kFormatPng);
+    EXPECT_EQ(FreeImageFormatOf(0), -1);
+    EXPECT_EQ(InitialJpegQuality(5), 10);
+    EXPECT_EQ(InitialJpegQuality(15), 15);
+}
+
+TEST(SaveDialog, QualityRowFollowsTheJpegEntry) {
+    JpegQualityPanel panel("Jpeg Quality:", 85);
+    EXPECT_EQ(panel.Slider()->minimum(), 10);
+    EXPECT_EQ(panel.Slider()->maximum(), 100);
+    EXPECT_EQ(panel.Slider()->tickPosition(), QSlider::NoTicks);
+    panel.FilterSelected(4, 8);
+    EXPECT_TRUE(panel.Slider()->isEnabled());
+    panel.FilterSelected(3, 8);
+    EXPECT_FALSE(panel.Slider()->isEnabled());
+    panel.FilterSelected(2, 16);
+    EXPECT_FALSE(panel.Slider()->isEnabled());
+    panel.Slider()->setValue(42);
+    EXPECT_EQ(panel.Quality(), 42);
+    bool numberShown = false;
+    for (QLabel* l : panel.findChildren<QLabel*>()) numberShown |= l->text() == "42";
+    EXPECT_TRUE(numberShown);
+}
+
+TEST(OptionsDialogBox, ListsTheLanguagesWithTheCurrentSelected) {
+    AppSettings s;
+    s.languages = {{"English", "EN"}, {"Deutsch", "DE"}, {"日本語", "JA"}};
+    s.currentLanguage = 2;
+    TextTable t;
+    OptionsDialog d(s, t, nullptr);
+    EXPECT_EQ(d.windowTitle(), "Options");
+    EXPECT_EQ(d.List()->count(), 3);
+    EXPECT_EQ(d.Selection(), 2);
+    EXPECT_EQ(d.List()->itemText(2), QString::fromUtf8("日本語"));
+    AppSettings empty;
+    OptionsDialog none(empty, t, nullptr);
+    EXPECT_EQ(none.Selection(), -1);
+}
+
+TEST(Skin, SchemeFallbacksAndGreyedImages) {
+    InstallColorScheme();
+    EXPECT_EQ(SkinColor(30), QColor(0, 0, 0));
+    EXPECT_EQ(SkinColor(kColorBackground), QColor(0, 0, 0));  // unset: the system colour
+    EXPECT_EQ(SkinColor(kColorBtnFace), QColor(0x46, 0x46, 0x46));
+    EXPECT_EQ(SkinGrey(kColorAppWorkspace), 0x23);
+    EXPECT_EQ(SkinBrush(-1).style(), Qt::NoBrush);
+    EXPECT_EQ(CurrentColorScheme().number, 2);
+
+    QImage image(2, 1, QImage::Format_ARGB32);
+    image.setPixel(0, 0, qRgba(200, 100, 50, 255));
+    image.setPixel(1, 0, qRgba(0, 0, 0, 60));
+    const QImage grey = GreyedImage(image);
+    const int expected = int((0.3 * 200 + 0.5 * 100 + 0.2 * 50) * 0.43 + 120) - 70;
+    EXPECT_EQ(qRed(grey.pixel(0, 0)), expected);
+    EXPECT_EQ(qBlue(grey.pixel(0, 0)), expected);
+    EXPECT_EQ(qAlpha(grey.pixel(0, 0)), 255);
+    EXPECT_EQ(qAlpha(grey.pixel(1, 0)), 30);
+}
