@@ -131,8 +131,9 @@ void MainWindow::BuildToolbar() {
     zoomBox_->setFixedWidth(kZoomBoxWidth - 10);
     zoomBox_->setToolTip(Q(texts_.Text(29)));
     zoomBox_->setProperty(kIdProperty, cmd::kZoomBox);
+    // A Windows font height of 16 is the cell height: about 12 pixels of em.
     QFont font("Tahoma");
-    font.setPixelSize(16);
+    font.setPixelSize(12);
     font.setWeight(QFont::DemiBold);
     font.setStyleHint(QFont::SansSerif);
     zoomBox_->setFont(font);

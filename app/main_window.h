@@ -72,6 +72,7 @@ public:
     ViewRect FitArea() const;
     ViewRect ClickArea() const;
     ViewRect ViewArea() const;
+    int BackgroundGrey() const;
     void OpenMethodPanel(QWidget* panel);
     void CloseMethodPanel(QWidget* panel);
     void DropFiles(const QStringList& paths);
@@ -119,7 +120,6 @@ private:
     void UpdateTitle(const std::string& path);
     void Shutdown();
     void LayoutDockerArea();
-    int BackgroundGrey() const;
 
     SettingsPaths paths_;
     UserInterfaceHooks hooks_;

@@ -3,7 +3,15 @@
 #include <QPainter>
 #include <QSvgRenderer>
 
+// Resources compiled into a static library are registered by hand.
+static void RegisterIconResources() { Q_INIT_RESOURCE(quorvane); }
+
 namespace {
+
+void EnsureResources() {
+    static const bool registered = (RegisterIconResources(), true);
+    (void)registered;
+}
 
 QImage RenderSvg(const QString& path, int size) {
     QImage image(size, size, QImage::Format_ARGB32);
@@ -32,6 +40,7 @@ QImage GreyedImage(const QImage& source) {
 }
 
 QIcon ToolbarIcon(const char* name) {
+    EnsureResources();
     const QString path = QString(":/icons/%1.svg").arg(name);
     QIcon icon;
     for (int scale : {1, 2}) {
@@ -42,4 +51,7 @@ QIcon ToolbarIcon(const char* name) {
     return icon;
 }
 
-QIcon ProgramIcon() { return QIcon(":/icons/quorvane.svg"); }
+QIcon ProgramIcon() {
+    EnsureResources();
+    return QIcon(":/icons/quorvane.svg");
+}

@@ -23,6 +23,8 @@ void ViewWidget::paintEvent(QPaintEvent*) {
     const QImage image(back.pixels, back.width, back.height, int(back.pitch), QImage::Format_BGR888);
     QPainter painter(this);
     const QPoint offset = mapTo(window_, QPoint(0, 0));
+    // The strip below the toolbar lies outside the view area.
+    painter.fillRect(rect(), QColor(window_->BackgroundGrey(), window_->BackgroundGrey(), window_->BackgroundGrey()));
     painter.drawImage(source.topLeft() - offset, image, source);
 }
 
