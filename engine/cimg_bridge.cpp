@@ -51,6 +51,22 @@ void BlurAnisotropic(FloatPlanes& image, const FloatPlanes& tensors, float ampli
     });
 }
 
+void BlurAnisotropicChannels(FloatPlanes& image, const FloatPlanes& tensors, float amplitude, float dl, float da,
+                             float gaussPrecision, unsigned interpolation, bool fastApproximation) {
+    // CImg clamps its result to the value range of the whole image; alone, a
+    // channel is clamped to its own range, so that is restored here.
+    const size_t n = size_t(image.width) * image.height;
+    std::vector<std::pair<float, float>> ranges;
+    for (int c = 0; c < image.channels; ++c) {
+        const auto mm = std::minmax_element(image.Channel(c), image.Channel(c) + n);
+        ranges.emplace_back(*mm.first, *mm.second);
+    }
+    BlurAnisotropic(image, tensors, amplitude, dl, da, gaussPrecision, interpolation, fastApproximation);
+    for (int c = 0; c < image.channels; ++c)
+        for (float* v = image.Channel(c); v != image.Channel(c) + n; ++v)
+            *v = std::clamp(*v, ranges[size_t(c)].first, ranges[size_t(c)].second);
+}
+
 void BlurDeriche(FloatPlanes& image, float sigma) {
     Guarded([&] {
         CImg<float> img = Shared(image);

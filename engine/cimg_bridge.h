@@ -23,6 +23,11 @@ FloatPlanes DiffusionTensors(const FloatPlanes& grey, float sharpness, float ani
 // Tensor-driven anisotropic smoothing, in place.
 void BlurAnisotropic(FloatPlanes& image, const FloatPlanes& tensors, float amplitude, float dl, float da,
                      float gaussPrecision, unsigned interpolation, bool fastApproximation);
+// The same smoothing of every channel of `image` in one pass: the
+// streamlines depend only on the tensors, so each channel comes out exactly
+// as if it had been smoothed alone (each keeps its own value range).
+void BlurAnisotropicChannels(FloatPlanes& image, const FloatPlanes& tensors, float amplitude, float dl, float da,
+                             float gaussPrecision, unsigned interpolation, bool fastApproximation);
 // Recursive Gaussian (Deriche, order 0, Neumann borders) along x then y.
 void BlurDeriche(FloatPlanes& image, float sigma);
 

@@ -26,26 +26,35 @@ FloatPlanes TensorsOfGrey(const SBxPicBuf& source, const SmudgeParams& p) {
     return DiffusionTensors(PlaneFromBuffer(grey.buf), p.sharpness, 1.f, p.alpha, p.sigma);
 }
 
-void SmoothPlane(FloatPlanes& plane, const FloatPlanes& tensors) {
-    BlurAnisotropic(plane, tensors, kAmplitude, kDl, kDa, kGaussPrecision, 0, true);
-}
-
-// Smooths channel c of `from` under `tensors` into channel c of `into`.
-void SmoothChannel(SBxPicBuf& into, const SBxPicBuf& from, int c, const FloatPlanes& tensors) {
+// Smooths every channel of `from` under `tensors` and writes them into
+// `into` one by one, with a progress step and an abort check after each.
+bool SmoothChannels(SBxPicBuf& into, const SBxPicBuf& from, const FloatPlanes& tensors, RepaintProgress& progress) {
     PicBufHolder channel;
     if (!CBxPicBufAPI::ReinitHeap(channel.buf, from.width, from.height, 1, from.bits)) throw std::bad_alloc();
-    CBxPicBufAPI::ExtractComponent(channel.buf, c, from);
-    FloatPlanes f = PlaneFromBuffer(channel.buf);
-    SmoothPlane(f, tensors);
-    BufferFromPlane(channel.buf, f);
-    CBxPicBufAPI::InsertComponent(into, c, channel.buf);
+    const size_t n = size_t(from.width) * from.height;
+    FloatPlanes planes(from.width, from.height, from.components);
+    for (int c = 0; c < from.components; ++c) {
+        CBxPicBufAPI::ExtractComponent(channel.buf, c, from);
+        const FloatPlanes one = PlaneFromBuffer(channel.buf);
+        std::copy(one.data.begin(), one.data.end(), planes.Channel(c));
+    }
+    BlurAnisotropicChannels(planes, tensors, kAmplitude, kDl, kDa, kGaussPrecision, 0, true);
+    FloatPlanes one(from.width, from.height, 1);
+    for (int c = 0; c < from.components; ++c) {
+        std::copy(planes.Channel(c), planes.Channel(c) + n, one.data.begin());
+        BufferFromPlane(channel.buf, one);
+        CBxPicBufAPI::InsertComponent(into, c, channel.buf);
+        StepIfVisible(progress, 1);
+        if (progress.AbortRequested()) return false;
+    }
+    return true;
 }
 
 RepaintStatus Whole(SBxPicBuf& target, const SBxPicBuf& source, const SmudgeParams& p, RepaintProgress& progress) {
     if (source.components == 1) {
         FloatPlanes f = PlaneFromBuffer(source);
         const FloatPlanes g = DiffusionTensors(f, p.sharpness, 1.f, p.alpha, p.sigma);
-        SmoothPlane(f, g);
+        BlurAnisotropic(f, g, kAmplitude, kDl, kDa, kGaussPrecision, 0, true);
         StepIfVisible(progress, 1);
         BufferFromPlane(target, f);
         return RepaintStatus::Done;
@@ -53,12 +62,7 @@ RepaintStatus Whole(SBxPicBuf& target, const SBxPicBuf& source, const SmudgePara
     const FloatPlanes g = TensorsOfGrey(source, p);
     StepIfVisible(progress, 1);
     if (progress.AbortRequested()) return RepaintStatus::Aborted;
-    for (int c = 0; c < 3; ++c) {
-        SmoothChannel(target, source, c, g);
-        StepIfVisible(progress, 1);
-        if (progress.AbortRequested()) return RepaintStatus::Aborted;
-    }
-    return RepaintStatus::Done;
+    return SmoothChannels(target, source, g, progress) ? RepaintStatus::Done : RepaintStatus::Aborted;
 }
 
 RepaintStatus Tiled(SBxPicBuf& target, const SBxPicBuf& source, const SmudgeParams& p, RepaintProgress& progress) {
@@ -75,12 +79,7 @@ RepaintStatus Tiled(SBxPicBuf& target, const SBxPicBuf& source, const SmudgePara
             throw std::bad_alloc();
         CBxPicBufAPI::CopyRect(tileSource.buf, source, {0, 0}, {t.ex0, t.ey0}, {ew, eh});
         const FloatPlanes gt = CropPlanes(g, t.ex0, t.ey0, t.ex1 - 1, t.ey1 - 1);
-        bool aborted = false;
-        for (int c = 0; c < source.components && !aborted; ++c) {
-            SmoothChannel(tileResult.buf, tileSource.buf, c, gt);
-            StepIfVisible(progress, 1);
-            aborted = progress.AbortRequested();
-        }
+        const bool aborted = !SmoothChannels(tileResult.buf, tileSource.buf, gt, progress);
         CBxPicBufAPI::CopyRect(target, tileResult.buf, {t.x0, t.y0}, {t.x0 - t.ex0, t.y0 - t.ey0},
                                {t.x1 - t.x0, t.y1 - t.y0});
         if (aborted || progress.AbortRequested()) return RepaintStatus::Aborted;

@@ -2,6 +2,7 @@
 
 #include "engine_test_util.h"
 #include "parallel.h"
+#include "cimg_bridge.h"
 #include "smudge.h"
 
 TEST(SmudgeParams, PanelMapping) {
@@ -83,4 +84,25 @@ TEST(SmudgeRun, TiledPathStepsThreadsAndEarlyAbort) {
     CountingProgress abortNow(0);
     EXPECT_EQ(RepaintSmudge(target.buf, pic.buf, params, abortNow), RepaintStatus::Aborted);
     for (uint32_t i = 0; i < target.buf.size; ++i) ASSERT_EQ(target.buf.pixels[i], 7);
+}
+
+TEST(SmudgeRun, SmoothingAllChannelsAtOnceEqualsSmoothingEachAlone) {
+    PicBufHolder pic = TestPicture(70, 50, 3, 8);
+    PicBufHolder grey;
+    CBxPicBufAPI::Copy(grey.buf, pic.buf, CBxRect<int>(0, 0, 70, 50));
+    CBxPicBufAPI::ConvertBpcComp(grey.buf, 8, 1);
+    const FloatPlanes g = DiffusionTensors(PlaneFromBuffer(grey.buf), 0.25f, 1.f, 0.4f, 4.f);
+    FloatPlanes all(70, 50, 3);
+    std::vector<FloatPlanes> alone;
+    PicBufHolder channel;
+    CBxPicBufAPI::ReinitHeap(channel.buf, 70, 50, 1, 8);
+    for (int c = 0; c < 3; ++c) {
+        CBxPicBufAPI::ExtractComponent(channel.buf, c, pic.buf);
+        alone.push_back(PlaneFromBuffer(channel.buf));
+        std::copy(alone.back().data.begin(), alone.back().data.end(), all.Channel(c));
+        BlurAnisotropic(alone.back(), g, 200, 0.8f, 30, 2, 0, true);
+    }
+    BlurAnisotropicChannels(all, g, 200, 0.8f, 30, 2, 0, true);
+    for (int c = 0; c < 3; ++c)
+        for (size_t i = 0; i < 70 * 50; ++i) ASSERT_EQ(all.Channel(c)[i], alone[size_t(c)].data[i]) << c << " " << i;
 }
