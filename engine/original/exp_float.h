@@ -38,3 +38,42 @@ inline float ExpFloat(float xf) {
     std::memcpy(&scale, &bits, sizeof scale);
     return float(exp_detail::kPow2[k] * p * scale);
 }
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+
+namespace exp_detail {
+// Two lanes of ExpFloat's double computation, operation for operation.
+inline __m128d ExpPair(__m128d x) {
+    const __m128d small = _mm_cmplt_pd(x, _mm_set1_pd(-110.0));
+    x = _mm_max_pd(x, _mm_set1_pd(-111.0));
+    const __m128d t = _mm_add_pd(_mm_mul_pd(x, _mm_set1_pd(46.166241308446828)), _mm_set1_pd(0.5));
+    const __m128i truncated = _mm_cvttpd_epi32(t);
+    __m128d n = _mm_cvtepi32_pd(truncated);
+    const __m128d above = _mm_cmpgt_pd(n, t);  // floor of negative values
+    n = _mm_sub_pd(n, _mm_and_pd(above, _mm_set1_pd(1.0)));
+    const __m128d r = _mm_sub_pd(_mm_sub_pd(x, _mm_mul_pd(n, _mm_set1_pd(0x1.62e42feep-6))),
+                                 _mm_mul_pd(n, _mm_set1_pd(1.90821492927058770002e-10 / 32.0)));
+    __m128d p = _mm_set1_pd(1.0 / 120.0);
+    p = _mm_add_pd(_mm_set1_pd(1.0 / 24.0), _mm_mul_pd(r, p));
+    p = _mm_add_pd(_mm_set1_pd(1.0 / 6.0), _mm_mul_pd(r, p));
+    p = _mm_add_pd(_mm_set1_pd(0.5), _mm_mul_pd(r, p));
+    p = _mm_add_pd(_mm_set1_pd(1.0), _mm_mul_pd(r, p));
+    p = _mm_add_pd(_mm_set1_pd(1.0), _mm_mul_pd(r, p));
+    alignas(16) int ni[4];
+    _mm_store_si128(reinterpret_cast<__m128i*>(ni), _mm_cvttpd_epi32(n));
+    const int k0 = ni[0] & 31, k1 = ni[1] & 31;
+    const __m128d pow2 = _mm_setr_pd(kPow2[k0], kPow2[k1]);
+    const __m128i biased = _mm_setr_epi32((ni[0] - k0) / 32 + 1023, 0, (ni[1] - k1) / 32 + 1023, 0);
+    const __m128d scale = _mm_castsi128_pd(_mm_slli_epi64(biased, 52));
+    return _mm_andnot_pd(small, _mm_mul_pd(_mm_mul_pd(pow2, p), scale));
+}
+}  // namespace exp_detail
+
+// ExpFloat on four lanes (arguments at most 0).
+inline __m128 ExpFloat4(__m128 x) {
+    const __m128 low = _mm_cvtpd_ps(exp_detail::ExpPair(_mm_cvtps_pd(x)));
+    const __m128 high = _mm_cvtpd_ps(exp_detail::ExpPair(_mm_cvtps_pd(_mm_movehl_ps(x, x))));
+    return _mm_movelh_ps(low, high);
+}
+#endif

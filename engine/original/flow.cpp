@@ -8,6 +8,7 @@
 #endif
 
 #include "exp_float.h"
+#include "flow_trace.h"
 #include "parallel.h"
 
 std::vector<float> GaussianKernel(float sigma) {
@@ -62,17 +63,6 @@ void BlurColumns(const float* in, float* out, int w, int h, const std::vector<fl
     });
 }
 
-struct Interp {
-    const float* v;
-    int width;
-    float At(float x, float y) const {
-        const int x0 = int(x), y0 = int(y);
-        const float fx = x - float(x0), fy = y - float(y0);
-        const size_t i = size_t(y0) * width + x0;
-        return ((1.f - fx) * v[i] + fx * v[i + 1]) * (1.f - fy) +
-               ((1.f - fx) * v[i + width] + fx * v[i + width + 1]) * fy;
-    }
-};
 
 }  // namespace
 
@@ -102,7 +92,7 @@ bool BuildFlowTable(FlowTable& table, const SBxPicBuf& jxx, const SBxPicBuf& jxy
     PicBufHolder grey;
     if (!GaussianBlurFloat(grey.buf, guide, sigma) || !CBxPicBufAPI::ConvertBpcComp(grey.buf, 32, 1))
         return false;
-    const Interp G{reinterpret_cast<const float*>(grey.buf.pixels), W};
+    const float* G = reinterpret_cast<const float*>(grey.buf.pixels);
     const std::vector<float> tensor =
         InterleaveTensor(reinterpret_cast<const float*>(jxx.pixels), reinterpret_cast<const float*>(jxy.pixels),
                          reinterpret_cast<const float*>(jyy.pixels), size_t(W) * H);
@@ -115,39 +105,28 @@ bool BuildFlowTable(FlowTable& table, const SBxPicBuf& jxx, const SBxPicBuf& jxy
     table.forwardCount.assign(size_t(W) * H, 0);
     table.backwardCount.assign(size_t(W) * H, 0);
     std::vector<std::vector<FlowSample>> rows(static_cast<size_t>(H));
-    std::vector<float> spatialWeight(size_t(length), 0.f);
-    for (int m = 1; m < length; ++m)
-        spatialWeight[size_t(m)] = ExpFloat(-float(m * m) / (2.f * sigma * sigma + 1.f));
+    const FlowTracer tracer(field, G, sigma, length, components);
 
     ParallelRowsDynamic(1, H - 1, [&](int y) {
         std::vector<FlowSample>& out = rows[size_t(y)];
         out.reserve(size_t(W) * 2 * (length - 1));
-        FlowSample fwd[kFlowListMax], bwd[kFlowListMax];
-        for (int x = 1; x <= W - 2; ++x) {
-            const Vec2 d0 = FlowDirection(float(x), float(y), field);
-            Vec2 pf{float(x), float(y)}, pb = pf, rf = d0, rb{-d0.x, -d0.y};
-            const float g0 = G.v[size_t(y) * W + x];
-            float cf = 1.f, cb = 1.f;
-            int nf = 0, nb = 0, total = 0;
-            for (int m = 1; m < length; ++m) {
-                DirectionStep(pf, rf, field, FlowDirection);
-                DirectionStep(pb, rb, field, FlowDirection);
-                const float spatial = spatialWeight[size_t(m)];
-                const float df = g0 - G.At(pf.x, pf.y), db = g0 - G.At(pb.x, pb.y);
-                cf = cf * ExpFloat(-(df * df) / sigma);
-                cb = cb * ExpFloat(-(db * db) / sigma);
-                const int wf = int(spatial * cf * 128.f + 0.5f), wb = int(spatial * cb * 128.f + 0.5f);
-                total += wf + wb;
-                if (wf == 0 && wb == 0) break;
-                if (wf) fwd[nf++] = MakeSample(pf, x, y, W, components, wf);
-                if (wb) bwd[nb++] = MakeSample(pb, x, y, W, components, wb);
-            }
+        PixelTrace traces[4];
+        auto keep = [&](int x, const PixelTrace& p) {
             const size_t i = size_t(y) * W + x;
-            table.total[i] = total + 128;
-            table.forwardCount[i] = uint8_t(nf);
-            table.backwardCount[i] = uint8_t(nb);
-            out.insert(out.end(), bwd, bwd + nb);
-            out.insert(out.end(), fwd, fwd + nf);
+            table.total[i] = p.total + 128;
+            table.forwardCount[i] = uint8_t(p.forward);
+            table.backwardCount[i] = uint8_t(p.backward);
+            out.insert(out.end(), p.bwd, p.bwd + p.backward);
+            out.insert(out.end(), p.fwd, p.fwd + p.forward);
+        };
+        int x = 1;
+        for (; x + 3 <= W - 2; x += 4) {
+            TraceFlowFour(tracer, x, y, traces);
+            for (int l = 0; l < 4; ++l) keep(x + l, traces[l]);
+        }
+        for (; x <= W - 2; ++x) {
+            TraceFlowPixel(tracer, x, y, traces[0]);
+            keep(x, traces[0]);
         }
     });
 

@@ -3,6 +3,8 @@
 
 #include "engine_test_util.h"
 #include "flow.h"
+#include "exp_float.h"
+#include "flow_trace.h"
 
 namespace {
 
@@ -89,4 +91,60 @@ TEST(FlowReference, FlowSmoothMatchesTheLiteralSum) {
         FlowSmooth(img, t);
         EXPECT_EQ(img.data, expected.data) << C;
     }
+}
+
+TEST(FlowReference, FourLaneTracingEqualsTracingPixelByPixel) {
+    const int W = 41, H = 23;
+    std::vector<float> tensor(size_t(W) * H * 3), grey(size_t(W) * H);
+    uint32_t seed = 99;
+    auto next = [&] {
+        seed = seed * 1664525u + 1013904223u;
+        return float(seed >> 8) / float(1 << 24);
+    };
+    for (int y = 0; y < H; ++y)
+        for (int x = 0; x < W; ++x) {
+            const size_t i = size_t(y) * W + x;
+            const bool flat = x > 25 && y > 12;  // a zero-tensor corner: (0, 0) directions
+            const float a = flat ? 0.f : 50.f * next(), b = flat ? 0.f : 30.f * (next() - 0.5f);
+            tensor[3 * i] = a;
+            tensor[3 * i + 1] = b;
+            tensor[3 * i + 2] = flat ? 0.f : b * b / (a + 1.f) + 40.f * next();
+            grey[i] = 100.f + 20.f * next() + float(x);
+        }
+    const TensorField field{tensor.data(), W, H};
+    for (float sigma : {0.7625f, 12.95f, 25.7f}) {
+        const FlowTracer tracer(field, grey.data(), sigma, int(1.5 * double(sigma) + 0.5) + 1, 3);
+        for (int y = 1; y <= H - 2; ++y)
+            for (int x = 1; x + 3 <= W - 2; x += 4) {
+                PixelTrace four[4], one;
+                TraceFlowFour(tracer, x, y, four);
+                for (int l = 0; l < 4; ++l) {
+                    TraceFlowPixel(tracer, x + l, y, one);
+                    ASSERT_EQ(four[l].total, one.total) << sigma << " " << x + l << "," << y;
+                    ASSERT_EQ(four[l].forward, one.forward);
+                    ASSERT_EQ(four[l].backward, one.backward);
+                    for (int k = 0; k < one.forward; ++k)
+                        ASSERT_EQ(0, std::memcmp(&four[l].fwd[k], &one.fwd[k], sizeof(FlowSample)));
+                    for (int k = 0; k < one.backward; ++k)
+                        ASSERT_EQ(0, std::memcmp(&four[l].bwd[k], &one.bwd[k], sizeof(FlowSample)));
+                }
+            }
+    }
+}
+
+TEST(FlowReference, FourLaneExpEqualsTheScalarOne) {
+    for (float x = -130.f; x <= 0.f; x += 0.0137f) {
+        alignas(16) float out[4];
+        _mm_store_ps(out, ExpFloat4(_mm_setr_ps(x, x * 0.5f, -x * x, x / 7.f)));
+        ASSERT_EQ(out[0], ExpFloat(x)) << x;
+        ASSERT_EQ(out[1], ExpFloat(x * 0.5f)) << x;
+        ASSERT_EQ(out[2], ExpFloat(-x * x)) << x;
+        ASSERT_EQ(out[3], ExpFloat(x / 7.f)) << x;
+    }
+    alignas(16) float huge[4];
+    _mm_store_ps(huge, ExpFloat4(_mm_setr_ps(-5.6e9f, -111.f, -110.f, 0.f)));
+    EXPECT_EQ(huge[0], 0.f);
+    EXPECT_EQ(huge[1], 0.f);
+    EXPECT_EQ(huge[2], ExpFloat(-110.f));
+    EXPECT_EQ(huge[3], 1.f);
 }

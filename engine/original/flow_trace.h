@@ -1,0 +1,31 @@
+// Tracing of the flow lines through one pixel (both directions), the part
+// of the flow table that costs most. Four pixels of a row can be traced at
+// once with SSE2; the result is the same as tracing them one by one.
+#pragma once
+
+#include <vector>
+
+#include "flow_sample.h"
+
+constexpr int kFlowListMaxSamples = 40;
+
+struct FlowTracer {
+    TensorField field;
+    const float* grey;  // blurred grey guide, width × height
+    float sigma;
+    int length;         // L: the lines take at most L - 1 steps each way
+    int components;
+    std::vector<float> spatialWeight;  // exp(-m² / (2σ² + 1)) for m < L
+
+    FlowTracer(TensorField f, const float* g, float s, int l, int c);
+};
+
+struct PixelTrace {
+    int total = 0;  // weights of the kept samples, centre not included
+    int forward = 0, backward = 0;
+    FlowSample fwd[kFlowListMaxSamples], bwd[kFlowListMaxSamples];
+};
+
+void TraceFlowPixel(const FlowTracer& t, int x, int y, PixelTrace& out);
+// Pixels x .. x + 3 of row y.
+void TraceFlowFour(const FlowTracer& t, int x, int y, PixelTrace out[4]);
