@@ -22,3 +22,14 @@ void ParallelRowsDynamic(int begin, int end, Body&& body) {
 #pragma omp parallel for schedule(dynamic, 2)
     for (int y = begin; y < end; ++y) body(y);
 }
+
+// Copies with every row-range on its own thread.
+template <typename T>
+void ParallelCopy(const T* from, T* to, size_t count) {
+    const int chunks = 64;
+#pragma omp parallel for schedule(static)
+    for (int k = 0; k < chunks; ++k) {
+        const size_t begin = count * size_t(k) / chunks, end = count * size_t(k + 1) / chunks;
+        for (size_t i = begin; i < end; ++i) to[i] = from[i];
+    }
+}

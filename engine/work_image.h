@@ -11,6 +11,8 @@ struct IntImage {
 
     IntImage() = default;
     IntImage(int w, int h, int c) : width(w), height(h), components(c), data(size_t(w) * h * c, 0) {}
+    // A copy made by all threads.
+    IntImage Clone() const;
     int32_t* Row(int y) { return data.data() + size_t(y) * width * components; }
     const int32_t* Row(int y) const { return data.data() + size_t(y) * width * components; }
 };

@@ -22,7 +22,9 @@ struct TensorField {
 
 inline std::vector<float> InterleaveTensor(const float* jxx, const float* jxy, const float* jyy, size_t n) {
     std::vector<float> j(3 * n);
-    for (size_t i = 0; i < n; ++i) {
+    const long long count = (long long)n;
+#pragma omp parallel for schedule(static)
+    for (long long i = 0; i < count; ++i) {
         j[3 * i] = jxx[i];
         j[3 * i + 1] = jxy[i];
         j[3 * i + 2] = jyy[i];

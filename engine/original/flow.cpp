@@ -175,12 +175,14 @@ void FlowSmoothRows(IntImage& image, const IntImage& copy, const FlowTable& tabl
 void FlowSmoothColour(IntImage& image, const FlowTable& table) {
     const int W = image.width, H = image.height, rowSamples = W * 3;
     std::vector<int16_t> shifted(image.data.size() + 8, 0);
-    for (size_t i = 0; i < image.data.size(); ++i) shifted[i] = int16_t(image.data[i] - 32768);
-    const IntImage original = image;
+    ParallelRows(0, H, [&](int y) {
+        const size_t begin = size_t(y) * rowSamples, end = begin + size_t(rowSamples);
+        for (size_t i = begin; i < end; ++i) shifted[i] = int16_t(image.data[i] - 32768);
+    });
     ParallelRows(1, H - 1, [&](int y) {
         const int16_t* src = shifted.data() + size_t(y) * rowSamples;
         int32_t* dst = image.Row(y);
-        const int32_t* own = original.Row(y);
+        const int16_t* own = src;
         const __m128i bias = _mm_set1_epi32(1 << 29), half = _mm_set1_epi32(32768);
         for (int x = 1; x <= W - 2; ++x) {
             const size_t i = size_t(y) * W + x;
@@ -205,7 +207,7 @@ void FlowSmoothColour(IntImage& image, const FlowTable& table) {
             alignas(16) int32_t lanes[4];
             _mm_store_si128(reinterpret_cast<__m128i*>(lanes), acc);
             const int32_t total = table.total[i], back = 32768 * (total - 128);
-            for (int c = 0; c < 3; ++c) dst[x * 3 + c] = (lanes[c] + back + 128 * own[x * 3 + c]) / total;
+            for (int c = 0; c < 3; ++c) dst[x * 3 + c] = (lanes[c] + back + 128 * (own[x * 3 + c] + 32768)) / total;
         }
     });
 }
@@ -221,9 +223,19 @@ void FlowSmooth(IntImage& image, const FlowTable& table) {
         return;
     }
 #endif
-    const IntImage copy = image;
+    const IntImage copy = image.Clone();
     if (image.components == 1)
         FlowSmoothRows<1>(image, copy, table);
     else
         FlowSmoothRows<3>(image, copy, table);
+}
+
+IntImage IntImage::Clone() const {
+    IntImage c;
+    c.width = width;
+    c.height = height;
+    c.components = components;
+    c.data.resize(data.size());
+    ParallelCopy(data.data(), c.data.data(), data.size());
+    return c;
 }

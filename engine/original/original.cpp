@@ -25,29 +25,28 @@ bool SupportedSource(const SBxPicBuf& s) {
 
 template <typename T>
 void FillGuideAndWork(const SBxPicBuf& padded, SBxPicBuf& guide, IntImage& work, int scale) {
-    const size_t n = size_t(padded.width) * padded.height * padded.components;
+    const size_t row = size_t(padded.width) * padded.components;
     const T* s = reinterpret_cast<const T*>(padded.pixels);
     float* g = reinterpret_cast<float*>(guide.pixels);
-    for (size_t i = 0; i < n; ++i) {
-        g[i] = float(s[i]);
-        work.data[i] = int32_t(s[i]) * scale;
-    }
+    ParallelRows(0, padded.height, [&](int y) {
+        for (size_t i = size_t(y) * row, e = i + row; i < e; ++i) {
+            g[i] = float(s[i]);
+            work.data[i] = int32_t(s[i]) * scale;
+        }
+    });
 }
 
 void WriteBack(const IntImage& work, SBxPicBuf& padded) {
-    const size_t n = work.data.size();
-    if (padded.bits == 8) {
-        for (size_t i = 0; i < n; ++i) {
+    const size_t row = size_t(work.width) * work.components;
+    ParallelRows(0, work.height, [&](int y) {
+        for (size_t i = size_t(y) * row, e = i + row; i < e; ++i) {
             const int32_t v = work.data[i];
-            padded.pixels[i] = v < 256 ? 0 : v >= 65280 ? 255 : uint8_t(v >> 8);
+            if (padded.bits == 8)
+                padded.pixels[i] = v < 256 ? 0 : v >= 65280 ? 255 : uint8_t(v >> 8);
+            else
+                reinterpret_cast<uint16_t*>(padded.pixels)[i] = v <= 0 ? 0 : v >= 65535 ? 65535 : uint16_t(v);
         }
-    } else {
-        uint16_t* d = reinterpret_cast<uint16_t*>(padded.pixels);
-        for (size_t i = 0; i < n; ++i) {
-            const int32_t v = work.data[i];
-            d[i] = v <= 0 ? 0 : v >= 65535 ? 65535 : uint16_t(v);
-        }
-    }
+    });
 }
 
 struct TileBuffers {

@@ -48,10 +48,12 @@ void SharpenStep(IntImage& image, float sigma, float amount) {
     const int w = image.width, h = image.height, C = image.components;
     const size_t n = size_t(w) * h;
     const float factor = amount / 40.f;
-    std::vector<int32_t> plane(n), blurred;
+    std::vector<int32_t> plane(n), blurred(n);
     for (int c = 0; c < C; ++c) {
-        for (size_t i = 0; i < n; ++i) plane[i] = image.data[i * C + size_t(c)];
-        blurred = plane;
+        ParallelRows(0, h, [&](int y) {
+            for (size_t i = size_t(y) * w, e = i + size_t(w); i < e; ++i)
+                blurred[i] = plane[i] = image.data[i * C + size_t(c)];
+        });
         GaussianBlurInt(blurred, w, h, sigma);
         ParallelRows(0, h, [&](int y) {
             for (size_t i = size_t(y) * w, e = i + size_t(w); i < e; ++i) {

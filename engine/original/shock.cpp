@@ -37,7 +37,7 @@ bool BuildShockTable(ShockTable& table, const SBxPicBuf& jxx, const SBxPicBuf& j
 void ShockStep(IntImage& image, const ShockTable& table, int threshold) {
     const int W = image.width, H = image.height, C = image.components, rowSamples = W * C;
     if (W != table.width || H != table.height || C != table.components) return;
-    const IntImage copy = image;
+    const IntImage copy = image.Clone();
     const float upper = float(threshold), lower = -float(threshold);
     ParallelRows(1, H - 1, [&](int y) {
         const int32_t* src = copy.Row(y);

@@ -14,10 +14,12 @@ bool FloatPlaneLike(const SBxPicBuf& p, const SBxPicBuf& ref) {
 // Adds the products of the optimised 3 × 3 derivatives of one float plane.
 void AddDerivativeProducts(const float* plane, int w, int h, float* jxx, float* jxy, float* jyy) {
     std::vector<float> P(size_t(w) * h), Q(size_t(w) * h);
-    for (size_t i = 0; i < P.size(); ++i) {
-        P[i] = 0.183f * plane[i];
-        Q[i] = 0.634f * plane[i];
-    }
+    ParallelRows(0, h, [&](int y) {
+        for (size_t i = size_t(y) * w, e = i + size_t(w); i < e; ++i) {
+            P[i] = 0.183f * plane[i];
+            Q[i] = 0.634f * plane[i];
+        }
+    });
     // The one-pixel border replicates the nearest edge pixel: clamped reads.
     ParallelRows(0, h, [&](int y) {
         const size_t up = size_t(std::max(y - 1, 0)) * w, mid = size_t(y) * w,
@@ -165,7 +167,10 @@ bool FillWeakTensor(SBxPicBuf& jxx, SBxPicBuf& jxy, SBxPicBuf& jyy, float t, con
     std::memcpy(full.jxx.data(), jxx.pixels, n * sizeof(float));
     std::memcpy(full.jxy.data(), jxy.pixels, n * sizeof(float));
     std::memcpy(full.jyy.data(), jyy.pixels, n * sizeof(float));
-    for (size_t i = 0; i < n; ++i) full.mask[i] = IsWeak(full.jxx[i], full.jxy[i], full.jyy[i], t) ? 255 : 1;
+    ParallelRows(0, h, [&](int y) {
+        for (size_t i = size_t(y) * w, e = i + size_t(w); i < e; ++i)
+            full.mask[i] = IsWeak(full.jxx[i], full.jxy[i], full.jyy[i], t) ? 255 : 1;
+    });
     RelaxWeak(full, t, 20, progress);
 
     int m = std::min(w, h), levels = 0;
