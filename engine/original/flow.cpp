@@ -85,6 +85,11 @@ bool GaussianBlurFloat(SBxPicBuf& dst, const SBxPicBuf& src, float sigma) {
     return true;
 }
 
+std::vector<float> InterleaveTensorPlanes(const SBxPicBuf& jxx, const SBxPicBuf& jxy, const SBxPicBuf& jyy) {
+    return InterleaveTensor(reinterpret_cast<const float*>(jxx.pixels), reinterpret_cast<const float*>(jxy.pixels),
+                            reinterpret_cast<const float*>(jyy.pixels), size_t(jxx.width) * jxx.height);
+}
+
 bool BuildFlowTable(FlowTable& table, const SBxPicBuf& jxx, const SBxPicBuf& jxy, const SBxPicBuf& jyy,
                     const SBxPicBuf& guide, float sigma, int length, int components) {
     const int W = jxx.width, H = jxx.height;
@@ -93,9 +98,7 @@ bool BuildFlowTable(FlowTable& table, const SBxPicBuf& jxx, const SBxPicBuf& jxy
     if (!GaussianBlurFloat(grey.buf, guide, sigma) || !CBxPicBufAPI::ConvertBpcComp(grey.buf, 32, 1))
         return false;
     const float* G = reinterpret_cast<const float*>(grey.buf.pixels);
-    const std::vector<float> tensor =
-        InterleaveTensor(reinterpret_cast<const float*>(jxx.pixels), reinterpret_cast<const float*>(jxy.pixels),
-                         reinterpret_cast<const float*>(jyy.pixels), size_t(W) * H);
+    const std::vector<float> tensor = InterleaveTensorPlanes(jxx, jxy, jyy);
     const TensorField field{tensor.data(), W, H};
 
     table.width = W;

@@ -26,3 +26,5 @@ bool BuildFlowTable(FlowTable& table, const SBxPicBuf& jxx, const SBxPicBuf& jxy
 void FlowSmooth(IntImage& image, const FlowTable& table);
 
 std::vector<float> GaussianKernel(float sigma);
+// The three tensor planes of a tile, interleaved for the direction fields.
+std::vector<float> InterleaveTensorPlanes(const SBxPicBuf& jxx, const SBxPicBuf& jxy, const SBxPicBuf& jyy);

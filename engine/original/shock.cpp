@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "flow.h"
 #include "parallel.h"
 
 int ShockThreshold(float flattening) {
@@ -12,9 +13,7 @@ bool BuildShockTable(ShockTable& table, const SBxPicBuf& jxx, const SBxPicBuf& j
                      int components) {
     const int W = jxx.width, H = jxx.height;
     if (W < 3 || H < 3 || !jxy.pixels || !jyy.pixels) return false;
-    const std::vector<float> tensor =
-        InterleaveTensor(reinterpret_cast<const float*>(jxx.pixels), reinterpret_cast<const float*>(jxy.pixels),
-                         reinterpret_cast<const float*>(jyy.pixels), size_t(W) * H);
+    const std::vector<float> tensor = InterleaveTensorPlanes(jxx, jxy, jyy);
     const TensorField field{tensor.data(), W, H};
     table.width = W;
     table.height = H;
