@@ -123,12 +123,24 @@ LoadResult LoadImageFile(const std::string& path) {
     EnsureFreeImage();
     ClearFreeImageMessage();
     LoadResult result;
+    const FREE_IMAGE_FORMAT sniffed = DetectFormat(path);
+    if (sniffed == FIF_BMP && BmpIsTruncated(path)) {
+        result.error = "the file is truncated";
+        return result;
+    }
+    // A header can promise any size: look at it before decoding anything.
+    if (sniffed != FIF_UNKNOWN && FreeImage_FIFSupportsNoPixels(sniffed)) {
+        BitmapPtr header(FreeImage_Load(sniffed, path.c_str(), FIF_LOAD_NOPIXELS));
+        if (header && uint64_t(FreeImage_GetWidth(header.get())) * FreeImage_GetHeight(header.get()) > kMaxPixels) {
+            result.error = "the picture is too large (" + std::to_string(FreeImage_GetWidth(header.get())) + " x " +
+                           std::to_string(FreeImage_GetHeight(header.get())) + " pixels)";
+            return result;
+        }
+    }
+    ClearFreeImageMessage();
     FREE_IMAGE_FORMAT fif = FIF_UNKNOWN;
     BitmapPtr bitmap = LoadBitmap(path, &fif);
-    if (bitmap && (FreeImageReportedDamage() || (fif == FIF_BMP && BmpIsTruncated(path)))) {
-        bitmap.reset();
-        if (LastFreeImageMessage().empty()) result.error = "the file is truncated";
-    }
+    if (bitmap && FreeImageReportedDamage()) bitmap.reset();
     if (!bitmap) {
         if (result.error.empty()) result.error = LastFreeImageMessage();
         if (result.error.empty())

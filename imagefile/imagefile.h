@@ -2,6 +2,7 @@
 // FreeImage. Colour pictures are blue, green, red; row 0 is the top row.
 #pragma once
 
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 
@@ -41,6 +42,9 @@ bool BitmapToPicture(FIBITMAP* bitmap, PictureAndAlpha& out);
 // Caller unloads the returned bitmap; null when the picture has no pixels,
 // an unsupported layout, or memory runs out.
 FIBITMAP* PictureToBitmap(const SBxPicBuf* picture, const SBxPicBuf* alpha);
+
+// Larger pictures are refused before they are decoded.
+constexpr uint64_t kMaxPixels = uint64_t(1) << 28;  // 268 megapixels, e.g. 16384 × 16384
 
 struct LoadResult {
     bool ok = false;

@@ -46,3 +46,16 @@ TEST(ImageFileCorrupt, BitFlippedFilesNeverCrash) {
         }
     }
 }
+
+TEST(ImageFileCorrupt, HeadersPromisingHugePicturesAreRefusedBeforeDecoding) {
+    ScratchDir dir;
+    // A PNG header of 60000 × 60000 pixels followed by almost nothing.
+    const unsigned char png[] = {0x89, 'P',  'N',  'G',  '\r', '\n', 0x1a, '\n', 0,    0,    0,    13,   'I',
+                                 'H',  'D',  'R',  0,    0,    0xea, 0x60, 0,    0,    0xea, 0x60, 8,    2,
+                                 0,    0,    0,    0x4e, 0x2a, 0x61, 0x0b, 0,    0,    0,    0,    'I',  'E',
+                                 'N',  'D',  0xae, 0x42, 0x60, 0x82};
+    WriteBytes(dir.File("huge.png"), std::string(reinterpret_cast<const char*>(png), sizeof png));
+    LoadResult r = LoadImageFile(dir.File("huge.png"));
+    EXPECT_FALSE(r.ok);
+    EXPECT_NE(r.error.find("too large"), std::string::npos) << r.error;
+}
