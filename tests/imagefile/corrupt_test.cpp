@@ -47,14 +47,33 @@ TEST(ImageFileCorrupt, BitFlippedFilesNeverCrash) {
     }
 }
 
+namespace {
+
+uint32_t Crc32(const std::string& bytes) {
+    uint32_t crc = 0xFFFFFFFFu;
+    for (unsigned char b : bytes) {
+        crc ^= b;
+        for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
+}
+
+std::string BigEndian(uint32_t v) {
+    return {char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
+}
+
+std::string PngChunk(const std::string& type, const std::string& data) {
+    return BigEndian(uint32_t(data.size())) + type + data + BigEndian(Crc32(type + data));
+}
+
+}  // namespace
+
 TEST(ImageFileCorrupt, HeadersPromisingHugePicturesAreRefusedBeforeDecoding) {
     ScratchDir dir;
-    // A PNG header of 60000 × 60000 pixels followed by almost nothing.
-    const unsigned char png[] = {0x89, 'P',  'N',  'G',  '\r', '\n', 0x1a, '\n', 0,    0,    0,    13,   'I',
-                                 'H',  'D',  'R',  0,    0,    0xea, 0x60, 0,    0,    0xea, 0x60, 8,    2,
-                                 0,    0,    0,    0x4e, 0x2a, 0x61, 0x0b, 0,    0,    0,    0,    'I',  'E',
-                                 'N',  'D',  0xae, 0x42, 0x60, 0x82};
-    WriteBytes(dir.File("huge.png"), std::string(reinterpret_cast<const char*>(png), sizeof png));
+    // A PNG header of 60000 × 60000 pixels followed by nothing.
+    const std::string header = BigEndian(60000) + BigEndian(60000) + std::string("\x08\x02\x00\x00\x00", 5);
+    WriteBytes(dir.File("huge.png"), std::string("\x89PNG\r\n\x1a\n", 8) + PngChunk("IHDR", header) +
+                                         PngChunk("IEND", ""));
     LoadResult r = LoadImageFile(dir.File("huge.png"));
     EXPECT_FALSE(r.ok);
     EXPECT_NE(r.error.find("too large"), std::string::npos) << r.error;
