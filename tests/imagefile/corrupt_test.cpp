@@ -72,8 +72,10 @@ TEST(ImageFileCorrupt, HeadersPromisingHugePicturesAreRefusedBeforeDecoding) {
     ScratchDir dir;
     // A PNG header of 60000 × 60000 pixels followed by nothing.
     const std::string header = BigEndian(60000) + BigEndian(60000) + std::string("\x08\x02\x00\x00\x00", 5);
+    // One stored deflate block holding a single zero byte.
+    const std::string idat("\x78\x01\x01\x01\x00\xfe\xff\x00\x00\x01\x00\x01", 12);
     WriteBytes(dir.File("huge.png"), std::string("\x89PNG\r\n\x1a\n", 8) + PngChunk("IHDR", header) +
-                                         PngChunk("IEND", ""));
+                                         PngChunk("IDAT", idat) + PngChunk("IEND", ""));
     LoadResult r = LoadImageFile(dir.File("huge.png"));
     EXPECT_FALSE(r.ok);
     EXPECT_NE(r.error.find("too large"), std::string::npos) << r.error;
