@@ -1,7 +1,9 @@
+#include <FreeImage.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 
 #include "../imagefile/test_files.h"
@@ -92,6 +94,26 @@ TEST(CliRun, RepaintsKeepsAlphaAndMetadataAndReportsFailures) {
     EXPECT_EQ(RunCli("original --quiet --format jpg " + dir.File("deep.tif")), 1);
     EXPECT_EQ(RunCli("original --quiet --smoothness 1 " + dir.File("deep.tif")), 0);
     EXPECT_EQ(LoadImageFile(dir.File("deep-repainted.tif")).image.picture.buf.bits, 16);
+}
+
+TEST(CliRun, MetadataAndColourProfileTravelWithTheResult) {
+    ScratchDir dir;
+    FIBITMAP* src = FreeImage_Allocate(32, 24, 24);
+    BYTE icc[132] = {};
+    const BYTE header[] = {0, 0, 0, 132, 0, 0, 0, 0, 2, 0x10, 0, 0, 'm', 'n', 't', 'r', 'R', 'G', 'B', ' ', 'X', 'Y', 'Z', ' '};
+    std::memcpy(icc, header, sizeof header);
+    std::memcpy(icc + 36, "acsp", 4);
+    FreeImage_CreateICCProfile(src, icc, sizeof icc);
+    FreeImage_SetMetadataKeyValue(FIMD_IPTC, src, "Caption-Abstract", "harbour at dusk");
+    ASSERT_TRUE(FreeImage_Save(FIF_TIFF, src, dir.File("photo.tif").c_str(), 0));
+    FreeImage_Unload(src);
+    ASSERT_EQ(RunCli("redraw --quiet " + dir.File("photo.tif")), 0);
+    FIBITMAP* out = FreeImage_Load(FIF_TIFF, dir.File("photo-repainted.tif").c_str());
+    ASSERT_NE(out, nullptr);
+    EXPECT_EQ(FreeImage_GetICCProfile(out)->size, long(sizeof icc));
+    FITAG* tag = nullptr;
+    EXPECT_TRUE(FreeImage_GetMetadata(FIMD_IPTC, out, "Caption-Abstract", &tag));
+    FreeImage_Unload(out);
 }
 
 TEST(CliRun, InterruptLeavesNoOutput) {
