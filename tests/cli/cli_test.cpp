@@ -104,7 +104,15 @@ TEST(CliRun, MetadataAndColourProfileTravelWithTheResult) {
     std::memcpy(icc, header, sizeof header);
     std::memcpy(icc + 36, "acsp", 4);
     FreeImage_CreateICCProfile(src, icc, sizeof icc);
-    FreeImage_SetMetadataKeyValue(FIMD_IPTC, src, "Caption-Abstract", "harbour at dusk");
+    const std::string xmp = "<x:xmpmeta xmlns:x='adobe:ns:meta/'>harbour at dusk</x:xmpmeta>";
+    FITAG* packet = FreeImage_CreateTag();
+    FreeImage_SetTagKey(packet, "XMLPacket");
+    FreeImage_SetTagType(packet, FIDT_ASCII);
+    FreeImage_SetTagLength(packet, DWORD(xmp.size() + 1));
+    FreeImage_SetTagCount(packet, DWORD(xmp.size() + 1));
+    FreeImage_SetTagValue(packet, xmp.c_str());
+    FreeImage_SetMetadata(FIMD_XMP, src, "XMLPacket", packet);
+    FreeImage_DeleteTag(packet);
     ASSERT_TRUE(FreeImage_Save(FIF_TIFF, src, dir.File("photo.tif").c_str(), 0));
     FreeImage_Unload(src);
     ASSERT_EQ(RunCli("redraw --quiet " + dir.File("photo.tif")), 0);
@@ -112,7 +120,8 @@ TEST(CliRun, MetadataAndColourProfileTravelWithTheResult) {
     ASSERT_NE(out, nullptr);
     EXPECT_EQ(FreeImage_GetICCProfile(out)->size, long(sizeof icc));
     FITAG* tag = nullptr;
-    EXPECT_TRUE(FreeImage_GetMetadata(FIMD_IPTC, out, "Caption-Abstract", &tag));
+    ASSERT_TRUE(FreeImage_GetMetadata(FIMD_XMP, out, "XMLPacket", &tag));
+    EXPECT_NE(std::string(static_cast<const char*>(FreeImage_GetTagValue(tag))).find("harbour"), std::string::npos);
     FreeImage_Unload(out);
 }
 
