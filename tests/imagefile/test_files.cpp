@@ -1,5 +1,7 @@
 #include "test_files.h"
 
+#include <FreeImage.h>
+
 #include <cstring>
 #include <fstream>
 #include <random>
@@ -44,4 +46,33 @@ std::string ReadBytes(const std::string& path) {
 
 void WriteBytes(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::vector<unsigned char> MinimalIccProfile() {
+    std::vector<unsigned char> icc(132, 0);
+    const unsigned char header[] = {0, 0, 0, 132, 0, 0, 0, 0, 2, 0x10, 0, 0, 'm', 'n', 't', 'r',
+                                    'R', 'G', 'B', ' ', 'X', 'Y', 'Z', ' '};
+    std::memcpy(icc.data(), header, sizeof header);
+    std::memcpy(icc.data() + 36, "acsp", 4);
+    const unsigned char d50[12] = {0, 0, 0xf6, 0xd6, 0, 1, 0, 0, 0, 0, 0xd3, 0x2d};
+    std::memcpy(icc.data() + 68, d50, 12);
+    return icc;
+}
+
+void AttachXmp(FIBITMAP* bitmap, const std::string& text) {
+    const std::string xmp = "<x:xmpmeta xmlns:x='adobe:ns:meta/'>" + text + "</x:xmpmeta>";
+    FITAG* tag = FreeImage_CreateTag();
+    FreeImage_SetTagKey(tag, "XMLPacket");
+    FreeImage_SetTagType(tag, FIDT_ASCII);
+    FreeImage_SetTagLength(tag, DWORD(xmp.size() + 1));
+    FreeImage_SetTagCount(tag, DWORD(xmp.size() + 1));
+    FreeImage_SetTagValue(tag, xmp.c_str());
+    FreeImage_SetMetadata(FIMD_XMP, bitmap, "XMLPacket", tag);
+    FreeImage_DeleteTag(tag);
+}
+
+std::string XmpOf(FIBITMAP* bitmap) {
+    FITAG* tag = nullptr;
+    if (!FreeImage_GetMetadata(FIMD_XMP, bitmap, "XMLPacket", &tag) || !tag) return "";
+    return static_cast<const char*>(FreeImage_GetTagValue(tag));
 }

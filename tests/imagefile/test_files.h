@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "picbuf.h"
 
@@ -19,6 +20,13 @@ private:
 
 // A picture whose every sample differs from its neighbours.
 PicBufHolder Pattern(int width, int height, int components, int bits);
+struct FIBITMAP;
+// The smallest well-formed RGB display profile: a header and an empty tag table.
+std::vector<unsigned char> MinimalIccProfile();
+// Attaches an XMP packet holding `text`.
+void AttachXmp(FIBITMAP* bitmap, const std::string& text);
+// The text of the bitmap's XMP packet, or "".
+std::string XmpOf(FIBITMAP* bitmap);
 bool SamePixels(const SBxPicBuf& a, const SBxPicBuf& b);
 std::string ReadBytes(const std::string& path);
 void WriteBytes(const std::string& path, const std::string& bytes);
