@@ -7,6 +7,7 @@
 #include "engine_test_util.h"
 #include "patch_filter.h"
 #include "quantize.h"
+#include "parallel.h"
 #include "redraw.h"
 
 namespace {
@@ -215,4 +216,17 @@ TEST(RedrawRun, StrokesColoursProgressAndDepths) {
     ASSERT_EQ(RunRedraw(out.buf, deep.buf, p, deepProgress), RepaintStatus::Done);
     EXPECT_EQ(out.buf.bits, 16);
     for (int i = 0; i < 40 * 40 * 3; ++i) ASSERT_EQ(reinterpret_cast<uint16_t*>(out.buf.pixels)[i] % 257, 0);
+}
+
+TEST(RedrawRun, SameResultWithAnyThreadCount) {
+    // Wide enough for CImg to split its loops between threads.
+    PicBufHolder pic = TestPicture(320, 60, 3, 8), one, two;
+    const RedrawParams p = RedrawParamsFromPositions(DefaultRedrawPositions());
+    CountingProgress a, b;
+    SetEngineThreads(1);
+    ASSERT_EQ(RunRedraw(one.buf, pic.buf, p, a), RepaintStatus::Done);
+    SetEngineThreads(2);
+    ASSERT_EQ(RunRedraw(two.buf, pic.buf, p, b), RepaintStatus::Done);
+    SetEngineThreads(0);
+    EXPECT_TRUE(SameBuffer(one.buf, two.buf));
 }
