@@ -83,7 +83,7 @@ SaveDialogHook RunSaveDialog(QWidget* owner) {
         dialog.setAcceptMode(QFileDialog::AcceptSave);
         dialog.setFileMode(QFileDialog::AnyFile);
         QStringList filters;
-        for (const std::string& f : request.filters) filters << Q(f + " (" + f + ")");
+        for (const std::string& f : request.filters) filters << Q(f);  // each label is its pattern
         dialog.setNameFilters(filters);
         if (request.filterIndex > 0) dialog.selectNameFilter(filters[request.filterIndex - 1]);
         if (!request.defaultName.empty()) dialog.selectFile(Q(request.defaultName));
