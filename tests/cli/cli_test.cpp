@@ -116,7 +116,7 @@ TEST(CliRun, InterruptLeavesNoOutput) {
     ScratchDir dir;
     PicBufHolder pic = Pattern(1500, 1000, 3, 8);
     SaveImageFile(&pic.buf, nullptr, dir.File("big.png"), 0, "", -1);
-    const std::string cmd = "timeout --preserve-status -s INT 0.5 " + std::string(QUORVANE_CLI) + " original --quiet " +
+    const std::string cmd = "timeout --preserve-status -s INT 1 " + std::string(QUORVANE_CLI) + " original --quiet " +
                             dir.File("big.png") + " >/dev/null 2>&1";
     const int status = std::system(cmd.c_str());
     ASSERT_TRUE(WIFEXITED(status));
