@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
+#include <set>
 #include <stdexcept>
 
 #include "imagefile.h"
@@ -38,7 +39,8 @@ bool SameFile(const std::string& a, const std::string& b) {
     return fs::exists(b, ec) && fs::equivalent(a, b, ec);
 }
 
-FileOutcome RepaintFile(const CliOptions& o, const std::string& input, TerminalProgress& progress) {
+FileOutcome RepaintFile(const CliOptions& o, const std::string& input, TerminalProgress& progress,
+                        std::set<std::string>& written) {
     auto fail = [&](const std::string& why) {
         progress.Finish();
         std::cerr << "quorvane-cli: " << input << ": " << why << "\n";
@@ -55,6 +57,7 @@ FileOutcome RepaintFile(const CliOptions& o, const std::string& input, TerminalP
     const std::string output =
         o.output.empty() || IsFolderTarget(o.output) ? DefaultOutputPath(input, o.output, format) : o.output;
     if (SameFile(input, output)) return fail("refusing to overwrite the input file " + output);
+    if (written.count(output)) return fail("another input of this run was already written to " + output);
 
     const auto started = std::chrono::steady_clock::now();
     progress.Start(input, o.method->steps(picture.width, picture.height, picture.components));
@@ -69,6 +72,7 @@ FileOutcome RepaintFile(const CliOptions& o, const std::string& input, TerminalP
         const SaveStatus saved = SaveImageFile(&result.buf, &loaded.image.alpha.buf, output, o.quality, input, format);
         const double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        written.insert(output);
         progress.Done(output, seconds);
         if (saved == SaveStatus::SavedWithoutMetadata)
             std::cerr << "quorvane-cli: " << output << ": saved without the metadata of " << input << "\n";
@@ -108,9 +112,10 @@ int main(int argc, char** argv) {
 
     TerminalProgress progress(g_interrupted, o.quiet, isatty(STDERR_FILENO) != 0);
     int failed = 0;
+    std::set<std::string> written;
     for (const std::string& input : o.inputs) {
         if (g_interrupted.load()) break;
-        const FileOutcome outcome = RepaintFile(o, input, progress);
+        const FileOutcome outcome = RepaintFile(o, input, progress, written);
         if (outcome == FileOutcome::Interrupted) break;
         failed += outcome == FileOutcome::Failed;
     }

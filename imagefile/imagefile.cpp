@@ -47,10 +47,14 @@ std::string BaseName(const std::string& path) {
 
 // Copies metadata and ICC profile; false when the source cannot be read.
 bool CopyMetadata(FIBITMAP* bitmap, const std::string& source) {
-    FREE_IMAGE_FORMAT sfif = FIF_UNKNOWN;
     if (access(source.c_str(), R_OK) != 0) return false;
-    BitmapPtr src = LoadBitmap(source, &sfif);
-    if (!src || sfif == FIF_GIF) return false;
+    const FREE_IMAGE_FORMAT sfif = DetectFormat(source);
+    if (sfif == FIF_UNKNOWN || sfif == FIF_GIF || !FreeImage_FIFSupportsReading(sfif)) return false;
+    // Only the metadata is wanted: skip the pixels where the decoder can.
+    int flags = sfif == FIF_JPEG ? JPEG_ACCURATE : 0;
+    if (FreeImage_FIFSupportsNoPixels(sfif)) flags |= FIF_LOAD_NOPIXELS;
+    BitmapPtr src(FreeImage_Load(sfif, source.c_str(), flags));
+    if (!src) return false;
     FreeImage_CloneMetadata(bitmap, src.get());
     if (FIICCPROFILE* icc = FreeImage_GetICCProfile(src.get()); icc && icc->data && icc->size > 0)
         FreeImage_CreateICCProfile(bitmap, icc->data, long(icc->size));

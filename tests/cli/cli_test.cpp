@@ -83,6 +83,12 @@ TEST(CliRun, RepaintsKeepsAlphaAndMetadataAndReportsFailures) {
               1);
     EXPECT_TRUE(fs::exists(dir.File("out/in-repainted.png")));
     EXPECT_EQ(RunCli("original --quiet " + dir.File("missing.png")), 1);
+    // Two inputs of the same name from different folders: the second is not written over the first.
+    fs::create_directory(dir.File("other"));
+    fs::copy_file(dir.File("in.png"), dir.File("other/in.png"));
+    EXPECT_EQ(RunCli("original --quiet --smoothness 1 -o " + dir.File("out") + " " + dir.File("in.png") + " " +
+                     dir.File("other/in.png")),
+              1);
     EXPECT_EQ(RunCli("original --smoothness 99 " + dir.File("in.png")), 2);
     // Never overwrites its input.
     const std::string before = ReadBytes(dir.File("in.png"));
