@@ -180,6 +180,28 @@ TEST(ImageFile, MetadataAndIccProfileAreCarriedIntoTheSavedFile) {
     }
 }
 
+TEST(ImageFile, MetadataIsCopiedFromJpegAndPngSourcesToo) {
+    ScratchDir dir;
+    for (const char* name : {"source.jpg", "source.png"}) {
+        SCOPED_TRACE(name);
+        FIBITMAP* src = FreeImage_Allocate(8, 8, 24);
+        std::vector<unsigned char> icc = MinimalIccProfile();
+        FreeImage_CreateICCProfile(src, icc.data(), long(icc.size()));
+        AttachXmp(src, "from the camera");
+        const std::string path = dir.File(name);
+        ASSERT_TRUE(FreeImage_Save(FreeImage_GetFIFFromFilename(name), src, path.c_str(), 0));
+        FreeImage_Unload(src);
+        PicBufHolder pic = Pattern(8, 8, 3, 8);
+        ASSERT_EQ(SaveImageFile(&pic.buf, nullptr, dir.File("out.tif"), 0, path, -1), SaveStatus::Saved);
+        FIBITMAP* back = FreeImage_Load(FIF_TIFF, dir.File("out.tif").c_str());
+        EXPECT_NE(XmpOf(back).find("from the camera"), std::string::npos);
+        if (std::string(name) == "source.jpg") {
+            EXPECT_EQ(FreeImage_GetICCProfile(back)->size, long(icc.size()));
+        }
+        FreeImage_Unload(back);
+    }
+}
+
 TEST(ImageFile, MissingMetadataSourceStillSavesThePicture) {
     ScratchDir dir;
     PicBufHolder pic = Pattern(5, 5, 3, 8);
