@@ -87,6 +87,11 @@ SaveDialogHook RunSaveDialog(QWidget* owner) {
         dialog.setNameFilters(filters);
         if (request.filterIndex > 0) dialog.selectNameFilter(filters[request.filterIndex - 1]);
         if (!request.defaultName.empty()) dialog.selectFile(Q(request.defaultName));
+        // A name typed without extension takes the selected type's, as in the
+        // system dialogs; the opened file's extension is the first default.
+        auto suffixOf = [](const QString& filter) { return filter.mid(filter.lastIndexOf('.') + 1); };
+        dialog.setDefaultSuffix(request.defaultExtension.empty() ? QString()
+                                                                 : Q(request.defaultExtension.substr(1)));
         const int bits = request.jpegOffered ? 8 : 16;
         auto* panel = new JpegQualityPanel(qualityLabel, quality, &dialog);
         if (auto* grid = qobject_cast<QGridLayout*>(dialog.layout()))
@@ -94,7 +99,10 @@ SaveDialogHook RunSaveDialog(QWidget* owner) {
         auto entryOf = [filters](const QString& f) { return int(filters.indexOf(f)) + 1; };
         panel->FilterSelected(entryOf(dialog.selectedNameFilter()), bits);
         QObject::connect(&dialog, &QFileDialog::filterSelected, panel,
-                         [panel, entryOf, bits](const QString& f) { panel->FilterSelected(entryOf(f), bits); });
+                         [&dialog, panel, entryOf, suffixOf, bits](const QString& f) {
+                             panel->FilterSelected(entryOf(f), bits);
+                             dialog.setDefaultSuffix(suffixOf(f));
+                         });
         if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
         SaveChoice c;
         c.name = dialog.selectedFiles().front().toStdString();
