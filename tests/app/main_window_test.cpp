@@ -298,3 +298,35 @@ TEST_F(WindowTest, OptionsWithAnEmptyLanguageListStoreNoSelection) {
     auto again = Make();
     EXPECT_EQ(again->Texts().Text(45), "OK");
 }
+
+TEST_F(WindowTest, DraggingPansAndTheRightButtonShowsTheLoadedPicture) {
+    auto w = Make();
+    ASSERT_TRUE(w->OpenFile(Picture("a.png", 400, 300)));
+    w->Command(cmd::kZoom100);
+    const ViewRect area = w->ViewArea();
+    const QPoint centre((area.left + area.right) / 2, (area.top + area.bottom) / 2);
+    const double srcX = w->Anchor().srcX, srcY = w->Anchor().srcY;
+    w->MousePress(Qt::LeftButton, centre, Qt::NoModifier);
+    w->MouseMove(centre + QPoint(30, -20), Qt::LeftButton);
+    w->MouseRelease(Qt::LeftButton);
+    EXPECT_DOUBLE_EQ(w->Anchor().srcX, srcX - 30);
+    EXPECT_DOUBLE_EQ(w->Anchor().srcY, srcY + 20);
+    w->MouseMove(centre, Qt::NoButton);  // no button: no pan
+    EXPECT_DOUBLE_EQ(w->Anchor().srcX, srcX - 30);
+
+    // Make the displayed picture differ from the loaded one, as a result would.
+    CBxPicBufAPI::SetConst(w->Doc().displayed, 10);
+    QEvent reload(um::kViewReload);
+    QApplication::sendEvent(w.get(), &reload);
+    auto shown = [&] { return w->Doc().backBuffer.Row<uint8_t>(centre.y())[3 * centre.x()]; };
+    EXPECT_EQ(shown(), 10);
+    w->MousePress(Qt::RightButton, centre, Qt::NoModifier);
+    EXPECT_EQ(shown(), 120);
+    w->MouseRelease(Qt::RightButton);
+    EXPECT_EQ(shown(), 10);
+
+    const double zoom = w->Anchor().zoom;
+    w->Wheel(centre, 120);
+    EXPECT_DOUBLE_EQ(w->Anchor().zoom, zoom * 1.2);
+    EXPECT_EQ(w->ZoomBox()->currentText(), "120.0 %");
+}
