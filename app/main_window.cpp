@@ -23,6 +23,11 @@
 #include "docker.h"
 #include "ids.h"
 #include "imagefile.h"
+#include "job_params.h"
+#include "method_panels.h"
+#include "original.h"
+#include "redraw.h"
+#include "smudge.h"
 #include "toolbar_icons.h"
 #include "view_widget.h"
 
@@ -79,6 +84,11 @@ MainWindow::MainWindow(SettingsPaths paths, UserInterfaceHooks hooks, QWidget* p
 }
 
 MainWindow::~MainWindow() {
+    // A running job stops at its next check and is waited for before the
+    // pictures it uses go away.
+    abort_.store(true);
+    if (jobThread_.joinable()) jobThread_.join();
+    CBxPicBufAPI::DoneHeap(jobCopy_);
     Shutdown();
     ReleaseViewCopies(view_);
     ReleaseDocument(doc_);
@@ -238,6 +248,14 @@ void MainWindow::ShowMenu() {
 // ---- commands ------------------------------------------------------------------
 
 void MainWindow::Command(int id, int lParam) {
+    // Nothing may replace or read the pictures a running job writes.
+    const bool touchesPictures = id == cmd::kOpen || id == cmd::kSaveAs || id == cmd::kClose ||
+                                 id == cmd::kRepaintOriginal || id == cmd::kRepaintSmudge ||
+                                 id == cmd::kRepaintRedraw || id == cmd::kExit;
+    if (touchesPictures && JobRunning()) return;
+    // An open method panel works on the current pictures: no other picture
+    // comes in under it.
+    if (id == cmd::kOpen && CurrentPanel()) return;
     switch (id) {
         case cmd::kOpen:
             if (!UnsavedPrompt()) return;
@@ -335,7 +353,7 @@ void MainWindow::PictureOpened(const std::string& path, bool dropped) {
 }
 
 bool MainWindow::OpenFile(const std::string& path) {
-    if (panelOpen_ || !UnsavedPrompt()) return false;
+    if (panelOpen_ || currentPanel_ || JobRunning() || !UnsavedPrompt()) return false;
     if (!LoadIntoDocument(path)) return false;
     PictureOpened(path, true);
     return true;
@@ -367,7 +385,83 @@ void MainWindow::RepaintCommand(int id) {
         ShowFormatMessage();
         return;
     }
-    // The method panels are not part of this window yet.
+    if (currentPanel_) return;  // one panel at a time
+    MethodPanel* panel = id == cmd::kRepaintOriginal ? static_cast<MethodPanel*>(new OriginalPanel(this, docker_))
+                         : id == cmd::kRepaintSmudge ? static_cast<MethodPanel*>(new SmudgePanel(this, docker_))
+                                                     : static_cast<MethodPanel*>(new RedrawPanel(this, docker_));
+    panel->Initialise();
+    OpenMethodPanel(panel);
+}
+
+MethodPanel* MainWindow::CurrentPanel() const { return dynamic_cast<MethodPanel*>(currentPanel_); }
+
+void MainWindow::SetViewCursor(Qt::CursorShape shape) { viewWidget_->setCursor(shape); }
+
+namespace {
+
+// Progress of a job: steps go to the panel's bar on the interface thread.
+class JobProgress : public RepaintProgress {
+public:
+    JobProgress(MethodPanel* panel, const std::atomic<bool>& abort) : panel_(panel), abort_(abort) {}
+    void Step(int n) override {
+        QMetaObject::invokeMethod(panel_, [panel = panel_, n] { panel->AdvanceProgress(n); }, Qt::QueuedConnection);
+    }
+    bool AbortRequested() const override { return abort_.load(std::memory_order_relaxed); }
+
+private:
+    MethodPanel* panel_;
+    const std::atomic<bool>& abort_;
+};
+
+}  // namespace
+
+void MainWindow::StartJob(QEvent::Type start) {
+    MethodPanel* panel = CurrentPanel();
+    if (!panel || JobRunning()) return;
+    if (!CBxPicBufAPI::ReinitHeap(jobCopy_, doc_.loaded) || !CBxPicBufAPI::Copy(jobCopy_, doc_.loaded)) {
+        jobFailed_.store(true);
+        QApplication::postEvent(panel, new QEvent(um::kJobAborted));
+        return;
+    }
+    jobFailed_.store(false);
+    // The job works on a snapshot of the parameters and on the job copy;
+    // the interface touches neither the copy nor the displayed picture
+    // until the job has ended.
+    std::function<RepaintStatus(RepaintProgress&)> run;
+    if (start == um::kStartOriginal) {
+        const OriginalParams p = OriginalParamsFrom(settings_.ui);
+        run = [this, p](RepaintProgress& pr) { return RepaintOriginal(doc_.displayed, jobCopy_, p, pr); };
+    } else if (start == um::kStartSmudge) {
+        const SmudgeParams p = SmudgeParamsFrom(settings_.ui);
+        run = [this, p](RepaintProgress& pr) { return RepaintSmudge(doc_.displayed, jobCopy_, p, pr); };
+    } else {
+        const RedrawParams p = RedrawParamsFrom(settings_.ui);
+        run = [this, p](RepaintProgress& pr) { return RunRedraw(doc_.displayed, jobCopy_, p, pr); };
+    }
+    jobThread_ = std::thread([this, panel, run] {
+        JobProgress progress(panel, abort_);
+        const RepaintStatus status = run(progress);
+        if (status == RepaintStatus::Done && !abort_.load()) {
+            QApplication::postEvent(this, new QEvent(um::kViewReload));
+            QApplication::postEvent(panel, new QEvent(um::kJobDone));
+        } else {
+            jobFailed_.store(status != RepaintStatus::Done && status != RepaintStatus::Aborted);
+            QApplication::postEvent(panel, new QEvent(um::kJobAborted));
+        }
+    });
+}
+
+void MainWindow::FinishJob(bool aborted) {
+    if (jobThread_.joinable()) jobThread_.join();
+    if (!aborted) {
+        resultUnsaved_ = true;
+        return;
+    }
+    panelOpen_ = true;
+    resultUnsaved_ = false;
+    if (jobCopy_.pixels) CBxPicBufAPI::Copy(doc_.displayed, jobCopy_);
+    Render(kSlotDisplayed, doc_.displayed, 0, false);
+    if (jobFailed_.exchange(false)) Ask({Q(texts_.Text(102)), Q(texts_.Text(3)), QMessageBox::Warning, QMessageBox::Ok});
 }
 
 void MainWindow::OpenMethodPanel(QWidget* panel) {
@@ -384,6 +478,7 @@ void MainWindow::OpenMethodPanel(QWidget* panel) {
 
 void MainWindow::CloseMethodPanel(QWidget* panel) {
     docker_->DetachPanel(panel);
+    view_.previewFrame = nullptr;
     if (currentPanel_ == panel) currentPanel_ = nullptr;
     panelOpen_ = false;
     SetEnabled(cmd::kOpen, true);
@@ -510,6 +605,7 @@ void MainWindow::MousePress(Qt::MouseButton button, QPoint p, Qt::KeyboardModifi
     }
     if (button != Qt::LeftButton) return;
     if ((mods & Qt::ControlModifier) && panelOpen_) return;
+    if (MethodPanel* panel = CurrentPanel(); panel && panel->HandleViewMouse(ViewMouse::Press, p)) return;
     last_ = p;
     const ViewRect c = ClickArea();
     if (p.x() >= c.left && p.x() <= c.right && p.y() >= c.top && p.y() <= c.bottom) {
@@ -520,6 +616,7 @@ void MainWindow::MousePress(Qt::MouseButton button, QPoint p, Qt::KeyboardModifi
 
 void MainWindow::MouseMove(QPoint p, Qt::MouseButtons buttons) {
     last_ = p;
+    if (MethodPanel* panel = CurrentPanel(); panel && panel->HandleViewMouse(ViewMouse::Move, p)) return;
     if (!(buttons & Qt::LeftButton) || !dragging_) return;
     anchor_.srcX += (dragStart_.x() - p.x()) / anchor_.zoom;
     anchor_.srcY += (dragStart_.y() - p.y()) / anchor_.zoom;
@@ -533,6 +630,7 @@ void MainWindow::MouseRelease(Qt::MouseButton button) {
         return;
     }
     dragging_ = false;
+    if (MethodPanel* panel = CurrentPanel()) panel->HandleViewMouse(ViewMouse::Release, last_);
 }
 
 void MainWindow::MouseDoubleClick() { FitAndShow(true); }
@@ -556,7 +654,11 @@ bool MainWindow::event(QEvent* e) {
         case um::kViewReload: Redraw(0); return true;
         case um::kViewRefresh: Redraw(1); return true;
         case um::kViewRedraw: Redraw(2); return true;
-        case um::kJobDone: resultUnsaved_ = true; return true;
+        case um::kJobDone: FinishJob(false); return true;
+        case um::kJobAborted: FinishJob(true); return true;
+        case um::kStartOriginal:
+        case um::kStartSmudge:
+        case um::kStartRedraw: StartJob(e->type()); return true;
         case um::kZoomText: TypedZoom(); return true;
         default: return QMainWindow::event(e);
     }
@@ -606,7 +708,7 @@ void MainWindow::dropEvent(QDropEvent* e) {
 }
 
 void MainWindow::closeEvent(QCloseEvent* e) {
-    if (!UnsavedPrompt()) {
+    if (JobRunning() || !UnsavedPrompt()) {
         e->ignore();
         return;
     }

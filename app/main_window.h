@@ -2,7 +2,10 @@
 // docker, status bar; every command goes through Command(id).
 #pragma once
 
+#include <QEvent>
 #include <QMainWindow>
+#include <atomic>
+#include <thread>
 #include <QMessageBox>
 #include <functional>
 #include <map>
@@ -21,6 +24,7 @@ class QLabel;
 class QMenu;
 class QToolBar;
 class Docker;
+class MethodPanel;
 class ViewWidget;
 
 struct MessageRequest {
@@ -75,6 +79,12 @@ public:
     int BackgroundGrey() const;
     void OpenMethodPanel(QWidget* panel);
     void CloseMethodPanel(QWidget* panel);
+    MethodPanel* CurrentPanel() const;
+    bool JobRunning() const { return jobThread_.joinable(); }
+    UiSettings& Ui() { return settings_.ui; }
+    std::atomic<bool>& AbortFlag() { return abort_; }
+    void SetPanelOpen(bool open) { panelOpen_ = open; }
+    void SetViewCursor(Qt::CursorShape shape);
     void DropFiles(const QStringList& paths);
 
     // View gestures, in window (client) coordinates.
@@ -119,6 +129,8 @@ private:
     void SetStatus(int textKey);
     void UpdateTitle(const std::string& path);
     void Shutdown();
+    void StartJob(QEvent::Type start);
+    void FinishJob(bool aborted);
     void LayoutDockerArea();
 
     SettingsPaths paths_;
@@ -139,4 +151,7 @@ private:
     Docker* docker_ = nullptr;
     ViewWidget* viewWidget_ = nullptr;
     std::map<int, QAction*> actions_;
+    SBxPicBuf jobCopy_{};
+    std::thread jobThread_;
+    std::atomic<bool> abort_{false}, jobFailed_{false};
 };

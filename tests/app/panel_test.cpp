@@ -1,0 +1,204 @@
+// The method panels: preview rectangle, preview, Cancel, jobs that finish
+// and jobs that are aborted, driven through the main window.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSlider>
+#include <cstring>
+#include <filesystem>
+
+#include "ids.h"
+#include "imagefile.h"
+#include "main_window.h"
+#include "method_panels.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class PanelTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        root_ = fs::temp_directory_path() / ("quorvane-panel-" + std::to_string(::getpid()) + "-" +
+                                             ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(root_);
+        fs::create_directories(root_);
+        paths_.folder = (root_ / "config").string();
+        paths_.settingsFile = paths_.folder + "/Quorvane.txt";
+        paths_.localisationFile = (root_ / "none.ini").string();
+        hooks_.message = [this](const MessageRequest& r) {
+            messages_.push_back(r.text.toStdString());
+            return QMessageBox::Yes;
+        };
+        window_ = std::make_unique<MainWindow>(paths_, hooks_);
+        window_->resize(1100, 760);
+        window_->show();
+    }
+    void TearDown() override {
+        window_.reset();
+        fs::remove_all(root_);
+    }
+    void Open(int w, int h) {
+        PicBufHolder p;
+        CBxPicBufAPI::ReinitHeap(p.buf, w, h, 3, 8);
+        for (uint32_t i = 0; i < p.buf.size; ++i) p.buf.pixels[i] = uint8_t((i * 7 + (i / (3u * w)) * 13) & 0xFF);
+        const std::string path = (root_ / "photo.png").string();
+        SaveImageFile(&p.buf, nullptr, path, 0, "", -1);
+        ASSERT_TRUE(window_->OpenFile(path));
+    }
+    bool DisplayedEqualsLoaded() {
+        const Document& d = window_->Doc();
+        return std::memcmp(d.displayed.pixels, d.loaded.pixels, d.loaded.size) == 0;
+    }
+    // Runs the event loop until `done` holds (or a generous limit passes).
+    template <typename Fn>
+    bool WaitFor(Fn done) {
+        QElapsedTimer t;
+        t.start();
+        while (!done() && t.elapsed() < 60000) QApplication::processEvents(QEventLoop::AllEvents, 20);
+        return done();
+    }
+
+    fs::path root_;
+    SettingsPaths paths_;
+    UserInterfaceHooks hooks_;
+    std::vector<std::string> messages_;
+    std::unique_ptr<MainWindow> window_;
+};
+
+}  // namespace
+
+TEST(PanelRules, PreviewRectanglesAndProgressRanges) {
+    const PreviewRect r = PreviewRectAround(100, 100, 1000, 800);
+    EXPECT_EQ(r.left, 0);
+    EXPECT_EQ(r.top, 0);
+    EXPECT_EQ(r.right, 250);
+    EXPECT_EQ(r.bottom, 250);
+    const PreviewRect small = PreviewRectAround(60, 40, 120, 80);
+    EXPECT_EQ(small.Rounded(120, 80).Width(), 120);
+    // Dragged partly off the picture: only the inside part remains.
+    PreviewRect off{-50.4, 10.6, 249.6, 310.6};
+    const CBxRect<int> in = off.Rounded(200, 200);
+    EXPECT_EQ(in.left, 0);
+    EXPECT_EQ(in.top, 11);
+    EXPECT_EQ(in.right, 200);
+    EXPECT_EQ(in.bottom, 200);
+    EXPECT_EQ(OriginalProgressRange(1200, 800), 78);
+    EXPECT_EQ(OriginalProgressRange(499, 2000), 39);
+    EXPECT_EQ(SmudgeProgressRange(600, 300, 3), 4);
+    EXPECT_EQ(SmudgeProgressRange(1000, 1500, 3), 22);
+    EXPECT_EQ(SmudgeProgressRange(400, 400, 3), 5);
+    EXPECT_EQ(SmudgeProgressRange(400, 400, 1), 3);
+    EXPECT_EQ(RedrawProgressRange(1), 12);
+    EXPECT_EQ(RedrawProgressRange(3), 16);
+}
+
+TEST_F(PanelTest, PreviewPaintsTheRectangleAndCancelRestores) {
+    Open(240, 180);
+    window_->Command(cmd::kRepaintSmudge);
+    MethodPanel* panel = window_->CurrentPanel();
+    ASSERT_NE(panel, nullptr);
+    EXPECT_FALSE(window_->IsCommandEnabled(cmd::kOpen));
+    EXPECT_TRUE(panel->Progress()->isHidden());
+    panel->PreviewBox()->setChecked(true);
+    ASSERT_NE(panel->Frame(), nullptr);
+    EXPECT_EQ(panel->Frame()->Width(), 240);  // the picture is smaller than 300 × 300
+    EXPECT_FALSE(DisplayedEqualsLoaded());
+    panel->PreviewBox()->setChecked(false);
+    EXPECT_TRUE(DisplayedEqualsLoaded());
+    panel->PreviewBox()->setChecked(true);
+    panel->Cancel();
+    QApplication::processEvents();
+    EXPECT_EQ(window_->CurrentPanel(), nullptr);
+    EXPECT_TRUE(DisplayedEqualsLoaded());
+    EXPECT_TRUE(window_->IsCommandEnabled(cmd::kOpen));
+    EXPECT_FALSE(window_->ResultUnsaved());
+    EXPECT_EQ(window_->View().previewFrame, nullptr);
+}
+
+TEST_F(PanelTest, AFinishedJobKeepsItsResultAndClosesThePanel) {
+    Open(160, 120);
+    window_->Command(cmd::kRepaintRedraw);
+    MethodPanel* panel = window_->CurrentPanel();
+    ASSERT_NE(panel, nullptr);
+    panel->Ok();
+    EXPECT_EQ(panel->Progress()->maximum(), 16);
+    ASSERT_TRUE(WaitFor([&] { return window_->CurrentPanel() == nullptr; }));
+    EXPECT_FALSE(window_->JobRunning());
+    EXPECT_TRUE(window_->ResultUnsaved());
+    EXPECT_FALSE(DisplayedEqualsLoaded());
+    EXPECT_TRUE(window_->IsCommandEnabled(cmd::kSaveAs));
+    // A second method starts again from the loaded picture.
+    window_->Command(cmd::kRepaintOriginal);
+    ASSERT_NE(window_->CurrentPanel(), nullptr);
+    EXPECT_TRUE(DisplayedEqualsLoaded());
+    window_->CurrentPanel()->Cancel();
+    QApplication::processEvents();
+}
+
+TEST_F(PanelTest, AnAbortedJobRestoresThePictureAndKeepsThePanel) {
+    Open(1000, 1000);
+    window_->Command(cmd::kRepaintOriginal);
+    MethodPanel* panel = window_->CurrentPanel();
+    ASSERT_NE(panel, nullptr);
+    panel->Ok();
+    EXPECT_EQ(panel->Progress()->maximum(), 4 * 39);
+    ASSERT_TRUE(WaitFor([&] { return window_->JobRunning(); }));
+    // While the job runs nothing may replace its pictures.
+    window_->Command(cmd::kClose);
+    EXPECT_NE(window_->Doc().loaded.pixels, nullptr);
+    EXPECT_FALSE(window_->close());
+    panel->Abort();
+    ASSERT_TRUE(WaitFor([&] { return !window_->JobRunning() && panel->AbortButton()->isHidden(); }));
+    EXPECT_EQ(window_->CurrentPanel(), panel);
+    EXPECT_TRUE(DisplayedEqualsLoaded());
+    EXPECT_EQ(panel->Progress()->value(), 0);
+    EXPECT_TRUE(panel->OkButton()->isEnabled());
+    EXPECT_FALSE(window_->ResultUnsaved());
+    panel->Cancel();
+    QApplication::processEvents();
+}
+
+TEST_F(PanelTest, TheRedrawEdgeMapIsBuiltOncePerDetailsValue) {
+    Open(200, 150);
+    window_->Command(cmd::kRepaintRedraw);
+    auto* panel = dynamic_cast<RedrawPanel*>(window_->CurrentPanel());
+    ASSERT_NE(panel, nullptr);
+    panel->PreviewBox()->setChecked(true);
+    EXPECT_EQ(panel->EdgeMapBuilds(), 1);
+    QList<QSlider*> sliders = panel->findChildren<QSlider*>();
+    ASSERT_EQ(sliders.size(), 2);
+    sliders[1]->setValue(30);  // Cut
+    sliders[1]->setValue(70);
+    EXPECT_EQ(panel->EdgeMapBuilds(), 1);
+    sliders[0]->setValue(25);  // Details
+    EXPECT_EQ(panel->EdgeMapBuilds(), 2);
+    EXPECT_EQ(window_->Ui().uiEdgeCut, 70);
+    EXPECT_EQ(window_->Ui().uiEdgeDetails, 25);
+    panel->Cancel();
+    QApplication::processEvents();
+}
+
+TEST_F(PanelTest, OriginalDefaultsAndOnePanelAtATime) {
+    Open(120, 90);
+    window_->Command(cmd::kRepaintOriginal);
+    auto* panel = dynamic_cast<OriginalPanel*>(window_->CurrentPanel());
+    ASSERT_NE(panel, nullptr);
+    window_->Ui().uiSmoothAlpha = 3;
+    panel->Defaults();
+    EXPECT_EQ(window_->Ui().uiSmoothAlpha, 14);
+    EXPECT_EQ(window_->Ui().uiRelaxation, 5);
+    EXPECT_EQ(window_->Ui().uiFlatten, 4);
+    EXPECT_EQ(window_->Ui().uiLoGPower, 5);
+    EXPECT_EQ(window_->Ui().uiDoShock, 1);
+    EXPECT_EQ(window_->Ui().uiDoLoG, 1);
+    // Only one panel at a time.
+    window_->Command(cmd::kRepaintSmudge);
+    EXPECT_EQ(window_->CurrentPanel(), panel);
+    panel->Cancel();
+    QApplication::processEvents();
+}
