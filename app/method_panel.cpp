@@ -129,6 +129,9 @@ bool MethodPanel::PreviewOn() const { return preview_ && preview_->isChecked(); 
 
 void MethodPanel::SetPreview(bool on) {
     dragging_ = overFrame_ = false;
+    // While a job writes the displayed picture the box only takes effect
+    // when the job ends (an aborted job recomputes the preview).
+    if (closing_) return;
     if (!on) {
         frameShown_ = false;
         window_->View().previewFrame = nullptr;
