@@ -273,7 +273,10 @@ void MethodPanel::JobAborted() {
     Send(window_, um::kJobAborted);
     window_->AbortFlag().store(false);
     progress_->setValue(0);
-    RecomputePreview();
+    if (PreviewOn() != frameShown_)
+        SetPreview(PreviewOn());  // the box was changed during the job
+    else
+        RecomputePreview();
 }
 
 bool MethodPanel::event(QEvent* e) {
