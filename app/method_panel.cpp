@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QSlider>
 #include <QVBoxLayout>
+#include <QWheelEvent>
 #include <algorithm>
 #include <cmath>
 
@@ -119,6 +120,7 @@ void MethodPanel::AddSlider(QVBoxLayout* layout, int textKey, int minimum, int m
         *setting = v;
         value->setText(format(v));
         if (!slider->isSliderDown()) RecomputePreview();  // thumb drags wait for the release
+        window_->DockerWidget()->setFocus();
     });
     connect(slider, &QSlider::sliderReleased, this, [this] { RecomputePreview(); });
     if (sliderOut) *sliderOut = slider;
@@ -293,6 +295,12 @@ bool MethodPanel::event(QEvent* e) {
         return true;
     }
     return QWidget::event(e);
+}
+
+// The wheel zooms the picture wherever the mouse is.
+void MethodPanel::wheelEvent(QWheelEvent* e) {
+    window_->Wheel(mapTo(window_, e->position().toPoint()), e->angleDelta().y());
+    e->accept();
 }
 
 void MethodPanel::paintEvent(QPaintEvent*) {

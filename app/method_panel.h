@@ -53,6 +53,7 @@ public:
 protected:
     bool event(QEvent* e) override;
     void paintEvent(QPaintEvent* e) override;
+    void wheelEvent(QWheelEvent* e) override;
 
     virtual void AddControls(QVBoxLayout* layout) = 0;
     virtual void EnableForJob(bool enabled) = 0;  // the method's controls
