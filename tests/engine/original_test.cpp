@@ -132,6 +132,18 @@ TEST(OriginalPipeline, AbortsStopWhereTheyShould) {
                  dst.buf.Row<uint8_t>(120)[40] == wide.buf.Row<uint8_t>(120)[40]);
 }
 
+TEST(OriginalPipeline, OneTileInTiledModeEqualsTheTileAlone) {
+    // 999 × 999 is processed in tiled mode as one tile with every weight 1.
+    PicBufHolder pic = TestPicture(999, 999, 1, 8), tiled, alone;
+    OriginalParams p = Fast();
+    p.smoothness = 0.25f;
+    CountingProgress a, b;
+    ASSERT_EQ(RepaintOriginal(tiled.buf, pic.buf, p, a), RepaintStatus::Done);
+    ASSERT_EQ(RepaintOriginalTile(alone.buf, pic.buf, p, b), RepaintStatus::Done);
+    EXPECT_EQ(a.steps, kOriginalStepsPerTile);
+    EXPECT_TRUE(SameBuffer(tiled.buf, alone.buf));
+}
+
 TEST(OriginalPipeline, BadInputIsRefused) {
     PicBufHolder empty, out, floaty;
     CountingProgress progress;

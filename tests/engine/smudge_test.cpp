@@ -106,3 +106,16 @@ TEST(SmudgeRun, SmoothingAllChannelsAtOnceEqualsSmoothingEachAlone) {
     for (int c = 0; c < 3; ++c)
         for (size_t i = 0; i < 70 * 50; ++i) ASSERT_EQ(all.Channel(c)[i], alone[size_t(c)].data[i]) << c << " " << i;
 }
+
+TEST(SmudgeRun, ASingleTileEqualsTheWholePicturePath) {
+    // 500 × 500 is one tile covering the whole picture: the tiled path must
+    // give exactly what the whole-picture path gives.
+    PicBufHolder pic = TestPicture(500, 500, 3, 8), tiled, whole;
+    const SmudgeParams params = SmudgeParamsFromPositions(DefaultSmudgePositions());
+    CountingProgress a, b;
+    ASSERT_EQ(RepaintSmudge(tiled.buf, pic.buf, params, a), RepaintStatus::Done);
+    ASSERT_EQ(RepaintSmudgeWhole(whole.buf, pic.buf, params, b), RepaintStatus::Done);
+    EXPECT_EQ(a.steps, 3 + 3);
+    EXPECT_EQ(b.steps, 4);
+    EXPECT_TRUE(SameBuffer(tiled.buf, whole.buf));
+}
