@@ -3,13 +3,14 @@
 #include <QCommandLineParser>
 
 #include "color_scheme.h"
+#include "dark_style.h"
 #include "main_window.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName("Quorvane");
     QApplication::setApplicationVersion(QUORVANE_VERSION);
-    QApplication::setStyle("Fusion");
+    QApplication::setStyle(new DarkStyle);
     InstallColorScheme();
     ApplyColorScheme(app);
 
