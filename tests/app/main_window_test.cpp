@@ -258,6 +258,18 @@ TEST_F(WindowTest, SavingWritesTheQualityOnlyAfterASuccessfulSave) {
     EXPECT_TRUE(w->windowTitle().endsWith("out.jpg"));
     EXPECT_EQ(ReadIniString(paths_.settingsFile, "General", "jpeg", ""), "70");
 
+    // A name completed with an extension is not written over an existing
+    // file without asking.
+    std::ofstream(root_ / "kept.png") << "precious";
+    saveChoice_ = SaveChoice{(root_ / "kept").string(), 3, 70};
+    answer_ = QMessageBox::No;
+    w->Command(cmd::kSaveAs);
+    EXPECT_EQ(CountMessages("already exists"), 1);
+    std::ifstream kept(root_ / "kept.png");
+    std::string content((std::istreambuf_iterator<char>(kept)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(content, "precious");
+    answer_ = QMessageBox::Yes;
+
     // Cancel changes nothing.
     saveChoice_.reset();
     const size_t before = messages_.size();
