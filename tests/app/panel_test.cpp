@@ -179,6 +179,14 @@ TEST_F(PanelTest, TheRedrawEdgeMapIsBuiltOncePerDetailsValue) {
     EXPECT_EQ(panel->EdgeMapBuilds(), 2);
     EXPECT_EQ(window_->Ui().uiEdgeCut, 70);
     EXPECT_EQ(window_->Ui().uiEdgeDetails, 25);
+    // Dragging the thumb updates the value only; the release recomputes.
+    sliders[0]->setSliderDown(true);
+    sliders[0]->setValue(40);
+    sliders[0]->setValue(45);
+    EXPECT_EQ(panel->EdgeMapBuilds(), 2);
+    EXPECT_EQ(window_->Ui().uiEdgeDetails, 45);
+    sliders[0]->setSliderDown(false);
+    EXPECT_EQ(panel->EdgeMapBuilds(), 3);
     panel->Cancel();
     QApplication::processEvents();
 }
