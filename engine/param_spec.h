@@ -3,6 +3,9 @@
 // settings file, the command-line tool and the jobs all read these tables.
 #pragma once
 
+#include <array>
+#include <cstddef>
+
 enum class ParamKind { Slider, CheckBox, Choice };
 
 struct ParamSpec {
@@ -15,3 +18,11 @@ struct ParamSpec {
 };
 
 inline int ClampPosition(const ParamSpec& s, int v) { return v < s.min ? s.min : v > s.max ? s.max : v; }
+
+// Every parameter at its default position.
+template <std::size_t N>
+std::array<int, N> DefaultPositions(const ParamSpec (&specs)[N]) {
+    std::array<int, N> p{};
+    for (std::size_t i = 0; i < N; ++i) p[i] = specs[i].def;
+    return p;
+}

@@ -29,11 +29,7 @@ constexpr ParamSpec kOriginalSpecs[kOriginalSettingCount] = {
 
 using OriginalPositions = std::array<int, kOriginalSettingCount>;
 
-inline OriginalPositions DefaultOriginalPositions() {
-    OriginalPositions p{};
-    for (int i = 0; i < kOriginalSettingCount; ++i) p[std::size_t(i)] = kOriginalSpecs[i].def;
-    return p;
-}
+inline OriginalPositions DefaultOriginalPositions() { return DefaultPositions(kOriginalSpecs); }
 
 // The panel's conversion, in single precision.
 inline OriginalParams OriginalParamsFromPositions(const OriginalPositions& p) {

@@ -30,11 +30,7 @@ constexpr ParamSpec kRedrawSpecs[kRedrawSettingCount] = {
 
 using RedrawPositions = std::array<int, kRedrawSettingCount>;
 
-inline RedrawPositions DefaultRedrawPositions() {
-    RedrawPositions p{};
-    for (int i = 0; i < kRedrawSettingCount; ++i) p[std::size_t(i)] = kRedrawSpecs[i].def;
-    return p;
-}
+inline RedrawPositions DefaultRedrawPositions() { return DefaultPositions(kRedrawSpecs); }
 
 inline RedrawParams RedrawParamsFromPositions(const RedrawPositions& p) {
     RedrawParams r;

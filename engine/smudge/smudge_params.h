@@ -22,11 +22,7 @@ constexpr ParamSpec kSmudgeSpecs[kSmudgeSettingCount] = {
 
 using SmudgePositions = std::array<int, kSmudgeSettingCount>;
 
-inline SmudgePositions DefaultSmudgePositions() {
-    SmudgePositions p{};
-    for (int i = 0; i < kSmudgeSettingCount; ++i) p[std::size_t(i)] = kSmudgeSpecs[i].def;
-    return p;
-}
+inline SmudgePositions DefaultSmudgePositions() { return DefaultPositions(kSmudgeSpecs); }
 
 inline SmudgeParams SmudgeParamsFromPositions(const SmudgePositions& p) {
     SmudgeParams s;

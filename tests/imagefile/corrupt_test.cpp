@@ -4,14 +4,23 @@
 #include "imagefile.h"
 #include "test_files.h"
 
+namespace {
+
+// The bytes of a sound 40 × 30 picture in the format of `ext`.
+std::string GoodFile(const ScratchDir& dir, const char* ext) {
+    PicBufHolder pic = Pattern(40, 30, 3, 8);
+    const std::string good = dir.File(std::string("good.") + ext);
+    SaveImageFile(&pic.buf, nullptr, good, 90, "", -1);
+    return ReadBytes(good);
+}
+
+}  // namespace
+
 TEST(ImageFileCorrupt, TruncatedFilesAreRefused) {
     ScratchDir dir;
-    PicBufHolder pic = Pattern(40, 30, 3, 8);
     for (const char* ext : {"bmp", "png", "jpg", "tif"}) {
         SCOPED_TRACE(ext);
-        const std::string good = dir.File(std::string("good.") + ext);
-        SaveImageFile(&pic.buf, nullptr, good, 90, "", -1);
-        const std::string bytes = ReadBytes(good);
+        const std::string bytes = GoodFile(dir, ext);
         for (size_t keep : {size_t(0), size_t(1), size_t(8), size_t(30), bytes.size() / 2, bytes.size() - 200}) {
             const std::string bad = dir.File(std::string("cut.") + ext);
             WriteBytes(bad, bytes.substr(0, keep));
@@ -23,12 +32,9 @@ TEST(ImageFileCorrupt, TruncatedFilesAreRefused) {
 
 TEST(ImageFileCorrupt, BitFlippedFilesNeverCrash) {
     ScratchDir dir;
-    PicBufHolder pic = Pattern(40, 30, 3, 8);
     for (const char* ext : {"bmp", "png", "jpg", "tif"}) {
         SCOPED_TRACE(ext);
-        const std::string good = dir.File(std::string("good.") + ext);
-        SaveImageFile(&pic.buf, nullptr, good, 90, "", -1);
-        const std::string bytes = ReadBytes(good);
+        const std::string bytes = GoodFile(dir, ext);
         uint32_t seed = 12345;
         for (int round = 0; round < 60; ++round) {
             std::string damaged = bytes;
