@@ -35,6 +35,7 @@ namespace {
 constexpr const char* kGeneral = "General";
 constexpr const char* kProduct = "Quorvane";
 constexpr int kMaxLanguages = 100;
+constexpr const char* kLocalisationName = "Quorvane_loc.ini";
 
 std::string ExecutableFolder() {
     std::error_code ec;
@@ -62,12 +63,13 @@ int32_t* UiSettings::Field(const std::string& key) {
     return nullptr;
 }
 
-std::string FindLocalisationFile() {
-    const std::string exe = ExecutableFolder();
-    const std::string beside = exe + "/Quorvane_loc.ini";
-    const std::string installed = exe + "/../share/quorvane/Quorvane_loc.ini";
-    if (!fs::exists(beside) && fs::exists(installed)) return installed;
-    return beside;
+std::string FindLocalisationFile(const std::string& executableFolder) {
+    const fs::path folder(executableFolder);
+    const fs::path beside = folder / kLocalisationName;
+    const fs::path installed = (folder / QUORVANE_DATA_FROM_BIN / kLocalisationName).lexically_normal();
+    std::error_code ec;
+    if (!fs::exists(beside, ec) && fs::exists(installed, ec)) return installed.string();
+    return beside.string();
 }
 
 SettingsPaths DefaultSettingsPaths() {
@@ -83,7 +85,7 @@ SettingsPaths DefaultSettingsPaths() {
     p.folder = config + "/" + kProduct;
     p.settingsFile = p.folder + "/" + kProduct + ".txt";
 #endif
-    p.localisationFile = FindLocalisationFile();
+    p.localisationFile = FindLocalisationFile(ExecutableFolder());
     return p;
 }
 
@@ -99,7 +101,7 @@ void LoadSettings(AppSettings& s, const SettingsPaths& paths) {
     for (const SettingKey& k : kSettingKeys) s.ui.*k.field = IniToInt(file.Get(kGeneral, k.key, k.fallback));
     const int32_t jpeg = IniToInt(file.Get(kGeneral, "jpeg", "90"));
     s.ui.jpegQuality = jpeg < 20 ? 90 : jpeg;
-    // A language chosen while the localisation file was read-only.
+    // The user's own choice of language.
     if (file.Has(kGeneral, "Language Current"))
         s.currentLanguage = IniToInt(file.Get(kGeneral, "Language Current", "0"));
 
@@ -130,9 +132,6 @@ bool WriteJpegQuality(const SettingsPaths& paths, uint32_t quality) {
 }
 
 void StoreCurrentLanguage(const SettingsPaths& paths, int language) {
-    const std::string value = std::to_string(language);
     CreateFolder(paths);
-    const bool inLocalisation = WriteIniString(paths.localisationFile, kGeneral, "Language Current", value);
-    if (!inLocalisation || IniDocument::Load(paths.settingsFile).Has(kGeneral, "Language Current"))
-        WriteIniString(paths.settingsFile, kGeneral, "Language Current", value);
+    WriteIniString(paths.settingsFile, kGeneral, "Language Current", std::to_string(language));
 }

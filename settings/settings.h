@@ -51,10 +51,13 @@ struct SettingsPaths {
 };
 
 // $XDG_CONFIG_HOME/Quorvane (default ~/.config/Quorvane; %APPDATA%\Quorvane on
-// Windows) and the localisation file beside the executable or in the
-// installed data folder.
+// Windows) and the localisation file of the running executable.
 SettingsPaths DefaultSettingsPaths();
-std::string FindLocalisationFile();
+// The localisation file beside an executable in `executableFolder` (a build
+// tree), else the one of the installed data folder next to it
+// (<prefix>/share/quorvane for <prefix>/bin); the path beside it when neither
+// exists.
+std::string FindLocalisationFile(const std::string& executableFolder);
 
 struct AppSettings {
     UiSettings ui;
@@ -75,6 +78,8 @@ bool SaveSettings(const AppSettings& settings, const SettingsPaths& paths);
 int32_t ReadJpegQuality(const SettingsPaths& paths);
 bool WriteJpegQuality(const SettingsPaths& paths, uint32_t quality);
 
-// Stores the chosen language in the localisation file; where that file
-// cannot be written, in the settings file, whose value then wins at start.
+// Stores the chosen language in the user's settings file, whose value wins
+// over the localisation file's at start. The localisation file is read-only
+// data shared by every user of an installation; its "Language Current" is
+// only the default for users who never chose.
 void StoreCurrentLanguage(const SettingsPaths& paths, int language);

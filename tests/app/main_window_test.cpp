@@ -291,7 +291,7 @@ TEST_F(WindowTest, OptionsChangeTheLanguageForTheNextStart) {
     EXPECT_EQ(messages_[0].text.toStdString(), "Neustart nötig");
     EXPECT_EQ(messages_[0].caption.toStdString(), "Hinweis");
     EXPECT_EQ(w->Texts().Text(45), "OK");  // the rest waits for the next start
-    EXPECT_EQ(ReadIniString(paths_.localisationFile, "General", "Language Current", ""), "1");
+    EXPECT_EQ(ReadIniString(paths_.settingsFile, "General", "Language Current", ""), "1");
     optionsChoice_.reset();
     w->Command(cmd::kOptions);
     EXPECT_EQ(messages_.size(), 1u);
@@ -305,7 +305,7 @@ TEST_F(WindowTest, OptionsWithAnEmptyLanguageListStoreNoSelection) {
     optionsChoice_ = -1;
     w->Command(cmd::kOptions);
     EXPECT_EQ(messages_.size(), 1u);
-    EXPECT_EQ(ReadIniString(paths_.localisationFile, "General", "Language Current", ""), "-1");
+    EXPECT_EQ(ReadIniString(paths_.settingsFile, "General", "Language Current", ""), "-1");
     w.reset();
     auto again = Make();
     EXPECT_EQ(again->Texts().Text(45), "OK");

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <vector>
 
 #include "ini_file.h"
 #include "original_params.h"
@@ -160,21 +161,77 @@ TEST_F(SettingsTest, LanguagesAndTexts) {
     EXPECT_EQ(t.Text(45), "OK");
 }
 
-TEST_F(SettingsTest, LanguageChoiceFallsBackToTheSettingsFileWhenTheLocalisationFileIsReadOnly) {
-    Write(paths_.localisationFile, "[General]\nLanguages No=2\nLanguage Current=0\n");
-    StoreCurrentLanguage(paths_, 1);
-    EXPECT_EQ(ReadIniString(paths_.localisationFile, "General", "Language Current", ""), "1");
-    chmod(paths_.localisationFile.c_str(), 0444);
-    StoreCurrentLanguage(paths_, 0);
-    EXPECT_EQ(ReadIniString(paths_.localisationFile, "General", "Language Current", ""), "1");
+TEST_F(SettingsTest, LanguageChoiceGoesToTheUserSettingsFileNeverToTheProgramFolder) {
+    // An installed data folder, read-only as under /usr/share. The file itself
+    // stays writable so that a stray write shows even when the tests run as
+    // root, whom the folder's mode does not stop.
+    const fs::path dataFolder = root_ / "prefix" / "share" / "quorvane";
+    fs::create_directories(dataFolder);
+    paths_.localisationFile = (dataFolder / "Quorvane_loc.ini").string();
+    const std::string shipped = "[General]\nLanguages No=3\nLanguage Current=2\n[0]\nLanguage=English\n";
+    Write(paths_.localisationFile, shipped);
+    chmod(dataFolder.c_str(), 0555);
+    const auto listing = [&] {
+        std::vector<std::string> names;
+        for (const auto& e : fs::directory_iterator(dataFolder)) names.push_back(e.path().filename().string());
+        return names;
+    };
+    const std::vector<std::string> before = listing();
+
     AppSettings s;
     LoadSettings(s, paths_);
-    EXPECT_EQ(s.currentLanguage, 0);
-    // Writable again: both places agree, so the settings file cannot hold a stale choice.
-    chmod(paths_.localisationFile.c_str(), 0644);
+    EXPECT_EQ(s.currentLanguage, 2);  // nobody chose yet: the shipped default
     StoreCurrentLanguage(paths_, 1);
+    EXPECT_EQ(ReadIniString(paths_.settingsFile, "General", "Language Current", ""), "1");
     LoadSettings(s, paths_);
     EXPECT_EQ(s.currentLanguage, 1);
+    EXPECT_EQ(Read(paths_.localisationFile), shipped);
+    EXPECT_EQ(listing(), before);
+
+    // Even a program folder the user could write to is left alone.
+    chmod(dataFolder.c_str(), 0755);
+    StoreCurrentLanguage(paths_, 0);
+    LoadSettings(s, paths_);
+    EXPECT_EQ(s.currentLanguage, 0);
+    EXPECT_EQ(Read(paths_.localisationFile), shipped);
+    EXPECT_EQ(listing(), before);
+
+    // Another user of the same installation still starts in the shipped default.
+    SettingsPaths other = paths_;
+    other.folder = (root_ / "other").string();
+    other.settingsFile = other.folder + "/Quorvane.txt";
+    LoadSettings(s, other);
+    EXPECT_EQ(s.currentLanguage, 2);
+}
+
+TEST_F(SettingsTest, LocalisationFileIsFoundFromTheExecutablesFolder) {
+    const auto make = [](const fs::path& file) {
+        fs::create_directories(file.parent_path());
+        std::ofstream(file) << "[General]\n";
+    };
+    // A build tree keeps the file beside the executables.
+    const fs::path build = root_ / "build" / "bin";
+    make(build / "Quorvane_loc.ini");
+    EXPECT_EQ(fs::path(FindLocalisationFile(build.string())), build / "Quorvane_loc.ini");
+
+    // An installed prefix keeps it in its data folder.
+    const fs::path prefix = root_ / "opt" / "quorvane";
+    const fs::path installed = prefix / QUORVANE_INSTALL_DATADIR / "quorvane" / "Quorvane_loc.ini";
+    make(installed);
+    fs::create_directories(prefix / QUORVANE_INSTALL_BINDIR);
+    const std::string found = FindLocalisationFile((prefix / QUORVANE_INSTALL_BINDIR).string());
+    ASSERT_TRUE(fs::exists(found)) << found;
+    EXPECT_TRUE(fs::equivalent(found, installed)) << found;
+
+    // Neither: the file beside the executable, which reads as no languages.
+    const fs::path bare = root_ / "bare";
+    fs::create_directories(bare);
+    EXPECT_EQ(fs::path(FindLocalisationFile(bare.string())), bare / "Quorvane_loc.ini");
+
+    // This test runs from the build tree, whose file is the shipped one.
+    const std::string own = FindLocalisationFile(fs::path(QUORVANE_TEST_EXECUTABLE).parent_path().string());
+    EXPECT_EQ(Read(own), Read(std::string(QUORVANE_SOURCE_DIR) + "/data/Quorvane_loc.ini"));
+    EXPECT_EQ(DefaultSettingsPaths().localisationFile, own);
 }
 
 TEST(ShippedLocalisation, EveryLanguageTranslatesEveryDisplayedText) {
