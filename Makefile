@@ -2,8 +2,9 @@
 BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
+PREFIX ?= /usr/local
 
-.PHONY: all deps configure build test demo bench run screenshots clean
+.PHONY: all deps configure build test install deb demo bench run screenshots clean
 
 all: build
 
@@ -18,6 +19,14 @@ build: configure
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+install: build
+	cmake --install $(BUILD) --prefix $(PREFIX)
+
+# The Debian package, written into this folder as quorvane_VERSION_ARCH.deb.
+deb: build
+	cd $(BUILD) && cpack -G DEB -B package
+	cp $(BUILD)/package/quorvane_*.deb .
 
 demo: build
 	BUILD=$(BUILD) bash scripts/demo

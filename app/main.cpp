@@ -1,24 +1,48 @@
 // quorvane: the desktop program.
 #include <QApplication>
 #include <QCommandLineParser>
+#include <cstring>
 
 #include "color_scheme.h"
 #include "dark_style.h"
 #include "main_window.h"
 
+namespace {
+
+void DescribeCommandLine(QCommandLineParser& parser) {
+    QCoreApplication::setApplicationName("Quorvane");
+    QCoreApplication::setApplicationVersion(QUORVANE_VERSION);
+    parser.setApplicationDescription("Turns photographs into painted-looking pictures.");
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addPositionalArgument("file", "A picture to open at start.");
+}
+
+bool AsksForHelpOrVersion(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i)
+        for (const char* option : {"-h", "--help", "-?", "--help-all", "-v", "--version"})
+            if (std::strcmp(argv[i], option) == 0) return true;
+    return false;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+    // --help and --version answer in a terminal without a display.
+    if (AsksForHelpOrVersion(argc, argv)) {
+        QCoreApplication core(argc, argv);
+        QCommandLineParser parser;
+        DescribeCommandLine(parser);
+        parser.process(core);  // prints and exits
+    }
+
     QApplication app(argc, argv);
-    QApplication::setApplicationName("Quorvane");
-    QApplication::setApplicationVersion(QUORVANE_VERSION);
     QApplication::setStyle(new DarkStyle);
     InstallColorScheme();
     ApplyColorScheme(app);
 
     QCommandLineParser parser;
-    parser.setApplicationDescription("Turns photographs into painted-looking pictures.");
-    parser.addHelpOption();
-    parser.addVersionOption();
-    parser.addPositionalArgument("file", "A picture to open at start.");
+    DescribeCommandLine(parser);
     parser.process(app);
 
     int code = 0;
