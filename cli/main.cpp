@@ -1,5 +1,4 @@
 // quorvane-cli: repaints image files in batch with the program's methods.
-#include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -14,6 +13,7 @@
 #include "options.h"
 #include "output_names.h"
 #include "parallel.h"
+#include "platform.h"
 #include "terminal_progress.h"
 
 namespace fs = std::filesystem;
@@ -21,12 +21,6 @@ namespace fs = std::filesystem;
 namespace {
 
 std::atomic<bool> g_interrupted{false};
-
-void OnInterrupt(int) {
-    g_interrupted.store(true);
-    // A second Ctrl+C ends the program at once.
-    signal(SIGINT, SIG_DFL);
-}
 
 enum class FileOutcome { Done, Failed, Interrupted };
 
@@ -107,8 +101,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     SetEngineThreads(o.threads);
-    signal(SIGINT, OnInterrupt);
-    signal(SIGTERM, OnInterrupt);
+    CatchInterrupts(g_interrupted);
 
     TerminalProgress progress(g_interrupted, o.quiet, isatty(STDERR_FILENO) != 0);
     int failed = 0;

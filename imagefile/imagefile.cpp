@@ -2,17 +2,12 @@
 #include "imagefile.h"
 
 #include <FreeImage.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
+#include <filesystem>
 #include <memory>
 
 #include "freeimage_guard.h"
+#include "platform.h"
 
 namespace {
 
@@ -34,20 +29,11 @@ BitmapPtr LoadBitmap(const std::string& path, FREE_IMAGE_FORMAT* formatOut = nul
     return BitmapPtr(FreeImage_Load(fif, path.c_str(), fif == FIF_JPEG ? JPEG_ACCURATE : 0));
 }
 
-std::string Folder(const std::string& path) {
-    const size_t slash = path.find_last_of('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string BaseName(const std::string& path) {
-    const size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 // Copies metadata and ICC profile; false when the source cannot be read.
 bool CopyMetadata(FIBITMAP* bitmap, const std::string& source) {
-    if (access(source.c_str(), R_OK) != 0) return false;
+    // Only a regular file: a pipe or device could block or give other bytes.
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(source, ec)) return false;
     const FREE_IMAGE_FORMAT sfif = DetectFormat(source);
     if (sfif == FIF_UNKNOWN || sfif == FIF_GIF || !FreeImage_FIFSupportsReading(sfif)) return false;
     // Only the metadata is wanted: skip the pixels where the decoder can.
@@ -88,33 +74,26 @@ bool BmpIsTruncated(const std::string& path) {
     return uint64_t(LittleEndian(h + 10, 4)) + stride * rows > uint64_t(fileSize);
 }
 
-mode_t NewFileMode(const std::string& target) {
-    struct stat st;
-    if (stat(target.c_str(), &st) == 0) return st.st_mode & 07777;
-    const mode_t mask = umask(0);
-    umask(mask);
-    return 0666 & ~mask;
-}
+struct MemoryDeleter {
+    void operator()(FIMEMORY* m) const { FreeImage_CloseMemory(m); }
+};
+using MemoryPtr = std::unique_ptr<FIMEMORY, MemoryDeleter>;
 
-// Encodes into a fresh file beside the target, then renames it over the
-// target, so a failed save never destroys an existing file.
+// Encodes the whole file in memory first: the encoders do not all check their
+// own writes, so the bytes reach the disk only through checked writes.
 void WriteBitmapSafely(FIBITMAP* bitmap, FREE_IMAGE_FORMAT fif, const std::string& target, int flags) {
-    std::string temp = Folder(target) + "/." + BaseName(target) + ".XXXXXX";
-    const int fd = mkstemp(temp.data());
-    if (fd < 0) throw ImageWriteError("cannot create a file in " + Folder(target) + ": " + std::strerror(errno));
-    close(fd);
+    MemoryPtr encoded(FreeImage_OpenMemory());
+    if (!encoded) throw ImageWriteError("not enough memory to encode the picture");
     ClearFreeImageMessage();
-    if (!FreeImage_Save(fif, bitmap, temp.c_str(), flags)) {
+    BYTE* data = nullptr;
+    DWORD size = 0;
+    if (!FreeImage_SaveToMemory(fif, bitmap, encoded.get(), flags) ||
+        !FreeImage_AcquireMemory(encoded.get(), &data, &size) || size == 0) {
         const std::string why = LastFreeImageMessage();
-        std::remove(temp.c_str());
         throw ImageWriteError(why.empty() ? "the encoder could not write the file" : why);
     }
-    chmod(temp.c_str(), NewFileMode(target));
-    if (std::rename(temp.c_str(), target.c_str()) != 0) {
-        const std::string why = std::strerror(errno);
-        std::remove(temp.c_str());
-        throw ImageWriteError("cannot replace " + target + ": " + why);
-    }
+    std::string why;
+    if (!WriteFileSafely(target, data, size, why)) throw ImageWriteError(why);
 }
 
 }  // namespace
@@ -192,6 +171,7 @@ SaveStatus SaveImageFile(const SBxPicBuf* picture, const SBxPicBuf* alpha, const
     // The JPEG flags carry the quality in their low bits; larger values would
     // select other encoder options.
     const int flags = fif == FIF_JPEG ? (quality >= 1 ? (quality > 100 ? 100 : quality) : 95) : 0;
+    // Metadata and ICC profile travel with the bitmap into the encoded file.
     const bool metadataCopied = source.empty() || CopyMetadata(bitmap.get(), source);
     WriteBitmapSafely(bitmap.get(), fif, target, flags);
     return metadataCopied ? SaveStatus::Saved : SaveStatus::SavedWithoutMetadata;

@@ -66,8 +66,10 @@ enum class SaveStatus { Saved, SavedWithoutMetadata };
 // `quality` is the JPEG quality (below 1: 95). When `source` is not empty its
 // metadata and ICC profile are copied into the new file; if it can no longer
 // be read the picture is saved without them and SavedWithoutMetadata returned.
-// The target is replaced only after the encoder succeeded.
-// Throws UnsupportedImageFormat or ImageWriteError.
+// The whole file is encoded before anything is written; the target then holds
+// either its old contents or the complete new file, never a part, and a
+// failure (a full disk included) is reported, never taken for success. A
+// read-only target is refused. Throws UnsupportedImageFormat or ImageWriteError.
 SaveStatus SaveImageFile(const SBxPicBuf* picture, const SBxPicBuf* alpha, const std::string& target,
                          int quality, const std::string& source, int format);
 

@@ -1,15 +1,11 @@
 #include "ini_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cctype>
-#include <cerrno>
 #include <climits>
-#include <cstdio>
 #include <fstream>
 #include <sstream>
+
+#include "platform.h"
 
 namespace {
 
@@ -138,32 +134,8 @@ void IniDocument::Set(const std::string& section, const std::string& key, const 
 bool IniDocument::Save(const std::string& path) const {
     std::string content = bom_ ? "\xEF\xBB\xBF" : "";
     for (const std::string& l : lines_) content += l + "\n";
-    return ReplaceFileAtomically(path, content);
-}
-
-bool ReplaceFileAtomically(const std::string& path, const std::string& content) {
-    const size_t slash = path.find_last_of('/');
-    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-    std::string temp = folder + ".quorvane-XXXXXX";
-    const int fd = mkstemp(temp.data());
-    if (fd < 0) return false;
-    size_t written = 0;
-    while (written < content.size()) {
-        const ssize_t n = write(fd, content.data() + written, content.size() - written);
-        if (n <= 0) {
-            if (n < 0 && errno == EINTR) continue;
-            break;
-        }
-        written += size_t(n);
-    }
-    const bool ok = written == content.size() && fsync(fd) == 0;
-    struct stat st;
-    fchmod(fd, stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644);
-    if (close(fd) != 0 || !ok || std::rename(temp.c_str(), path.c_str()) != 0) {
-        std::remove(temp.c_str());
-        return false;
-    }
-    return true;
+    std::string why;
+    return WriteFileSafely(path, content.data(), content.size(), why);
 }
 
 std::string ReadIniString(const std::string& path, const std::string& section, const std::string& key,
@@ -173,10 +145,7 @@ std::string ReadIniString(const std::string& path, const std::string& section, c
 
 bool WriteIniString(const std::string& path, const std::string& section, const std::string& key,
                     const std::string& value) {
-    // A read-only file stays read-only, even for a user whom the system would
-    // let replace it through a rename in a writable folder.
-    struct stat st;
-    if (stat(path.c_str(), &st) == 0 && (access(path.c_str(), W_OK) != 0 || (st.st_mode & 0222) == 0)) return false;
+    if (IsReadOnlyFile(path)) return false;
     IniDocument doc = IniDocument::Load(path);
     doc.Set(section, key, value);
     return doc.Save(path);

@@ -16,8 +16,8 @@ public:
     bool Has(const std::string& section, const std::string& key) const;
     // Replaces the value in place, or adds the key (and the section) at the end.
     void Set(const std::string& section, const std::string& key, const std::string& value);
-    // Writes through a temporary file renamed over the old one: an
-    // interrupted write leaves the previous file whole.
+    // An interrupted or failed write leaves the previous file whole; a
+    // read-only file is not replaced.
     bool Save(const std::string& path) const;
 
 private:
@@ -37,6 +37,3 @@ bool WriteIniString(const std::string& path, const std::string& section, const s
 // Decimal conversion: optional blanks and sign, leading digits; 0 without
 // digits; saturates at the 32-bit limits.
 int32_t IniToInt(const std::string& text);
-
-// Writes `content` to `path` through a temporary file in the same folder.
-bool ReplaceFileAtomically(const std::string& path, const std::string& content);

@@ -1,12 +1,10 @@
 #include "settings.h"
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
 
 #include "ini_file.h"
+#include "platform.h"
 
 namespace fs = std::filesystem;
 
@@ -36,12 +34,6 @@ constexpr const char* kGeneral = "General";
 constexpr const char* kProduct = "Quorvane";
 constexpr int kMaxLanguages = 100;
 constexpr const char* kLocalisationName = "Quorvane_loc.ini";
-
-std::string ExecutableFolder() {
-    std::error_code ec;
-    const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
-    return ec ? std::string() : exe.parent_path().string();
-}
 
 void CreateFolder(const SettingsPaths& paths) {
     std::error_code ec;
@@ -74,17 +66,8 @@ std::string FindLocalisationFile(const std::string& executableFolder) {
 
 SettingsPaths DefaultSettingsPaths() {
     SettingsPaths p;
-#ifdef _WIN32
-    const char* base = std::getenv("APPDATA");
-    p.folder = std::string(base ? base : ".") + "\\" + kProduct;
-    p.settingsFile = p.folder + "\\" + kProduct + ".txt";
-#else
-    const char* xdg = std::getenv("XDG_CONFIG_HOME");
-    const char* home = std::getenv("HOME");
-    const std::string config = xdg && *xdg ? xdg : std::string(home ? home : ".") + "/.config";
-    p.folder = config + "/" + kProduct;
+    p.folder = UserConfigFolder() + "/" + kProduct;
     p.settingsFile = p.folder + "/" + kProduct + ".txt";
-#endif
     p.localisationFile = FindLocalisationFile(ExecutableFolder());
     return p;
 }
@@ -114,7 +97,7 @@ void LoadSettings(AppSettings& s, const SettingsPaths& paths) {
 
 bool SaveSettings(const AppSettings& s, const SettingsPaths& paths) {
     CreateFolder(paths);
-    if (access(paths.settingsFile.c_str(), F_OK) == 0 && access(paths.settingsFile.c_str(), W_OK) != 0) return false;
+    if (IsReadOnlyFile(paths.settingsFile)) return false;
     IniDocument file = IniDocument::Load(paths.settingsFile);
     file.Set(kGeneral, "Crashed Last Time", "0");
     for (const SettingKey& k : kSettingKeys) file.Set(kGeneral, k.key, std::to_string(s.ui.*k.field));

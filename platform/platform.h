@@ -1,0 +1,74 @@
+// The operating-system services the rest of the program relies on: where the
+// program and the user's configuration live, writing files so that a failure
+// never costs the old contents, and interrupt signals. Nothing else outside
+// this module calls the system directly for these.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <string>
+
+// Folder of the running executable, or "" when it cannot be determined.
+std::string ExecutableFolder();
+// The user's configuration folder: $XDG_CONFIG_HOME, else $HOME/.config
+// (else ./.config when neither is set).
+std::string UserConfigFolder();
+
+// True when `path` names an existing file that may not be written: the
+// program keeps such files as they are even where a rename would get past it.
+bool IsReadOnlyFile(const std::string& path);
+
+// Writes files so that `path` holds, at every moment, either its old contents
+// or the complete new ones: the bytes go to a temporary file beside it with
+// checked writes, are flushed to the disk and their size verified, then the
+// temporary file is renamed over `path` and the folder flushed. Any failure
+// (full disk, quota, permissions, I/O error) removes the temporary file,
+// leaves `path` untouched and is reported. A read-only existing file is
+// refused. A symbolic link is followed: the file it names is replaced.
+// Temporary files that an earlier, killed writer left in the folder more than
+// a day ago are removed when it is opened.
+class SafeFileWriter {
+public:
+    explicit SafeFileWriter(const std::string& path);
+    ~SafeFileWriter();  // removes the temporary file unless committed
+    SafeFileWriter(const SafeFileWriter&) = delete;
+    SafeFileWriter& operator=(const SafeFileWriter&) = delete;
+
+    // False once anything has failed; Error() then says why.
+    bool Ok() const { return error_.empty(); }
+    const std::string& Error() const { return error_; }
+
+    // Appends; false (and nothing more is written) once anything failed.
+    bool Write(const void* data, size_t size);
+
+    // Flushes, verifies and puts the file in place. False with Error() set
+    // when the target still holds its old contents (or does not exist).
+    bool Commit();
+
+private:
+    void Fail(const std::string& what, int err);
+    std::string target_, temp_, folder_;
+    std::string error_;
+    int fd_ = -1;
+    long long written_ = 0;
+    unsigned mode_ = 0;
+    bool keepMode_ = false;
+};
+
+// One call for contents already in memory.
+bool WriteFileSafely(const std::string& path, const void* data, size_t size, std::string& why);
+
+// Names the writer gives its temporary files.
+bool IsSafeWriterTemporaryName(const std::string& fileName);
+// Removes this user's temporary files of ours in `folder` whose last change
+// is more than `ageSeconds` old; returns how many.
+int RemoveStaleTemporaryFiles(const std::string& folder, long ageSeconds);
+constexpr long kStaleTemporarySeconds = 24L * 60 * 60;
+
+// SIGINT and SIGTERM set `flag` (which long work polls to stop cleanly); a
+// second one of the same kind ends the process at once.
+void CatchInterrupts(std::atomic<bool>& flag);
+// While work that cannot poll the flag runs (reading a file that may block or
+// never end), an interrupt ends the process at once with the usual signal
+// status instead. Nothing is being written during such work.
+void SetInterruptsEndAtOnce(bool atOnce);

@@ -1,0 +1,231 @@
+// POSIX implementation of the platform services.
+#include "platform.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <random>
+
+namespace {
+
+constexpr char kTempPrefix[] = ".quorvane-";
+constexpr size_t kTempPrefixLength = sizeof kTempPrefix - 1;
+constexpr size_t kTempRandomLength = 6;
+constexpr char kTempAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+
+std::string FolderOf(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string ErrorText(int err) { return std::strerror(err); }
+
+// A symbolic link is replaced by way of the file it names, so the link stays.
+std::string ResolveTarget(const std::string& path) {
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+    char resolved[PATH_MAX];
+    return realpath(path.c_str(), resolved) ? std::string(resolved) : path;
+}
+
+std::string RandomTempName() {
+    thread_local std::mt19937 random{std::random_device{}()};
+    std::uniform_int_distribution<size_t> pick(0, sizeof kTempAlphabet - 2);
+    std::string name = kTempPrefix;
+    for (size_t i = 0; i < kTempRandomLength; ++i) name += kTempAlphabet[pick(random)];
+    return name;
+}
+
+bool FlushFolder(const std::string& folder, int& err) {
+    const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        err = errno;
+        return false;
+    }
+    const bool ok = fsync(fd) == 0 || errno == EINVAL || errno == ENOTSUP;
+    err = errno;
+    close(fd);
+    return ok;
+}
+
+std::atomic<bool>* g_interruptFlag = nullptr;
+volatile sig_atomic_t g_endAtOnce = 0;
+
+void OnInterrupt(int sig) {
+    if (g_endAtOnce) {
+        signal(sig, SIG_DFL);
+        raise(sig);
+        return;
+    }
+    if (g_interruptFlag) g_interruptFlag->store(true);
+}
+
+}  // namespace
+
+std::string ExecutableFolder() {
+    char buffer[PATH_MAX];
+    const ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+    if (n <= 0) return std::string();
+    return FolderOf(std::string(buffer, size_t(n)));
+}
+
+std::string UserConfigFolder() {
+    const char* xdg = std::getenv("XDG_CONFIG_HOME");
+    if (xdg && *xdg) return xdg;
+    const char* home = std::getenv("HOME");
+    return std::string(home && *home ? home : ".") + "/.config";
+}
+
+bool IsReadOnlyFile(const std::string& path) {
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) return false;
+    // Root may write anything; the missing write bits still say "keep it".
+    return access(path.c_str(), W_OK) != 0 || (st.st_mode & 0222) == 0;
+}
+
+SafeFileWriter::SafeFileWriter(const std::string& path) : target_(ResolveTarget(path)), folder_(FolderOf(target_)) {
+    if (IsReadOnlyFile(target_)) {
+        error_ = "the file is read-only";
+        return;
+    }
+    struct stat st;
+    if (stat(target_.c_str(), &st) == 0) {
+        if (!S_ISREG(st.st_mode)) {
+            error_ = S_ISDIR(st.st_mode) ? "a folder of that name is in the way" : "it is not a regular file";
+            return;
+        }
+        mode_ = st.st_mode & 07777;
+        keepMode_ = true;
+    }
+    RemoveStaleTemporaryFiles(folder_, kStaleTemporarySeconds);
+    for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
+        temp_ = folder_ + "/" + RandomTempName();
+        // 0666 lets the umask decide a new file's permissions, as for any new file.
+        fd_ = open(temp_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd_ < 0 && errno != EEXIST) break;
+    }
+    if (fd_ < 0) {
+        const int err = errno;
+        temp_.clear();
+        Fail("cannot create a file in " + folder_, err);
+    }
+}
+
+SafeFileWriter::~SafeFileWriter() {
+    if (fd_ >= 0) close(fd_);
+    if (!temp_.empty()) unlink(temp_.c_str());
+}
+
+void SafeFileWriter::Fail(const std::string& what, int err) {
+    if (error_.empty()) error_ = err ? what + ": " + ErrorText(err) : what;
+}
+
+bool SafeFileWriter::Write(const void* data, size_t size) {
+    if (!Ok()) return false;
+    const char* p = static_cast<const char*>(data);
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t n = write(fd_, p + done, size - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            // A write that stores nothing without an error means no room.
+            Fail("writing failed", n < 0 ? errno : ENOSPC);
+            return false;
+        }
+        done += size_t(n);
+    }
+    written_ += (long long)size;
+    return true;
+}
+
+bool SafeFileWriter::Commit() {
+    if (!Ok()) return false;
+    if (fsync(fd_) != 0) {
+        Fail("flushing to the disk failed", errno);
+        return false;
+    }
+    struct stat st;
+    if (fstat(fd_, &st) != 0) {
+        Fail("cannot check the written file", errno);
+        return false;
+    }
+    if ((long long)st.st_size != written_) {
+        Fail("the written file has " + std::to_string(st.st_size) + " bytes instead of " + std::to_string(written_), 0);
+        return false;
+    }
+    if (keepMode_) fchmod(fd_, mode_t(mode_));
+    const int fd = fd_;
+    fd_ = -1;
+    if (close(fd) != 0) {
+        Fail("closing the file failed", errno);
+        return false;
+    }
+    if (rename(temp_.c_str(), target_.c_str()) != 0) {
+        Fail("cannot replace the file", errno);
+        return false;
+    }
+    temp_.clear();
+    int err = 0;
+    if (!FlushFolder(folder_, err)) {
+        Fail("the file was written but its folder could not be flushed to the disk", err);
+        return false;
+    }
+    return true;
+}
+
+bool WriteFileSafely(const std::string& path, const void* data, size_t size, std::string& why) {
+    SafeFileWriter writer(path);
+    writer.Write(data, size);
+    const bool ok = writer.Commit();
+    why = writer.Error();
+    return ok;
+}
+
+bool IsSafeWriterTemporaryName(const std::string& fileName) {
+    if (fileName.size() != kTempPrefixLength + kTempRandomLength || fileName.compare(0, kTempPrefixLength, kTempPrefix))
+        return false;
+    for (size_t i = kTempPrefixLength; i < fileName.size(); ++i)
+        if (!std::strchr(kTempAlphabet, fileName[i])) return false;
+    return true;
+}
+
+int RemoveStaleTemporaryFiles(const std::string& folder, long ageSeconds) {
+    DIR* dir = opendir(folder.c_str());
+    if (!dir) return 0;
+    const time_t now = time(nullptr);
+    int removed = 0;
+    while (const dirent* entry = readdir(dir)) {
+        if (!IsSafeWriterTemporaryName(entry->d_name)) continue;
+        struct stat st;
+        if (fstatat(dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+        if (!S_ISREG(st.st_mode) || st.st_uid != geteuid() || now - st.st_mtime <= ageSeconds) continue;
+        removed += unlinkat(dirfd(dir), entry->d_name, 0) == 0;
+    }
+    closedir(dir);
+    return removed;
+}
+
+void CatchInterrupts(std::atomic<bool>& flag) {
+    g_interruptFlag = &flag;
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    // The first signal is caught once; the next of its kind has the default effect.
+    action.sa_flags = SA_RESETHAND | SA_RESTART;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+void SetInterruptsEndAtOnce(bool atOnce) {
+    g_endAtOnce = atOnce ? 1 : 0;
+}
