@@ -40,7 +40,10 @@ FileOutcome RepaintFile(const CliOptions& o, const std::string& input, TerminalP
         std::cerr << "quorvane-cli: " << input << ": " << why << "\n";
         return FileOutcome::Failed;
     };
-    LoadResult loaded = LoadImageFile(input);
+    LoadControl control;
+    control.cancelled = [] { return g_interrupted.load(); };
+    LoadResult loaded = LoadImageFile(input, control);
+    if (loaded.cancelled) return FileOutcome::Interrupted;
     if (!loaded.ok)
         return fail("cannot read the picture (" + (loaded.error.empty() ? "unsupported format" : loaded.error) + ")");
     const SBxPicBuf& picture = loaded.image.picture.buf;

@@ -102,7 +102,7 @@ bool IsEightBitPicture(const SBxPicBuf& picture) {
     return picture.pixels && picture.bits == 8 && (picture.components == 1 || picture.components == 3);
 }
 
-LoadResult LoadImageFile(const std::string& path) {
+LoadResult DecodeImageFile(const std::string& path) {
     EnsureFreeImage();
     ClearFreeImageMessage();
     LoadResult result;

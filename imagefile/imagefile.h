@@ -3,9 +3,12 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
+#include "contained.h"
 #include "picbuf.h"
 
 struct FIBITMAP;
@@ -46,15 +49,32 @@ FIBITMAP* PictureToBitmap(const SBxPicBuf* picture, const SBxPicBuf* alpha);
 // Larger pictures are refused before they are decoded.
 constexpr uint64_t kMaxPixels = uint64_t(1) << 28;  // 268 megapixels, e.g. 16384 × 16384
 
+// Everything here travels from the decoding child to the program: a field
+// added must be carried by the decoded-image format too (decoded_image.h).
 struct LoadResult {
     bool ok = false;
-    std::string error;  // FreeImage's own message when it gave one
+    std::string error;       // FreeImage's own message when it gave one
+    bool damaged = false;    // the decoder crashed, hung or ran out of its memory
+    bool cancelled = false;  // the caller gave up waiting
     PictureAndAlpha image;
+};
+
+struct LoadControl {
+    ContainedLimits limits;
+    std::function<bool()> cancelled;  // polled while the file is decoded
 };
 
 // Sniffs the format from the content (falling back on the extension), decodes
 // and converts. Accepts 8- and 16-bit grey and colour, with or without alpha.
-LoadResult LoadImageFile(const std::string& path);
+// The file is decoded in a separate process (see contained.h), so that no file
+// can crash, hang or exhaust the caller; safe to call from any thread.
+LoadResult LoadImageFile(const std::string& path, const LoadControl& control = {});
+
+// The same decoding in this process. Only for the decoding helper program and
+// the fuzzer: everything else goes through LoadImageFile.
+LoadResult DecodeImageFile(const std::string& path);
+// The helper program's task "image PATH".
+int DecodeImageTask(const std::vector<std::string>& args, ContainedOutput& out);
 
 // The layouts the picture view and the panels work on: 8-bit grey or colour.
 bool IsEightBitPicture(const SBxPicBuf& picture);

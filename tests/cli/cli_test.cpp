@@ -118,6 +118,32 @@ TEST(CliRun, MetadataAndColourProfileTravelWithTheResult) {
     FreeImage_Unload(out);
 }
 
+TEST(CliRun, ACrashingDecoderRefusesOnlyItsFileAndTheBatchGoesOn) {
+    ScratchDir dir;
+    PicBufHolder pic = Pattern(20, 16, 3, 8);
+    for (const char* name : {"a.png", "poison.png", "b.png"}) SaveImageFile(&pic.buf, nullptr, dir.File(name), 0, "", -1);
+    setenv("QUORVANE_DECODE_TEST_FAULT", "crash:poison", 1);
+    const int code = RunCli("smudge --quiet " + dir.File("a.png") + " " + dir.File("poison.png") + " " + dir.File("b.png"));
+    unsetenv("QUORVANE_DECODE_TEST_FAULT");
+    EXPECT_EQ(code, 1);
+    EXPECT_TRUE(LoadImageFile(dir.File("a-repainted.png")).ok);
+    EXPECT_TRUE(LoadImageFile(dir.File("b-repainted.png")).ok);
+    EXPECT_FALSE(fs::exists(dir.File("poison-repainted.png")));
+}
+
+TEST(CliRun, InterruptWhileAFileIsReadEndsTheRun) {
+    ScratchDir dir;
+    PicBufHolder pic = Pattern(20, 16, 3, 8);
+    SaveImageFile(&pic.buf, nullptr, dir.File("slow.png"), 0, "", -1);
+    setenv("QUORVANE_DECODE_TEST_FAULT", "hang", 1);
+    const std::string cmd = "timeout --preserve-status -s TERM 1 " + std::string(QUORVANE_CLI) + " original --quiet " +
+                            dir.File("slow.png") + " >/dev/null 2>&1";
+    const int status = std::system(cmd.c_str());
+    unsetenv("QUORVANE_DECODE_TEST_FAULT");
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 130);
+}
+
 TEST(CliRun, InterruptLeavesNoOutput) {
     ScratchDir dir;
     PicBufHolder pic = Pattern(1500, 1000, 3, 8);

@@ -1,0 +1,158 @@
+// Loading a user's file through the contained decoder: the file is decoded by
+// the helper program, the pixels come back through shared memory and are
+// checked before the program takes them.
+#include <FreeImage.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "contained.h"
+#include "decoded_image.h"
+#include "freeimage_guard.h"
+#include "imagefile.h"
+
+namespace {
+
+constexpr uint64_t kMiB = uint64_t(1) << 20;
+// What the decoder needs besides the picture itself: code, libraries, the
+// codecs' working memory for a normal file.
+constexpr uint64_t kDecodeBaseBytes = 512 * kMiB;
+
+uint64_t RowBytes(uint64_t width, uint64_t components, uint64_t bits) { return width * components * (bits / 8); }
+
+// Room for the decoder's bitmap, its working copies and our result, from the
+// size the header declares; a file whose decoding needs far more is damaged.
+uint64_t DecodeBudget(uint64_t width, uint64_t height, unsigned bpp) {
+    const uint64_t bytesPerPixel = bpp < 8 ? 1 : (bpp + 7) / 8;
+    return kDecodeBaseBytes + width * height * (3 * bytesPerPixel + 8);
+}
+
+void TightenToDeclaredSize(const std::string& path) {
+    EnsureFreeImage();
+    const FREE_IMAGE_FORMAT fif = FreeImage_GetFileType(path.c_str(), 0);
+    if (fif == FIF_UNKNOWN || !FreeImage_FIFSupportsNoPixels(fif)) return;
+    FIBITMAP* header = FreeImage_Load(fif, path.c_str(), FIF_LOAD_NOPIXELS);
+    if (!header) return;
+    const uint64_t w = FreeImage_GetWidth(header), h = FreeImage_GetHeight(header);
+    const unsigned bpp = FreeImage_GetBPP(header);
+    FreeImage_Unload(header);
+    if (w * h <= kMaxPixels) TightenContainedMemory(DecodeBudget(w, h, bpp));
+}
+
+// Test hook: QUORVANE_DECODE_TEST_FAULT=crash|hang|allocate[:NAME] makes the
+// decoder misbehave (for files whose path contains NAME), so that the tests
+// can show each way of failing ends as a refusal.
+void MisbehaveIfAsked(const std::string& path) {
+    const char* fault = std::getenv("QUORVANE_DECODE_TEST_FAULT");
+    if (!fault) return;
+    std::string kind = fault;
+    const size_t colon = kind.find(':');
+    if (colon != std::string::npos) {
+        if (path.find(kind.substr(colon + 1)) == std::string::npos) return;
+        kind.resize(colon);
+    }
+    if (kind == "crash") raise(SIGSEGV);
+    if (kind == "hang")
+        for (;;) pause();
+    if (kind == "allocate") {
+        std::vector<char*> hoard;
+        for (;;) {
+            hoard.push_back(new char[64 * kMiB]);
+            std::memset(hoard.back(), 1, 64 * kMiB);
+        }
+    }
+}
+
+}  // namespace
+
+size_t DecodedImageSize(const PictureAndAlpha& image) {
+    return sizeof(DecodedImageHeader) + size_t(image.picture.buf.pitch) * image.picture.buf.height +
+           (image.alpha.Empty() ? 0 : size_t(image.alpha.buf.pitch) * image.alpha.buf.height);
+}
+
+void WriteDecodedImage(const PictureAndAlpha& image, uint8_t* dst) {
+    const SBxPicBuf& pic = image.picture.buf;
+    const SBxPicBuf& alpha = image.alpha.buf;
+    DecodedImageHeader h{};
+    std::memcpy(h.magic, kDecodedImageMagic, sizeof h.magic);
+    h.width = uint32_t(pic.width);
+    h.height = uint32_t(pic.height);
+    h.components = uint32_t(pic.components);
+    h.bits = uint32_t(pic.bits);
+    h.hasAlpha = image.alpha.Empty() ? 0 : 1;
+    h.pictureBytes = uint64_t(pic.pitch) * pic.height;
+    h.alphaBytes = h.hasAlpha ? uint64_t(alpha.pitch) * alpha.height : 0;
+    std::memcpy(dst, &h, sizeof h);
+    std::memcpy(dst + sizeof h, pic.pixels, size_t(h.pictureBytes));
+    if (h.hasAlpha) std::memcpy(dst + sizeof h + h.pictureBytes, alpha.pixels, size_t(h.alphaBytes));
+}
+
+bool ReadDecodedImage(const uint8_t* data, size_t size, PictureAndAlpha& out, std::string& why) {
+    out = PictureAndAlpha();
+    DecodedImageHeader h;
+    if (!data || size < sizeof h) return why = "the decoder returned no picture", false;
+    std::memcpy(&h, data, sizeof h);
+    if (std::memcmp(h.magic, kDecodedImageMagic, sizeof h.magic) != 0)
+        return why = "the decoder returned something that is not a picture", false;
+    const uint64_t w = h.width, ht = h.height;
+    const bool layoutOk = (h.components == 1 || h.components == 3) && (h.bits == 8 || h.bits == 16) && h.hasAlpha <= 1;
+    if (w == 0 || ht == 0 || w > 0x7fffffffu || ht > 0x7fffffffu || w * ht > kMaxPixels || !layoutOk)
+        return why = "the decoder returned an impossible picture layout", false;
+    const uint64_t pictureBytes = RowBytes(w, h.components, h.bits) * ht;
+    const uint64_t alphaBytes = h.hasAlpha ? RowBytes(w, 1, h.bits) * ht : 0;
+    if (h.pictureBytes != pictureBytes || h.alphaBytes != alphaBytes ||
+        uint64_t(size) - sizeof h < pictureBytes + alphaBytes)
+        return why = "the decoder returned fewer pixels than the picture needs", false;
+
+    if (!CBxPicBufAPI::ReinitHeap(out.picture.buf, int(w), int(ht), int(h.components), int(h.bits)) ||
+        (h.hasAlpha && !CBxPicBufAPI::ReinitHeap(out.alpha.buf, int(w), int(ht), 1, int(h.bits)))) {
+        out = PictureAndAlpha();
+        return why = "not enough memory for the picture", false;
+    }
+    std::memcpy(out.picture.buf.pixels, data + sizeof h, size_t(pictureBytes));
+    if (h.hasAlpha) std::memcpy(out.alpha.buf.pixels, data + sizeof h + pictureBytes, size_t(alphaBytes));
+    return true;
+}
+
+int DecodeImageTask(const std::vector<std::string>& args, ContainedOutput& out) {
+    if (args.size() != 1) return kContainedExitUsage;
+    const std::string& path = args[0];
+    MisbehaveIfAsked(path);
+    TightenToDeclaredSize(path);
+    LoadResult r = DecodeImageFile(path);
+    if (!r.ok) {
+        out.Refuse(r.error.empty() ? "the file could not be decoded" : r.error);
+        return kContainedExitRefused;
+    }
+    WriteDecodedImage(r.image, out.Reserve(DecodedImageSize(r.image)));
+    return kContainedExitFinished;
+}
+
+LoadResult LoadImageFile(const std::string& path, const LoadControl& control) {
+    LoadResult result;
+    ContainedResult run = RunContained("image", {path}, control.limits, control.cancelled);
+    switch (run.outcome) {
+    case ContainedOutcome::Finished:
+        result.ok = ReadDecodedImage(run.output.data(), run.output.size(), result.image, result.error);
+        result.damaged = !result.ok;
+        break;
+    case ContainedOutcome::Refused:
+        result.error = run.message;
+        break;
+    case ContainedOutcome::Cancelled:
+        result.cancelled = true;
+        result.error = DescribeContainedFailure(run);
+        break;
+    case ContainedOutcome::NotStarted:
+        result.error = DescribeContainedFailure(run);
+        break;
+    default:
+        result.damaged = true;
+        result.error = "the file is damaged: " + DescribeContainedFailure(run);
+        break;
+    }
+    return result;
+}
