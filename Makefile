@@ -4,7 +4,7 @@ JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 PREFIX ?= /usr/local
 
-.PHONY: all deps configure build test install deb demo bench run screenshots clean
+.PHONY: all deps configure build test test-kill install deb demo bench run screenshots clean
 
 all: build
 
@@ -19,6 +19,10 @@ build: configure
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# SIGKILL during 100 picture saves and 100 settings writes.
+test-kill: build
+	bash scripts/test-kill $(BUILD) 100
 
 install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)
