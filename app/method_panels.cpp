@@ -6,7 +6,6 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "edges.h"
 #include "ids.h"
 #include "job_params.h"
 #include "main_window.h"
@@ -188,33 +187,14 @@ RepaintStatus RedrawPanel::RunPreview(SBxPicBuf& result, SBxPicBuf& crop, const 
     // The edge map is built on the whole picture, so strokes near the
     // rectangle's border are those of the full picture; Details keys it.
     if (p.details != cacheKey_ || !edgeCache_.pixels) {
-        PicBufHolder narrow;
-        const SBxPicBuf* source = &Loaded();
-        if (Loaded().bits != 8) {
-            if (!CBxPicBufAPI::ReinitHeap(narrow.buf, Loaded()) || !CBxPicBufAPI::Copy(narrow.buf, Loaded()) ||
-                !CBxPicBufAPI::ConvertBpcComp(narrow.buf, 8, Loaded().components))
-                return RepaintStatus::OutOfMemory;
-            source = &narrow.buf;
-        }
-        try {
-            if (!BuildEdgeMap(edgeCache_, *source, p.details / 5.f + 0.2f, quiet)) return RepaintStatus::Aborted;
-        } catch (const std::bad_alloc&) {
-            return RepaintStatus::OutOfMemory;
-        }
+        const RepaintStatus built = BuildRedrawEdgeMap(edgeCache_, Loaded(), p, quiet);
+        if (built != RepaintStatus::Done) return built;
         cacheKey_ = p.details;
         ++builds_;
     }
     PicBufHolder edgeCrop;
     if (!CBxPicBufAPI::Copy(edgeCrop.buf, edgeCache_, rect)) return RepaintStatus::OutOfMemory;
-    if (crop.bits == 8) return RedrawPreview(result, crop, edgeCrop.buf, p);
-    // 16-bit pictures are drawn at 8 bits and widened again.
-    PicBufHolder narrowCrop, narrowResult;
-    if (!CBxPicBufAPI::Copy(narrowCrop.buf, crop, CBxRect<int>(0, 0, crop.width, crop.height)) ||
-        !CBxPicBufAPI::ConvertBpcComp(narrowCrop.buf, 8, crop.components))
-        return RepaintStatus::OutOfMemory;
-    const RepaintStatus s = RedrawPreview(narrowResult.buf, narrowCrop.buf, edgeCrop.buf, p);
-    if (s != RepaintStatus::Done || !CBxPicBufAPI::ConvertBpcComp(narrowResult.buf, 16, crop.components)) return s;
-    return CBxPicBufAPI::Copy(result, narrowResult.buf) ? RepaintStatus::Done : RepaintStatus::OutOfMemory;
+    return RedrawWithEdgeMap(result, crop, edgeCrop.buf, p, quiet);
 }
 
 QEvent::Type RedrawPanel::StartEvent() const { return um::kStartRedraw; }

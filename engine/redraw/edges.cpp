@@ -49,9 +49,9 @@ void StretchContrast(SBxPicBuf& buffer, float lowFraction, float highFraction) {
     }
 }
 
-bool BuildEdgeMap(SBxPicBuf& edgeMap, const SBxPicBuf& source, float sigma, RepaintProgress& progress) {
+RepaintStatus BuildEdgeMap(SBxPicBuf& edgeMap, const SBxPicBuf& source, float sigma, RepaintProgress& progress) {
     const int w = source.width, h = source.height;
-    if (!CBxPicBufAPI::IsValid(source) || source.bits != 8) return false;
+    if (!CBxPicBufAPI::IsValid(source) || source.bits != 8) return RepaintStatus::BadInput;
     if (!CBxPicBufAPI::ReinitHeap(edgeMap, w, h, 1, 16)) throw std::bad_alloc();
     uint16_t* map = reinterpret_cast<uint16_t*>(edgeMap.pixels);
     PicBufHolder channel;
@@ -60,39 +60,45 @@ bool BuildEdgeMap(SBxPicBuf& edgeMap, const SBxPicBuf& source, float sigma, Repa
     for (int c = 0; c < source.components; ++c) {
         CBxPicBufAPI::ExtractComponent(channel.buf, c, source);
         FloatPlanes a = PlaneFromBuffer(channel.buf), b = a;
-        if (progress.AbortRequested()) return false;
+        if (progress.AbortRequested()) return RepaintStatus::Aborted;
         BlurDeriche(a, sigma);
         progress.Step(1);
-        if (progress.AbortRequested()) return false;
+        if (progress.AbortRequested()) return RepaintStatus::Aborted;
         BlurDeriche(b, wider);
-        if (progress.AbortRequested()) return false;
+        if (progress.AbortRequested()) return RepaintStatus::Aborted;
         progress.Step(1);
         const std::vector<uint16_t> e = ChannelEdges(a, b);
         for (size_t i = 0; i < e.size(); ++i) map[i] = c == 0 ? e[i] : std::min(map[i], e[i]);
     }
     StretchContrast(edgeMap, 0.03f, 0.03f);
-    CBxPicBufAPI::ConvertBpcComp(edgeMap, 8, 1);
-    return true;
+    if (!CBxPicBufAPI::ConvertBpcComp(edgeMap, 8, 1)) throw std::bad_alloc();
+    return RepaintStatus::Done;
 }
 
-bool DrawEdges(SBxPicBuf& target, const SBxPicBuf& source, SBxPicBuf& edgeMap, float cut, float strokeScale,
-               bool binarise, RepaintProgress& progress) {
+RepaintStatus DrawEdges(SBxPicBuf& target, const SBxPicBuf& source, const SBxPicBuf& edgeMap, float cut,
+                        float strokeScale, bool binarise, RepaintProgress& progress) {
+    if (!CBxPicBufAPI::IsValid(source) || source.bits != 8 || edgeMap.bits != 8 || edgeMap.components != 1 ||
+        edgeMap.width != source.width || edgeMap.height != source.height)
+        return RepaintStatus::BadInput;
     if (!CBxPicBufAPI::ReinitHeap(target, source) || !CBxPicBufAPI::Copy(target, source)) throw std::bad_alloc();
     FloatPlanes f = PlaneFromBuffer(edgeMap);
     const FloatPlanes g = DiffusionTensors(f, 0.6f / strokeScale, 1.f, 1.f, 5.f * strokeScale);
     BlurAnisotropic(f, g, kAmplitude, kDl, kDa, kGaussPrecision, 0, true);
     progress.Step(3);
-    if (progress.AbortRequested()) return false;
-    BufferFromPlane(edgeMap, f);
-    if (!CBxPicBufAPI::ConvertBpcComp(edgeMap, target.bits, target.components) || !CBxPicBufAPI::Copy(target, edgeMap))
+    if (progress.AbortRequested()) return RepaintStatus::Aborted;
+    PicBufHolder strokes;
+    if (!CBxPicBufAPI::ReinitHeap(strokes.buf, edgeMap)) throw std::bad_alloc();
+    BufferFromPlane(strokes.buf, f);
+    if (!CBxPicBufAPI::ConvertBpcComp(strokes.buf, target.bits, target.components) ||
+        !CBxPicBufAPI::Copy(target, strokes.buf))
         throw std::bad_alloc();
     const size_t n = size_t(target.width) * target.height * target.components;
     for (size_t i = 0; i < n; ++i)
         if (float(target.pixels[i]) > cut) target.pixels[i] = 255;
     progress.Step(1);
-    if (progress.AbortRequested()) return false;
+    if (progress.AbortRequested()) return RepaintStatus::Aborted;
     if (binarise)
         for (size_t i = 0; i < n; ++i) target.pixels[i] = target.pixels[i] == 255 ? 255 : 0;
     progress.Step(1);
-    return true;
+    return RepaintStatus::Done;
 }

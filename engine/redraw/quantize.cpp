@@ -39,19 +39,20 @@ uint8_t QuantizeLevel(uint8_t v, int mode) {
     return r >= 255.0 ? 255 : r <= 0.0 ? 0 : uint8_t(r);
 }
 
-bool QuantizeColors(SBxPicBuf& picture, int mode) {
-    if (!CBxPicBufAPI::IsValid(picture) || picture.bits != 8 || mode < 0 || mode > 3) return false;
-    if (!SmoothChannels(picture)) return false;
-    if (mode == 3) return true;
+RepaintStatus QuantizeColors(SBxPicBuf& picture, int mode) {
+    if (!CBxPicBufAPI::IsValid(picture) || picture.bits != 8 || mode < 0 || mode > 3) return RepaintStatus::BadInput;
+    // The channels are valid filter input: a failure can only be memory.
+    if (!SmoothChannels(picture)) return RepaintStatus::OutOfMemory;
+    if (mode == 3) return RepaintStatus::Done;
     const size_t n = size_t(picture.width) * picture.height;
     if (picture.components == 1) {
         QuantizePlane(picture.pixels, n, 1, mode);
-        return true;
+        return RepaintStatus::Done;
     }
     PicBufHolder yuv;
-    if (!CBxPicBufAPI::ReinitHeap(yuv.buf, picture)) return false;
+    if (!CBxPicBufAPI::ReinitHeap(yuv.buf, picture)) return RepaintStatus::OutOfMemory;
     CBxPicBufAPI::ConvertRGBtoYUV(yuv.buf, picture);
     QuantizePlane(yuv.buf.pixels, n, 3, mode);
     CBxPicBufAPI::ConvertYUVtoRGB(picture, yuv.buf);
-    return true;
+    return RepaintStatus::Done;
 }

@@ -4,9 +4,10 @@
 
 #include <cstdint>
 
+#include "engine_status.h"
 #include "picbuf.h"
 
 // In place on an 8-bit picture of 1 or 3 components; mode 0 … 3.
-bool QuantizeColors(SBxPicBuf& picture, int colourMode);
+RepaintStatus QuantizeColors(SBxPicBuf& picture, int colourMode);
 // One luminance value through the soft quantiser of mode 0 … 2.
 uint8_t QuantizeLevel(uint8_t v, int colourMode);

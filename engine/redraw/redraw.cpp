@@ -8,86 +8,115 @@
 
 namespace {
 
+// The scales the Details setting gives the two edge operations.
+float EdgeBlurScale(const RedrawParams& p) { return p.details / 5.f + 0.2f; }
+float StrokeScale(const RedrawParams& p) { return p.details * 0.125f + 1.f; }
+
+bool ValidParams(const RedrawParams& p) { return p.colourMode >= 0 && p.colourMode <= 4; }
+
+bool SupportedPicture(const SBxPicBuf& p) {
+    return CBxPicBufAPI::IsValid(p) && (p.bits == 8 || p.bits == 16) && (p.components == 1 || p.components == 3);
+}
+
+// An 8-bit version of a 16-bit picture, or the picture itself.
+class EightBit {
+public:
+    explicit EightBit(const SBxPicBuf& p) : picture_(&p) {
+        if (p.bits == 8) return;
+        if (!CBxPicBufAPI::ReinitHeap(narrow_.buf, p) || !CBxPicBufAPI::Copy(narrow_.buf, p) ||
+            !CBxPicBufAPI::ConvertBpcComp(narrow_.buf, 8, p.components))
+            throw std::bad_alloc();
+        picture_ = &narrow_.buf;
+    }
+    const SBxPicBuf& Get() const { return *picture_; }
+
+private:
+    PicBufHolder narrow_;
+    const SBxPicBuf* picture_;
+};
+
 // colour = max(colour + stroke - 255, 0): black where the strokes are.
 void BurnStrokes(SBxPicBuf& colour, const SBxPicBuf& strokes) {
     const size_t n = size_t(colour.width) * colour.height * colour.components;
     for (size_t i = 0; i < n; ++i) colour.pixels[i] = uint8_t(std::max(colour.pixels[i] + strokes.pixels[i] - 255, 0));
 }
 
-class SilentProgress : public RepaintProgress {
-public:
-    void Step(int) override {}
-    bool AbortRequested() const override { return false; }
-};
-
-RepaintStatus RedrawEightBit(SBxPicBuf& target, const SBxPicBuf& source, const RedrawParams& p,
-                             RepaintProgress& progress) {
-    PicBufHolder edgeMap, colour;
-    if (!CBxPicBufAPI::ReinitHeap(edgeMap.buf, source.width, source.height, 1, 8)) throw std::bad_alloc();
+// The second step on 8-bit pictures.
+RepaintStatus DrawEightBit(SBxPicBuf& target, const SBxPicBuf& source, const SBxPicBuf& edgeMap,
+                           const RedrawParams& p, RepaintProgress& progress) {
     progress.Step(1);
-    if (!progress.AbortRequested()) BuildEdgeMap(edgeMap.buf, source, p.details / 5.f + 0.2f, progress);
+    if (progress.AbortRequested()) return RepaintStatus::Aborted;
+    const RepaintStatus drawn = DrawEdges(target, source, edgeMap, p.cut, StrokeScale(p), p.importEdges, progress);
+    if (drawn != RepaintStatus::Done) return drawn;
     progress.Step(1);
-    if (!progress.AbortRequested())
-        DrawEdges(target, source, edgeMap.buf, p.cut, p.details * 0.125f + 1.f, p.importEdges, progress);
-    progress.Step(1);
+    if (!p.importEdges) {
+        progress.Step(2);
+        return RepaintStatus::Done;
+    }
+    if (progress.AbortRequested()) return RepaintStatus::Aborted;
+    PicBufHolder colour;
     if (!CBxPicBufAPI::ReinitHeap(colour.buf, source) || !CBxPicBufAPI::Copy(colour.buf, source))
         throw std::bad_alloc();
-    if (p.importEdges && !progress.AbortRequested()) {
-        if (p.colourMode != int(ColourMode::Original) && !QuantizeColors(colour.buf, p.colourMode))
-            throw std::bad_alloc();
-        progress.Step(1);
-        if (!progress.AbortRequested()) {
-            BurnStrokes(colour.buf, target);
-            CBxPicBufAPI::Copy(target, colour.buf);
-        }
-        progress.Step(1);
-    } else {
-        progress.Step(2);
+    if (p.colourMode != int(ColourMode::Original)) {
+        const RepaintStatus quantised = QuantizeColors(colour.buf, p.colourMode);
+        if (quantised != RepaintStatus::Done) return quantised;
     }
-    return progress.AbortRequested() ? RepaintStatus::Aborted : RepaintStatus::Done;
+    progress.Step(1);
+    if (progress.AbortRequested()) return RepaintStatus::Aborted;
+    BurnStrokes(colour.buf, target);
+    CBxPicBufAPI::Copy(target, colour.buf);
+    progress.Step(1);
+    return RepaintStatus::Done;
 }
 
-bool ValidParams(const RedrawParams& p) { return p.colourMode >= 0 && p.colourMode <= 4; }
+template <typename Fn>
+RepaintStatus Guarded(Fn&& fn) {
+    try {
+        return fn();
+    } catch (const std::bad_alloc&) {
+        return RepaintStatus::OutOfMemory;
+    }
+}
 
 }  // namespace
 
-RepaintStatus RunRedraw(SBxPicBuf& target, const SBxPicBuf& source, const RedrawParams& params,
-                        RepaintProgress& progress) {
-    if (!CBxPicBufAPI::IsValid(source) || (source.bits != 8 && source.bits != 16) || !ValidParams(params))
+RepaintStatus BuildRedrawEdgeMap(SBxPicBuf& edgeMap, const SBxPicBuf& source, const RedrawParams& params,
+                                 RepaintProgress& progress) {
+    if (!SupportedPicture(source) || !ValidParams(params)) return RepaintStatus::BadInput;
+    return Guarded([&] {
+        progress.Step(1);
+        if (progress.AbortRequested()) return RepaintStatus::Aborted;
+        const EightBit eight(source);
+        return BuildEdgeMap(edgeMap, eight.Get(), EdgeBlurScale(params), progress);
+    });
+}
+
+RepaintStatus RedrawWithEdgeMap(SBxPicBuf& target, const SBxPicBuf& source, const SBxPicBuf& edgeMap,
+                                const RedrawParams& params, RepaintProgress& progress) {
+    if (!SupportedPicture(source) || !ValidParams(params) || !CBxPicBufAPI::IsValid(edgeMap) ||
+        edgeMap.components != 1 || edgeMap.bits != 8 || edgeMap.width != source.width ||
+        edgeMap.height != source.height)
         return RepaintStatus::BadInput;
-    try {
+    return Guarded([&] {
         if (source.bits == 8) {
             if (!CBxPicBufAPI::ReinitHeap(target, source)) return RepaintStatus::OutOfMemory;
-            return RedrawEightBit(target, source, params, progress);
+            return DrawEightBit(target, source, edgeMap, params, progress);
         }
-        PicBufHolder narrow, result;
-        if (!CBxPicBufAPI::ReinitHeap(narrow.buf, source) || !CBxPicBufAPI::Copy(narrow.buf, source) ||
-            !CBxPicBufAPI::ConvertBpcComp(narrow.buf, 8, source.components) ||
-            !CBxPicBufAPI::ReinitHeap(result.buf, narrow.buf))
-            return RepaintStatus::OutOfMemory;
-        const RepaintStatus status = RedrawEightBit(result.buf, narrow.buf, params, progress);
+        const EightBit eight(source);
+        PicBufHolder result;
+        const RepaintStatus status = DrawEightBit(result.buf, eight.Get(), edgeMap, params, progress);
         if (status != RepaintStatus::Done) return status;
         if (!CBxPicBufAPI::ConvertBpcComp(result.buf, 16, source.components) ||
             !CBxPicBufAPI::ReinitHeap(target, source) || !CBxPicBufAPI::Copy(target, result.buf))
             return RepaintStatus::OutOfMemory;
         return RepaintStatus::Done;
-    } catch (const std::bad_alloc&) {
-        return RepaintStatus::OutOfMemory;
-    }
+    });
 }
 
-RepaintStatus RedrawPreview(SBxPicBuf& result, SBxPicBuf& crop, SBxPicBuf& edgeCrop, const RedrawParams& p) {
-    if (!CBxPicBufAPI::IsValid(crop) || crop.bits != 8 || !ValidParams(p)) return RepaintStatus::BadInput;
-    SilentProgress quiet;
-    try {
-        DrawEdges(result, crop, edgeCrop, p.cut, p.strokeScale, p.importEdges, quiet);
-        if (p.importEdges) {
-            if (p.colourMode != int(ColourMode::Original)) QuantizeColors(crop, p.colourMode);
-            BurnStrokes(crop, result);
-            CBxPicBufAPI::Copy(result, crop);
-        }
-    } catch (const std::bad_alloc&) {
-        return RepaintStatus::OutOfMemory;
-    }
-    return RepaintStatus::Done;
+RepaintStatus RunRedraw(SBxPicBuf& target, const SBxPicBuf& source, const RedrawParams& params,
+                        RepaintProgress& progress) {
+    PicBufHolder edgeMap;
+    const RepaintStatus built = BuildRedrawEdgeMap(edgeMap.buf, source, params, progress);
+    if (built != RepaintStatus::Done) return built;
+    return RedrawWithEdgeMap(target, source, edgeMap.buf, params, progress);
 }

@@ -7,14 +7,21 @@
 #include "progress.h"
 #include "redraw_params.h"
 
-// `target` gets the source's geometry. 16-bit pictures are repainted at 8
-// bits and written back at 16.
+// Redraw runs in two steps, so that a preview can build the edge map of the
+// whole picture once and draw any crop with the matching crop of the map.
+// Pictures of 8 or 16 bits; 16-bit ones are drawn at 8 bits and widened back.
+//
+// Step 1: `edgeMap` becomes the edge map of `source` (source's size, one
+// component, 8 bits). Only the Details setting matters.
+RepaintStatus BuildRedrawEdgeMap(SBxPicBuf& edgeMap, const SBxPicBuf& source, const RedrawParams& params,
+                                 RepaintProgress& progress);
+// Step 2: `target` gets the source's geometry and the drawing of `source`
+// with `edgeMap`, which has the source's width and height.
+RepaintStatus RedrawWithEdgeMap(SBxPicBuf& target, const SBxPicBuf& source, const SBxPicBuf& edgeMap,
+                                const RedrawParams& params, RepaintProgress& progress);
+// Both steps on the whole picture.
 RepaintStatus RunRedraw(SBxPicBuf& target, const SBxPicBuf& source, const RedrawParams& params,
                         RepaintProgress& progress);
 
 // Progress steps of a complete run.
 inline int RedrawSteps(int components) { return 10 + 2 * components; }
-
-// The preview's sequence on a crop, with an edge map already built on the
-// whole picture and cropped like the picture.
-RepaintStatus RedrawPreview(SBxPicBuf& result, SBxPicBuf& crop, SBxPicBuf& edgeCrop, const RedrawParams& params);

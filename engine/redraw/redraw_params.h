@@ -13,7 +13,6 @@ struct RedrawParams {
     float cut = 127.5f;   // Cut position × 2.55
     int colourMode = 1;   // 0 .. 4
     bool importEdges = true;
-    float strokeScale = 1.125f;  // Details position / 80 + 1
 };
 
 // Names of the colour modes on the command line, in list order.
@@ -38,6 +37,5 @@ inline RedrawParams RedrawParamsFromPositions(const RedrawPositions& p) {
     r.cut = float(p[kEdgeCut]) * 2.55f;
     r.colourMode = p[kQuantization];
     r.importEdges = p[kFuseToImage] > 0;
-    r.strokeScale = r.details * 0.125f + 1.f;
     return r;
 }

@@ -8,7 +8,6 @@
 #include <fstream>
 #include <sstream>
 
-#include "edges.h"
 #include "original.h"
 #include "parallel.h"
 #include "redraw.h"
@@ -250,11 +249,9 @@ bool RunGoldenCase(const GoldenCase& c, const SBxPicBuf& input, int threads, Pic
 bool RunRedrawInTwoSteps(const GoldenCase& c, const SBxPicBuf& input, PicBufHolder& result) {
     const RedrawParams p = RedrawParamsFromPositions(ToPositions<RedrawPositions>(c.positions));
     QuietProgress quiet;
-    PicBufHolder edgeMap, crop;
-    if (!CBxPicBufAPI::Copy(crop.buf, input, CBxRect<int>(0, 0, input.width, input.height)) ||
-        !BuildEdgeMap(edgeMap.buf, input, p.details / 5.f + 0.2f, quiet))
-        return false;
-    return RedrawPreview(result.buf, crop.buf, edgeMap.buf, p) == RepaintStatus::Done;
+    PicBufHolder edgeMap;
+    return BuildRedrawEdgeMap(edgeMap.buf, input, p, quiet) == RepaintStatus::Done &&
+           RedrawWithEdgeMap(result.buf, input, edgeMap.buf, p, quiet) == RepaintStatus::Done;
 }
 
 std::string PictureDigest(const SBxPicBuf& p) {

@@ -166,10 +166,10 @@ TEST(RedrawEdges, StretchBoundsAndTheFlatPicture) {
     CBxPicBufAPI::ReinitHeap(flat.buf, 40, 30, 3, 8);
     CBxPicBufAPI::SetConst(flat.buf, 128);
     CountingProgress progress;
-    ASSERT_TRUE(BuildEdgeMap(map.buf, flat.buf, 0.4f, progress));
+    ASSERT_EQ(BuildEdgeMap(map.buf, flat.buf, 0.4f, progress), RepaintStatus::Done);
     EXPECT_EQ(progress.steps, 6);
     for (uint32_t i = 0; i < map.buf.size; ++i) ASSERT_EQ(map.buf.pixels[i], 255);
-    ASSERT_TRUE(DrawEdges(strokes.buf, flat.buf, map.buf, 127.5f, 1.125f, true, progress));
+    ASSERT_EQ(DrawEdges(strokes.buf, flat.buf, map.buf, 127.5f, 1.125f, true, progress), RepaintStatus::Done);
     EXPECT_EQ(progress.steps, 11);
     for (uint32_t i = 0; i < strokes.buf.size; ++i) ASSERT_EQ(strokes.buf.pixels[i], 255);
 }
@@ -229,4 +229,24 @@ TEST(RedrawRun, SameResultWithAnyThreadCount) {
     ASSERT_EQ(RunRedraw(two.buf, pic.buf, p, b), RepaintStatus::Done);
     SetEngineThreads(0);
     EXPECT_TRUE(SameBuffer(one.buf, two.buf));
+}
+
+TEST(RedrawRun, TwoStepsShareTheProgressAndRefuseAMismatchedMap) {
+    PicBufHolder pic = TestPicture(40, 30, 3, 8), map, out;
+    const RedrawParams p = RedrawParamsFromPositions(DefaultRedrawPositions());
+    CountingProgress first, second;
+    ASSERT_EQ(BuildRedrawEdgeMap(map.buf, pic.buf, p, first), RepaintStatus::Done);
+    EXPECT_EQ(first.steps, 1 + 2 * 3);
+    EXPECT_EQ(map.buf.components, 1);
+    EXPECT_EQ(map.buf.bits, 8);
+    ASSERT_EQ(RedrawWithEdgeMap(out.buf, pic.buf, map.buf, p, second), RepaintStatus::Done);
+    EXPECT_EQ(first.steps + second.steps, RedrawSteps(3));
+
+    PicBufHolder crop;
+    CBxPicBufAPI::Copy(crop.buf, pic.buf, CBxRect<int>(5, 5, 25, 15));
+    EXPECT_EQ(RedrawWithEdgeMap(out.buf, crop.buf, map.buf, p, second), RepaintStatus::BadInput);
+
+    CountingProgress abortAtOnce(1);
+    EXPECT_EQ(BuildRedrawEdgeMap(map.buf, pic.buf, p, abortAtOnce), RepaintStatus::Aborted);
+    EXPECT_EQ(RunRedraw(out.buf, pic.buf, p, abortAtOnce), RepaintStatus::Aborted);
 }
