@@ -76,7 +76,7 @@ enum ContainedExit : int {
 };
 
 // The file descriptor of the shared result memory in the child.
-constexpr int kContainedOutputFd = 3;
+constexpr int kContainedOutputFd = 3;  // the platform's kChildResultFd
 
 // Where a task writes its result. Each Reserve discards what came before.
 class ContainedOutput {

@@ -1,12 +1,16 @@
 // The operating-system services the rest of the program relies on: where the
 // program and the user's configuration live, writing files so that a failure
 // never costs the old contents, and interrupt signals. Nothing else outside
-// this module calls the system directly for these.
+// this module calls the system directly for these; nor for starting and
+// confining child processes.
 #pragma once
 
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <string>
+#include <vector>
 
 // Folder of the running executable, or "" when it cannot be determined.
 std::string ExecutableFolder();
@@ -72,3 +76,52 @@ void CatchInterrupts(std::atomic<bool>& flag);
 // never end), an interrupt ends the process at once with the usual signal
 // status instead. Nothing is being written during such work.
 void SetInterruptsEndAtOnce(bool atOnce);
+
+// ---- Child processes with limits ------------------------------------------
+// The descriptor under which a child finds its shared result memory.
+constexpr int kChildResultFd = 3;
+
+// An anonymous in-memory file (close-on-exec, never numbered kChildResultFd),
+// or -1.
+int CreateSharedMemoryFile();
+// The whole file mapped read-only; null (size 0) when empty or on failure.
+const uint8_t* MapSharedMemoryFile(int fd, size_t* size);
+// Resizes the file to `bytes` and maps it writable; null on failure.
+uint8_t* ResizeAndMapSharedMemoryFile(int fd, size_t bytes);
+void UnmapSharedMemory(const void* data, size_t size);
+void CloseDescriptor(int fd);
+
+uint64_t PhysicalMemoryBytes();
+int ThisProcessId();
+
+struct ChildStart {
+    std::string program;
+    std::vector<std::string> argv;          // argv[0] included
+    std::vector<std::string> extraEnvironment;  // NAME=VALUE, replacing the caller's
+    int resultFd = -1;  // appears in the child as kChildResultFd
+    bool quiet = true;  // standard output and error to /dev/null
+};
+// Starts a program (posix_spawn, not fork: the caller may be large and
+// multi-threaded) with default signal handling, no terminal input, in its own
+// process group. Returns its process id, or -1.
+int SpawnChild(const ChildStart& start);
+
+enum class ChildEnd { Exited, Signalled, TimedOut, Cancelled };
+struct ChildStatus {
+    ChildEnd end = ChildEnd::Exited;
+    int code = 0;  // exit code, or the signal that ended it
+};
+// Waits for the child to end, `wallMilliseconds` to pass or `cancelled` to
+// turn true (polled about 20 times a second); in the last two cases the child
+// is killed. The child is always reaped.
+ChildStatus WaitForChild(int pid, int wallMilliseconds, const std::function<bool()>& cancelled);
+// "Segmentation fault" and the like.
+std::string SignalName(int signal);
+bool IsProcessorTimeSignal(int signal);
+
+// In a child, before it touches anything untrusted: dies with its parent,
+// never dumps core, caps processor time and (unless `addressSpace` is 0)
+// address space. False when the parent is already gone or a limit failed.
+bool LimitThisProcess(uint64_t addressSpace, int cpuSeconds, int parentPid);
+// Lowers the soft address-space limit (never above the hard one).
+void LowerAddressSpaceLimit(uint64_t bytes);

@@ -3,17 +3,28 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
+#include <spawn.h>
+#include <sys/mman.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <random>
+
+extern char** environ;
 
 namespace {
 
@@ -228,4 +239,175 @@ void CatchInterrupts(std::atomic<bool>& flag) {
 
 void SetInterruptsEndAtOnce(bool atOnce) {
     g_endAtOnce = atOnce ? 1 : 0;
+}
+
+// ---- Child processes with limits ------------------------------------------
+
+int CreateSharedMemoryFile() {
+    const int fd = int(syscall(SYS_memfd_create, "quorvane-result", 1u /* MFD_CLOEXEC */));
+    // The child's dup2 onto kChildResultFd must clear close-on-exec, which it
+    // only does when the numbers differ.
+    if (fd < 0 || fd > kChildResultFd) return fd;
+    const int moved = fcntl(fd, F_DUPFD_CLOEXEC, kChildResultFd + 1);
+    close(fd);
+    return moved;
+}
+
+const uint8_t* MapSharedMemoryFile(int fd, size_t* size) {
+    *size = 0;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || st.st_size <= 0) return nullptr;
+    void* p = mmap(nullptr, size_t(st.st_size), PROT_READ, MAP_SHARED, fd, 0);
+    if (p == MAP_FAILED) return nullptr;
+    *size = size_t(st.st_size);
+    return static_cast<const uint8_t*>(p);
+}
+
+uint8_t* ResizeAndMapSharedMemoryFile(int fd, size_t bytes) {
+    if (ftruncate(fd, off_t(bytes)) != 0 || bytes == 0) return nullptr;
+    void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    return p == MAP_FAILED ? nullptr : static_cast<uint8_t*>(p);
+}
+
+void UnmapSharedMemory(const void* data, size_t size) {
+    if (data) munmap(const_cast<void*>(data), size);
+}
+
+void CloseDescriptor(int fd) {
+    if (fd >= 0) close(fd);
+}
+
+uint64_t PhysicalMemoryBytes() {
+    const long pages = sysconf(_SC_PHYS_PAGES), pageSize = sysconf(_SC_PAGESIZE);
+    return pages > 0 && pageSize > 0 ? uint64_t(pages) * uint64_t(pageSize) : 0;
+}
+
+int ThisProcessId() { return int(getpid()); }
+
+namespace {
+
+std::vector<std::string> EnvironmentWith(const std::vector<std::string>& extra) {
+    std::vector<std::string> env;
+    for (char** e = environ; *e; ++e) {
+        const std::string entry = *e;
+        const std::string name = entry.substr(0, entry.find('=') + 1);
+        const bool replaced = std::any_of(extra.begin(), extra.end(),
+                                          [&](const std::string& x) { return x.rfind(name, 0) == 0; });
+        if (!replaced) env.push_back(entry);
+    }
+    env.insert(env.end(), extra.begin(), extra.end());
+    return env;
+}
+
+std::vector<char*> CStrings(std::vector<std::string>& strings) {
+    std::vector<char*> out;
+    for (std::string& s : strings) out.push_back(s.data());
+    out.push_back(nullptr);
+    return out;
+}
+
+int Reap(pid_t pid) {
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return status;
+}
+
+ChildStatus StatusOf(int status) {
+    if (WIFSIGNALED(status)) return {ChildEnd::Signalled, WTERMSIG(status)};
+    return {ChildEnd::Exited, WIFEXITED(status) ? WEXITSTATUS(status) : -1};
+}
+
+}  // namespace
+
+int SpawnChild(const ChildStart& start) {
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attr;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawnattr_init(&attr);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    if (start.quiet) {
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    }
+    if (start.resultFd >= 0) posix_spawn_file_actions_adddup2(&actions, start.resultFd, kChildResultFd);
+    sigset_t none, all;
+    sigemptyset(&none);
+    sigfillset(&all);
+    posix_spawnattr_setsigmask(&attr, &none);
+    posix_spawnattr_setsigdefault(&attr, &all);
+    // Its own process group: a Ctrl+C meant for the caller reaches the caller
+    // alone, which then ends the child in its own time.
+    posix_spawnattr_setpgroup(&attr, 0);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
+
+    std::vector<std::string> argv = start.argv;
+    std::vector<std::string> env = EnvironmentWith(start.extraEnvironment);
+    std::vector<char*> cargv = CStrings(argv), cenv = CStrings(env);
+    pid_t pid = -1;
+    const int rc = posix_spawn(&pid, start.program.c_str(), &actions, &attr, cargv.data(), cenv.data());
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attr);
+    return rc == 0 ? int(pid) : -1;
+}
+
+ChildStatus WaitForChild(int pid, int wallMilliseconds, const std::function<bool()>& cancelled) {
+    constexpr int kSliceMilliseconds = 50;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(wallMilliseconds);
+    const int pidfd = int(syscall(SYS_pidfd_open, pid, 0));
+    ChildEnd stop = ChildEnd::Exited;
+    for (;;) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+        if (left <= 0) {
+            stop = ChildEnd::TimedOut;
+            break;
+        }
+        if (cancelled && cancelled()) {
+            stop = ChildEnd::Cancelled;
+            break;
+        }
+        const int slice = int(std::min<long long>(left, kSliceMilliseconds));
+        if (pidfd >= 0) {
+            pollfd p{pidfd, POLLIN, 0};
+            if (poll(&p, 1, slice) > 0) break;
+        } else {
+            // Kernels before 5.3 have no process descriptors: look often.
+            int status = 0;
+            if (waitpid(pid, &status, WNOHANG) == pid) return StatusOf(status);
+            usleep(useconds_t(std::min(slice, 5)) * 1000);
+        }
+    }
+    CloseDescriptor(pidfd);
+    if (stop != ChildEnd::Exited) kill(pid, SIGKILL);
+    const int status = Reap(pid);
+    if (stop != ChildEnd::Exited) return {stop, 0};
+    return StatusOf(status);
+}
+
+std::string SignalName(int signal) {
+    const char* name = strsignal(signal);
+    return name ? name : "signal " + std::to_string(signal);
+}
+
+bool IsProcessorTimeSignal(int signal) { return signal == SIGXCPU; }
+
+bool LimitThisProcess(uint64_t addressSpace, int cpuSeconds, int parentPid) {
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != pid_t(parentPid)) return false;
+    const rlimit noCore{0, 0};
+    setrlimit(RLIMIT_CORE, &noCore);
+    const rlimit cpu{rlim_t(cpuSeconds), rlim_t(cpuSeconds) + 1};
+    if (setrlimit(RLIMIT_CPU, &cpu) != 0) return false;
+    if (addressSpace == 0) return true;
+    const rlimit as{rlim_t(addressSpace), rlim_t(addressSpace)};
+    return setrlimit(RLIMIT_AS, &as) == 0;
+}
+
+void LowerAddressSpaceLimit(uint64_t bytes) {
+    rlimit now;
+    if (getrlimit(RLIMIT_AS, &now) != 0) return;
+    if (now.rlim_max != RLIM_INFINITY && bytes > now.rlim_max) bytes = now.rlim_max;
+    now.rlim_cur = rlim_t(bytes);
+    setrlimit(RLIMIT_AS, &now);
 }
