@@ -4,8 +4,8 @@
 #include <cstring>
 
 #include "color_scheme.h"
-#include "dark_style.h"
 #include "main_window.h"
+#include "skin.h"
 
 namespace {
 
@@ -37,9 +37,8 @@ int main(int argc, char** argv) {
     }
 
     QApplication app(argc, argv);
-    QApplication::setStyle(new DarkStyle);
     InstallColorScheme();
-    ApplyColorScheme(app);
+    SkinStart();
 
     QCommandLineParser parser;
     DescribeCommandLine(parser);
@@ -55,5 +54,6 @@ int main(int argc, char** argv) {
         code = app.exec();
     }
     ReleaseColorScheme();
+    SkinStop();
     return code;
 }

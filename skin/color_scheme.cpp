@@ -1,6 +1,5 @@
 #include "color_scheme.h"
 
-#include <QApplication>
 #include <QPalette>
 
 namespace {
@@ -57,27 +56,31 @@ QBrush SkinBrush(int index) {
 
 int SkinGrey(int index) { return SkinColor(index).red(); }
 
-void ApplyColorScheme(QApplication& app) {
+QPalette SchemePalette() {
     QPalette p;
-    const QColor face = SkinColor(kColorBtnFace), window = SkinColor(kColorWindow), text = SkinColor(kColorBtnText);
+    const QColor face = SkinColor(kColorBtnFace), text = SkinColor(kColorBtnText), grey = SkinColor(kColorGrayText);
     p.setColor(QPalette::Window, face);
-    p.setColor(QPalette::WindowText, SkinColor(kColorWindowText));
-    p.setColor(QPalette::Base, window);
+    p.setColor(QPalette::WindowText, text);
+    p.setColor(QPalette::Base, SkinColor(kColorWindow));
     p.setColor(QPalette::AlternateBase, face);
     p.setColor(QPalette::Text, SkinColor(kColorWindowText));
     p.setColor(QPalette::Button, face);
     p.setColor(QPalette::ButtonText, text);
+    p.setColor(QPalette::BrightText, text);
     p.setColor(QPalette::Light, SkinColor(kColorBtnHighlight));
     p.setColor(QPalette::Midlight, SkinColor(kColorBtnHighlight));
     p.setColor(QPalette::Mid, SkinColor(kColorBtnShadow));
     p.setColor(QPalette::Dark, SkinColor(kColor3dDkShadow));
     p.setColor(QPalette::Shadow, SkinColor(kColor3dLight));
-    p.setColor(QPalette::ToolTipBase, SkinColor(kColorActiveCaption));
+    p.setColor(QPalette::ToolTipBase, face);
     p.setColor(QPalette::ToolTipText, text);
     p.setColor(QPalette::Highlight, QColor(101, 135, 168));
     p.setColor(QPalette::HighlightedText, text);
-    p.setColor(QPalette::PlaceholderText, SkinColor(kColorGrayText));
-    for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
-        p.setColor(QPalette::Disabled, role, SkinColor(kColorGrayText));
-    app.setPalette(p);
+    p.setColor(QPalette::Link, QColor(140, 175, 210));
+    p.setColor(QPalette::LinkVisited, QColor(160, 150, 200));
+    p.setColor(QPalette::PlaceholderText, grey);
+    for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText, QPalette::HighlightedText})
+        p.setColor(QPalette::Disabled, role, grey);
+    p.setColor(QPalette::Disabled, QPalette::Base, face);
+    return p;
 }

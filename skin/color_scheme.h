@@ -8,7 +8,7 @@
 #include <array>
 #include <optional>
 
-class QApplication;
+class QPalette;
 
 enum SystemColour {
     kColorBackground = 1,
@@ -45,5 +45,7 @@ QBrush SkinBrush(int index);
 // The grey level (red channel) of an entry; used for the view background.
 int SkinGrey(int index);
 
-// Gives the application's palette the scheme's colours.
-void ApplyColorScheme(QApplication& app);
+// The Qt palette in the scheme's colours: button face behind button text for
+// windows, dialogs and labels; window colour behind window text for edits and
+// lists; grey text for everything disabled.
+QPalette SchemePalette();
