@@ -7,7 +7,6 @@
 #include <QSlider>
 
 #include "color_scheme.h"
-#include "dark_style.h"
 #include "dialogs.h"
 #include "imagefile.h"
 #include "save_rules.h"
@@ -109,23 +108,4 @@ TEST(Skin, SchemeFallbacksAndGreyedImages) {
     EXPECT_EQ(qBlue(grey.pixel(0, 0)), expected);
     EXPECT_EQ(qAlpha(grey.pixel(0, 0)), 255);
     EXPECT_EQ(qAlpha(grey.pixel(1, 0)), 30);
-}
-
-TEST(Skin, SlidersShowTheirValueAsAFilledChannel) {
-    DarkStyle style;
-    QSlider slider(Qt::Horizontal);
-    slider.setStyle(&style);
-    slider.setRange(0, 100);
-    slider.setValue(80);
-    slider.resize(200, 24);
-    QImage image(slider.size(), QImage::Format_RGB32);
-    slider.render(&image);
-    int filled = 0;
-    for (int x = 0; x < image.width(); ++x) filled += image.pixel(x, image.height() / 2) == kSliderFill;
-    EXPECT_GT(filled, 100);  // most of the channel left of the thumb
-    slider.setEnabled(false);
-    slider.render(&image);
-    filled = 0;
-    for (int x = 0; x < image.width(); ++x) filled += image.pixel(x, image.height() / 2) == kSliderFill;
-    EXPECT_EQ(filled, 0);
 }
