@@ -14,7 +14,7 @@ CliMethod OriginalMethod() {
     m.name = "original";
     m.summary = "smooth along flow lines, flatten areas, sharpen borders";
     m.params.assign(std::begin(kOriginalSpecs), std::end(kOriginalSpecs));
-    m.steps = [](int w, int h, int) { return OriginalTileCount(w, h) * kOriginalStepsPerTile; };
+    m.steps = [](int w, int h, int) { return OriginalSteps(w, h); };
     m.run = [](SBxPicBuf& dst, const SBxPicBuf& src, const std::vector<int>& pos, RepaintProgress& progress) {
         return RepaintOriginal(dst, src, OriginalParamsFromPositions(ToPositions<OriginalPositions>(pos)), progress);
     };

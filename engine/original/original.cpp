@@ -9,15 +9,27 @@
 #include "parallel.h"
 #include "shock.h"
 #include "sharpen.h"
+#include "step_runner.h"
 #include "tensor.h"
+#include "tiles.h"
 #include "work_image.h"
 
 namespace {
 
 constexpr int kPad = 10;
-constexpr int kTileMin = 500;
 constexpr int kOverlap = 70;
 constexpr int kRamp = 140;
+
+// The progress steps of one tile: eight to set it up, then three in every
+// cycle, counted whether or not flattening and sharpening run.
+enum SetupStep { kStart, kBuffers, kGuide, kTables, kTensor, kWeakFill, kFlowTable, kShockTable };
+constexpr MethodStep kSetupSteps[] = {{"start", 1},       {"buffers", 1},   {"guide and working image", 1},
+                                      {"tables", 1},      {"tensor", 1},    {"weak-area fill", 1},
+                                      {"flow table", 1},  {"shock table", 1}};
+enum CycleStep { kSmoothing, kFlattening, kSharpening };
+constexpr MethodStep kCycleSteps[] = {{"flow smoothing", 1}, {"flattening", 1}, {"sharpening", 1}};
+constexpr int kStepsPerTile = TotalWeight(kSetupSteps) + kOriginalCycles * TotalWeight(kCycleSteps);
+static_assert(kStepsPerTile == 38, "a tile advances the progress by 38 steps");
 
 bool SupportedSource(const SBxPicBuf& s) {
     return CBxPicBufAPI::IsValid(s) && (s.bits == 8 || s.bits == 16);
@@ -65,41 +77,34 @@ bool MakeTileBuffers(TileBuffers& b, const SBxPicBuf& source) {
 
 // Cycles of smoothing, flattening and sharpening; stops early on abort.
 void RunCycles(IntImage& work, const FlowTable& flow, const ShockTable& shock, const OriginalParams& params,
-               RepaintProgress& progress) {
+               StepRunner& run) {
     const int threshold = ShockThreshold(params.flattening);
     const float amount = params.sharpenStrength * 0.5f;
     for (int cycle = 0; cycle < kOriginalCycles; ++cycle) {
         FlowSmooth(work, flow);
-        if (progress.AbortRequested()) return;
-        progress.Step(1);
-        if (params.flattenOn) {
-            ShockStep(work, shock, threshold);
-            if (progress.AbortRequested()) return;
-        }
-        progress.Step(1);
-        if (params.sharpenOn) {
-            SharpenStep(work, 0.7f, amount);
-            if (progress.AbortRequested()) return;
-        }
-        progress.Step(1);
+        if (!run.End(kCycleSteps[kSmoothing])) return;
+        if (params.flattenOn) ShockStep(work, shock, threshold);
+        if (!run.End(kCycleSteps[kFlattening])) return;
+        if (params.sharpenOn) SharpenStep(work, 0.7f, amount);
+        if (!run.End(kCycleSteps[kSharpening])) return;
     }
 }
 
-RepaintStatus RunTile(SBxPicBuf& result, const SBxPicBuf& source, const OriginalParams& params,
-                      RepaintProgress& progress) {
-    progress.Step(1);
+RepaintStatus RunTile(SBxPicBuf& result, const SBxPicBuf& source, const OriginalParams& params, StepRunner& run) {
+    // The result holds the unprocessed source until the write-back.
+    if (!CBxPicBufAPI::ReinitHeap(result, source) || !CBxPicBufAPI::Copy(result, source))
+        return RepaintStatus::OutOfMemory;
+    if (!run.End(kSetupSteps[kStart])) return RepaintStatus::Aborted;
     TileBuffers b;
     if (!MakeTileBuffers(b, source)) return RepaintStatus::OutOfMemory;
     const int W = b.padded.buf.width, H = b.padded.buf.height, C = source.components;
     IntImage work(W, H, C);
-    progress.Step(1);
-    if (!CBxPicBufAPI::ReinitHeap(result, source) || !CBxPicBufAPI::Copy(result, source))
-        return RepaintStatus::OutOfMemory;
+    if (!run.End(kSetupSteps[kBuffers])) return RepaintStatus::Aborted;
     if (source.bits == 8)
         FillGuideAndWork<uint8_t>(b.padded.buf, b.guide.buf, work, 256);
     else
         FillGuideAndWork<uint16_t>(b.padded.buf, b.guide.buf, work, 1);
-    progress.Step(1);
+    if (!run.End(kSetupSteps[kGuide])) return RepaintStatus::Aborted;
 
     const float sigma = FlowSigma(params.smoothness);
     const int length = FlowLength(sigma);
@@ -107,25 +112,33 @@ RepaintStatus RunTile(SBxPicBuf& result, const SBxPicBuf& source, const Original
     ShockTable shock;
     flow.total.reserve(size_t(W) * H);
     shock.records.reserve(size_t(W) * H);
-    progress.Step(1);
-    if (progress.AbortRequested()) return RepaintStatus::Aborted;
+    if (!run.End(kSetupSteps[kTables])) return RepaintStatus::Aborted;
 
-    StructureTensor(b.jxx.buf, b.jxy.buf, b.jyy.buf, b.guide.buf);
-    progress.Step(1);
-    FillWeakTensor(b.jxx.buf, b.jxy.buf, b.jyy.buf, params.weakThreshold, progress);
-    progress.Step(1);
-    if (progress.AbortRequested()) return RepaintStatus::Aborted;
+    if (!StructureTensor(b.jxx.buf, b.jxy.buf, b.jyy.buf, b.guide.buf)) return RepaintStatus::OutOfMemory;
+    if (!run.End(kSetupSteps[kTensor])) return RepaintStatus::Aborted;
+    FillWeakTensor(b.jxx.buf, b.jxy.buf, b.jyy.buf, params.weakThreshold, run.Progress());
+    if (!run.End(kSetupSteps[kWeakFill])) return RepaintStatus::Aborted;
 
     if (!BuildFlowTable(flow, b.jxx.buf, b.jxy.buf, b.jyy.buf, b.guide.buf, sigma, length, C))
         return RepaintStatus::OutOfMemory;
-    progress.Step(1);
+    if (!run.End(kSetupSteps[kFlowTable])) return RepaintStatus::Aborted;
     if (!BuildShockTable(shock, b.jxx.buf, b.jxy.buf, b.jyy.buf, C)) return RepaintStatus::OutOfMemory;
-    progress.Step(1);
+    if (!run.End(kSetupSteps[kShockTable])) return RepaintStatus::Aborted;
 
-    RunCycles(work, flow, shock, params, progress);
+    RunCycles(work, flow, shock, params, run);
+    // Written back also after an abort inside the cycles.
     WriteBack(work, b.padded.buf);
     CBxPicBufAPI::CopyRect(result, b.padded.buf, {0, 0}, {kPad, kPad}, {source.width, source.height});
-    return progress.AbortRequested() ? RepaintStatus::Aborted : RepaintStatus::Done;
+    return run.AbortRequested() ? RepaintStatus::Aborted : RepaintStatus::Done;
+}
+
+RepaintStatus GuardedTile(SBxPicBuf& result, const SBxPicBuf& source, const OriginalParams& params,
+                          StepRunner& run) {
+    try {
+        return RunTile(result, source, params, run);
+    } catch (const std::bad_alloc&) {
+        return RepaintStatus::OutOfMemory;
+    }
 }
 
 }  // namespace
@@ -153,11 +166,8 @@ void PadReplicate(SBxPicBuf& padded, int border) {
 RepaintStatus RepaintOriginalTile(SBxPicBuf& result, const SBxPicBuf& source, const OriginalParams& params,
                                   RepaintProgress& progress) {
     if (!SupportedSource(source)) return RepaintStatus::BadInput;
-    try {
-        return RunTile(result, source, params, progress);
-    } catch (const std::bad_alloc&) {
-        return RepaintStatus::OutOfMemory;
-    }
+    StepRunner run(progress);
+    return GuardedTile(result, source, params, run);
 }
 
 void BlendTile(SBxPicBuf& destination, const SBxPicBuf& tile, int x0, int x1, int y0, int y1) {
@@ -191,42 +201,35 @@ void BlendTile(SBxPicBuf& destination, const SBxPicBuf& tile, int x0, int x1, in
     });
 }
 
-int OriginalTileCount(int width, int height) {
-    if (width < kTileMin || height < kTileMin) return 1;
-    return (width / kTileMin) * (height / kTileMin);
-}
-
-TileSpan OriginalTile(int width, int height, int index) {
-    const int cols = width / kTileMin, rows = height / kTileMin;
-    const double tw = (width + 1) / double(cols), th = (height + 1) / double(rows);
-    const int c = index % cols, r = index / cols;
-    TileSpan s;
-    s.x0 = std::max(int(c * tw) - kOverlap, 0);
-    s.x1 = std::min(int(std::min((c + 1) * tw, double(width))) + kOverlap, width);
-    s.y0 = std::max(int(r * th) - kOverlap, 0);
-    s.y1 = std::min(int(std::min((r + 1) * th, double(height))) + kOverlap, height);
-    return s;
-}
+int OriginalSteps(int width, int height) { return std::max(TileCount(width, height), 1) * kStepsPerTile; }
 
 RepaintStatus RepaintOriginal(SBxPicBuf& destination, const SBxPicBuf& source, const OriginalParams& params,
                               RepaintProgress& progress) {
     if (!SupportedSource(source)) return RepaintStatus::BadInput;
-    if (source.width < kTileMin || source.height < kTileMin)
-        return RepaintOriginalTile(destination, source, params, progress);
+    StepRunner run(progress);
+    if (!IsTiled(source.width, source.height)) return GuardedTile(destination, source, params, run);
     if (!CBxPicBufAPI::ReinitHeap(destination, source)) return RepaintStatus::OutOfMemory;
     CBxPicBufAPI::SetConst(destination, 0);
-    const int tiles = OriginalTileCount(source.width, source.height);
+    const int tiles = TileCount(source.width, source.height);
     for (int t = 0; t < tiles; ++t) {
-        const TileSpan s = OriginalTile(source.width, source.height, t);
+        const TileRect s = WithMargin(TileCore(source.width, source.height, t), kOverlap, source.width, source.height);
         PicBufHolder tileSource, tileResult;
         if (!CBxPicBufAPI::ReinitHeap(tileSource.buf, s.x1 - s.x0, s.y1 - s.y0, source.components, source.bits) ||
             !CBxPicBufAPI::ReinitHeap(tileResult.buf, tileSource.buf))
             return RepaintStatus::OutOfMemory;
         CBxPicBufAPI::CopyRect(tileSource.buf, source, {0, 0}, {s.x0, s.y0}, {s.x1 - s.x0, s.y1 - s.y0});
-        const RepaintStatus status = RepaintOriginalTile(tileResult.buf, tileSource.buf, params, progress);
-        if (status == RepaintStatus::OutOfMemory || status == RepaintStatus::BadInput) return status;
-        BlendTile(destination, tileResult.buf, s.x0, s.x1, s.y0, s.y1);
-        if (progress.AbortRequested()) return RepaintStatus::Aborted;
+        const RepaintStatus status = GuardedTile(tileResult.buf, tileSource.buf, params, run);
+        switch (status) {
+            case RepaintStatus::Done:
+            case RepaintStatus::Aborted:
+                // An aborted tile is blended too: the part it finished.
+                BlendTile(destination, tileResult.buf, s.x0, s.x1, s.y0, s.y1);
+                break;
+            case RepaintStatus::OutOfMemory:
+            case RepaintStatus::BadInput:
+                return status;
+        }
+        if (run.AbortRequested()) return RepaintStatus::Aborted;
     }
     return RepaintStatus::Done;
 }

@@ -7,7 +7,6 @@
 #include "picbuf.h"
 #include "progress.h"
 
-constexpr int kOriginalStepsPerTile = 38;
 constexpr int kOriginalCycles = 10;
 
 // Repaints `source` (1 or 3 components of 8 or 16 bits) into `destination`,
@@ -24,10 +23,5 @@ void PadReplicate(SBxPicBuf& padded, int border);
 float FlowSigma(float smoothness);
 int FlowLength(float sigma);
 
-// Number of tiles `RepaintOriginal` processes for a picture of this size.
-int OriginalTileCount(int width, int height);
-
-struct TileSpan {
-    int x0, x1, y0, y1;
-};
-TileSpan OriginalTile(int width, int height, int index);
+// Progress steps of a complete run.
+int OriginalSteps(int width, int height);

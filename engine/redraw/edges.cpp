@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cimg_bridge.h"
+#include "redraw_steps.h"
 
 namespace {
 
@@ -49,7 +50,7 @@ void StretchContrast(SBxPicBuf& buffer, float lowFraction, float highFraction) {
     }
 }
 
-RepaintStatus BuildEdgeMap(SBxPicBuf& edgeMap, const SBxPicBuf& source, float sigma, RepaintProgress& progress) {
+RepaintStatus BuildEdgeMap(SBxPicBuf& edgeMap, const SBxPicBuf& source, float sigma, StepRunner& run) {
     const int w = source.width, h = source.height;
     if (!CBxPicBufAPI::IsValid(source) || source.bits != 8) return RepaintStatus::BadInput;
     if (!CBxPicBufAPI::ReinitHeap(edgeMap, w, h, 1, 16)) throw std::bad_alloc();
@@ -60,13 +61,11 @@ RepaintStatus BuildEdgeMap(SBxPicBuf& edgeMap, const SBxPicBuf& source, float si
     for (int c = 0; c < source.components; ++c) {
         CBxPicBufAPI::ExtractComponent(channel.buf, c, source);
         FloatPlanes a = PlaneFromBuffer(channel.buf), b = a;
-        if (progress.AbortRequested()) return RepaintStatus::Aborted;
+        if (run.AbortRequested()) return RepaintStatus::Aborted;
         BlurDeriche(a, sigma);
-        progress.Step(1);
-        if (progress.AbortRequested()) return RepaintStatus::Aborted;
+        if (!run.End(kRedrawSteps[kNarrowBlur])) return RepaintStatus::Aborted;
         BlurDeriche(b, wider);
-        if (progress.AbortRequested()) return RepaintStatus::Aborted;
-        progress.Step(1);
+        if (!run.End(kRedrawSteps[kWideBlur])) return RepaintStatus::Aborted;
         const std::vector<uint16_t> e = ChannelEdges(a, b);
         for (size_t i = 0; i < e.size(); ++i) map[i] = c == 0 ? e[i] : std::min(map[i], e[i]);
     }
@@ -76,7 +75,7 @@ RepaintStatus BuildEdgeMap(SBxPicBuf& edgeMap, const SBxPicBuf& source, float si
 }
 
 RepaintStatus DrawEdges(SBxPicBuf& target, const SBxPicBuf& source, const SBxPicBuf& edgeMap, float cut,
-                        float strokeScale, bool binarise, RepaintProgress& progress) {
+                        float strokeScale, bool binarise, StepRunner& run) {
     if (!CBxPicBufAPI::IsValid(source) || source.bits != 8 || edgeMap.bits != 8 || edgeMap.components != 1 ||
         edgeMap.width != source.width || edgeMap.height != source.height)
         return RepaintStatus::BadInput;
@@ -84,8 +83,7 @@ RepaintStatus DrawEdges(SBxPicBuf& target, const SBxPicBuf& source, const SBxPic
     FloatPlanes f = PlaneFromBuffer(edgeMap);
     const FloatPlanes g = DiffusionTensors(f, 0.6f / strokeScale, 1.f, 1.f, 5.f * strokeScale);
     BlurAnisotropic(f, g, kAmplitude, kDl, kDa, kGaussPrecision, 0, true);
-    progress.Step(3);
-    if (progress.AbortRequested()) return RepaintStatus::Aborted;
+    if (!run.End(kRedrawSteps[kStrokeSmoothing])) return RepaintStatus::Aborted;
     PicBufHolder strokes;
     if (!CBxPicBufAPI::ReinitHeap(strokes.buf, edgeMap)) throw std::bad_alloc();
     BufferFromPlane(strokes.buf, f);
@@ -95,10 +93,9 @@ RepaintStatus DrawEdges(SBxPicBuf& target, const SBxPicBuf& source, const SBxPic
     const size_t n = size_t(target.width) * target.height * target.components;
     for (size_t i = 0; i < n; ++i)
         if (float(target.pixels[i]) > cut) target.pixels[i] = 255;
-    progress.Step(1);
-    if (progress.AbortRequested()) return RepaintStatus::Aborted;
+    if (!run.End(kRedrawSteps[kCut])) return RepaintStatus::Aborted;
     if (binarise)
         for (size_t i = 0; i < n; ++i) target.pixels[i] = target.pixels[i] == 255 ? 255 : 0;
-    progress.Step(1);
+    run.End(kRedrawSteps[kBinarise]);
     return RepaintStatus::Done;
 }

@@ -5,6 +5,7 @@
 
 #include "edges.h"
 #include "quantize.h"
+#include "redraw_steps.h"
 
 namespace {
 
@@ -43,17 +44,16 @@ void BurnStrokes(SBxPicBuf& colour, const SBxPicBuf& strokes) {
 
 // The second step on 8-bit pictures.
 RepaintStatus DrawEightBit(SBxPicBuf& target, const SBxPicBuf& source, const SBxPicBuf& edgeMap,
-                           const RedrawParams& p, RepaintProgress& progress) {
-    progress.Step(1);
-    if (progress.AbortRequested()) return RepaintStatus::Aborted;
-    const RepaintStatus drawn = DrawEdges(target, source, edgeMap, p.cut, StrokeScale(p), p.importEdges, progress);
+                           const RedrawParams& p, StepRunner& run) {
+    if (!run.End(kRedrawSteps[kDrawingStart])) return RepaintStatus::Aborted;
+    const RepaintStatus drawn = DrawEdges(target, source, edgeMap, p.cut, StrokeScale(p), p.importEdges, run);
     if (drawn != RepaintStatus::Done) return drawn;
-    progress.Step(1);
+    if (!run.End(kRedrawSteps[kStrokes])) return RepaintStatus::Aborted;
     if (!p.importEdges) {
-        progress.Step(2);
-        return RepaintStatus::Done;
+        // The strokes are the result; the colour steps are counted all the same.
+        run.End(kRedrawSteps[kColours]);
+        return run.End(kRedrawSteps[kComposition]) ? RepaintStatus::Done : RepaintStatus::Aborted;
     }
-    if (progress.AbortRequested()) return RepaintStatus::Aborted;
     PicBufHolder colour;
     if (!CBxPicBufAPI::ReinitHeap(colour.buf, source) || !CBxPicBufAPI::Copy(colour.buf, source))
         throw std::bad_alloc();
@@ -61,12 +61,10 @@ RepaintStatus DrawEightBit(SBxPicBuf& target, const SBxPicBuf& source, const SBx
         const RepaintStatus quantised = QuantizeColors(colour.buf, p.colourMode);
         if (quantised != RepaintStatus::Done) return quantised;
     }
-    progress.Step(1);
-    if (progress.AbortRequested()) return RepaintStatus::Aborted;
+    if (!run.End(kRedrawSteps[kColours])) return RepaintStatus::Aborted;
     BurnStrokes(colour.buf, target);
     CBxPicBufAPI::Copy(target, colour.buf);
-    progress.Step(1);
-    return RepaintStatus::Done;
+    return run.End(kRedrawSteps[kComposition]) ? RepaintStatus::Done : RepaintStatus::Aborted;
 }
 
 template <typename Fn>
@@ -83,11 +81,11 @@ RepaintStatus Guarded(Fn&& fn) {
 RepaintStatus BuildRedrawEdgeMap(SBxPicBuf& edgeMap, const SBxPicBuf& source, const RedrawParams& params,
                                  RepaintProgress& progress) {
     if (!SupportedPicture(source) || !ValidParams(params)) return RepaintStatus::BadInput;
+    StepRunner run(progress);
     return Guarded([&] {
-        progress.Step(1);
-        if (progress.AbortRequested()) return RepaintStatus::Aborted;
+        if (!run.End(kRedrawSteps[kEdgeMapStart])) return RepaintStatus::Aborted;
         const EightBit eight(source);
-        return BuildEdgeMap(edgeMap, eight.Get(), EdgeBlurScale(params), progress);
+        return BuildEdgeMap(edgeMap, eight.Get(), EdgeBlurScale(params), run);
     });
 }
 
@@ -97,14 +95,15 @@ RepaintStatus RedrawWithEdgeMap(SBxPicBuf& target, const SBxPicBuf& source, cons
         edgeMap.components != 1 || edgeMap.bits != 8 || edgeMap.width != source.width ||
         edgeMap.height != source.height)
         return RepaintStatus::BadInput;
+    StepRunner run(progress);
     return Guarded([&] {
         if (source.bits == 8) {
             if (!CBxPicBufAPI::ReinitHeap(target, source)) return RepaintStatus::OutOfMemory;
-            return DrawEightBit(target, source, edgeMap, params, progress);
+            return DrawEightBit(target, source, edgeMap, params, run);
         }
         const EightBit eight(source);
         PicBufHolder result;
-        const RepaintStatus status = DrawEightBit(result.buf, eight.Get(), edgeMap, params, progress);
+        const RepaintStatus status = DrawEightBit(result.buf, eight.Get(), edgeMap, params, run);
         if (status != RepaintStatus::Done) return status;
         if (!CBxPicBufAPI::ConvertBpcComp(result.buf, 16, source.components) ||
             !CBxPicBufAPI::ReinitHeap(target, source) || !CBxPicBufAPI::Copy(target, result.buf))
@@ -120,3 +119,5 @@ RepaintStatus RunRedraw(SBxPicBuf& target, const SBxPicBuf& source, const Redraw
     if (built != RepaintStatus::Done) return built;
     return RedrawWithEdgeMap(target, source, edgeMap.buf, params, progress);
 }
+
+int RedrawSteps(int components) { return RedrawStepTotal(components); }

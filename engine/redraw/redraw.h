@@ -24,4 +24,4 @@ RepaintStatus RunRedraw(SBxPicBuf& target, const SBxPicBuf& source, const Redraw
                         RepaintProgress& progress);
 
 // Progress steps of a complete run.
-inline int RedrawSteps(int components) { return 10 + 2 * components; }
+int RedrawSteps(int components);

@@ -17,10 +17,3 @@ RepaintStatus RepaintSmudgeWhole(SBxPicBuf& target, const SBxPicBuf& source, con
 
 // Progress steps of a complete run.
 int SmudgeSteps(int width, int height, int components);
-
-struct SmudgeTile {
-    int x0, x1, y0, y1;      // core, copied to the target
-    int ex0, ex1, ey0, ey1;  // with the margins, processed
-};
-int SmudgeTileCount(int width, int height);
-SmudgeTile SmudgeTileAt(int width, int height, int index);

@@ -8,6 +8,7 @@
 #include "sharpen.h"
 #include "shock.h"
 #include "tensor.h"
+#include "tiles.h"
 
 namespace {
 
@@ -39,15 +40,26 @@ TEST(OriginalParams, SliderTablesMatchThePanel) {
     EXPECT_EQ(IntegerGaussianKernel(0.7f), (std::vector<int32_t>{2, 27, 74, 27, 2}));
 }
 
+namespace {
+
+TileRect OriginalTile(int width, int height, int index) {
+    return WithMargin(TileCore(width, height, index), 70, width, height);
+}
+
+}  // namespace
+
 TEST(OriginalTiles, GeometryAndCounts) {
-    EXPECT_EQ(OriginalTileCount(499, 2000), 1);
-    EXPECT_EQ(OriginalTileCount(999, 999), 1);
-    EXPECT_EQ(OriginalTileCount(1200, 800), 2);
-    const TileSpan whole = OriginalTile(999, 999, 0);
+    EXPECT_EQ(TileCount(499, 2000), 0);
+    EXPECT_EQ(OriginalSteps(499, 2000), 38);
+    EXPECT_EQ(TileCount(999, 999), 1);
+    EXPECT_EQ(OriginalSteps(999, 999), 38);
+    EXPECT_EQ(TileCount(1200, 800), 2);
+    EXPECT_EQ(OriginalSteps(1200, 800), 2 * 38);
+    const TileRect whole = OriginalTile(999, 999, 0);
     EXPECT_EQ(whole.x0, 0);
     EXPECT_EQ(whole.x1, 999);
-    ASSERT_EQ(OriginalTileCount(1000, 1000), 4);
-    const TileSpan a = OriginalTile(1000, 1000, 0), d = OriginalTile(1000, 1000, 3);
+    ASSERT_EQ(TileCount(1000, 1000), 4);
+    const TileRect a = OriginalTile(1000, 1000, 0), d = OriginalTile(1000, 1000, 3);
     EXPECT_EQ(a.x0, 0);
     EXPECT_EQ(a.x1, 570);
     EXPECT_EQ(a.y1, 570);
@@ -61,7 +73,7 @@ TEST(OriginalTiles, BlendWeightsAddUpToOneAcrossOverlaps) {
     CBxPicBufAPI::ReinitHeap(dst.buf, 1000, 1000, 1, 16);
     CBxPicBufAPI::SetConst(dst.buf, 0);
     for (int t = 0; t < 4; ++t) {
-        const TileSpan s = OriginalTile(1000, 1000, t);
+        const TileRect s = OriginalTile(1000, 1000, t);
         PicBufHolder tile;
         CBxPicBufAPI::ReinitHeap(tile.buf, s.x1 - s.x0, s.y1 - s.y0, 1, 16);
         for (int y = 0; y < tile.buf.height; ++y)
@@ -83,7 +95,7 @@ TEST(OriginalPipeline, ProgressStepsAndFlatPicturesComeBackUnchanged) {
         ASSERT_EQ(RepaintOriginal(out.buf, flat.buf, OriginalParamsFromPositions(DefaultOriginalPositions()),
                                   progress),
                   RepaintStatus::Done);
-        EXPECT_EQ(progress.steps, kOriginalStepsPerTile);
+        EXPECT_EQ(progress.steps, 38);
         EXPECT_TRUE(SameBuffer(out.buf, flat.buf)) << int(level);
     }
     // Both steps off: still three progress steps per cycle.
@@ -92,7 +104,7 @@ TEST(OriginalPipeline, ProgressStepsAndFlatPicturesComeBackUnchanged) {
     p.flattenOn = p.sharpenOn = 0;
     CountingProgress progress;
     RepaintOriginal(out.buf, pic.buf, p, progress);
-    EXPECT_EQ(progress.steps, kOriginalStepsPerTile);
+    EXPECT_EQ(progress.steps, 38);
 }
 
 TEST(OriginalPipeline, SameResultWithAnyThreadCountAtBothDepths) {
@@ -124,7 +136,7 @@ TEST(OriginalPipeline, AbortsStopWhereTheyShould) {
     PicBufHolder wide = TestPicture(1000, 500, 1, 8), dst;
     CountingProgress inCycles(12);
     EXPECT_EQ(RepaintOriginal(dst.buf, wide.buf, Fast(), inCycles), RepaintStatus::Aborted);
-    EXPECT_LT(inCycles.steps, 2 * kOriginalStepsPerTile);
+    EXPECT_LT(inCycles.steps, 2 * 38);
     EXPECT_EQ(dst.buf.Row<uint8_t>(250)[900], 0);
     EXPECT_NE(dst.buf.Row<uint8_t>(250)[100], 0);
     EXPECT_FALSE(dst.buf.Row<uint8_t>(250)[100] == wide.buf.Row<uint8_t>(250)[100] &&
@@ -140,7 +152,7 @@ TEST(OriginalPipeline, OneTileInTiledModeEqualsTheTileAlone) {
     CountingProgress a, b;
     ASSERT_EQ(RepaintOriginal(tiled.buf, pic.buf, p, a), RepaintStatus::Done);
     ASSERT_EQ(RepaintOriginalTile(alone.buf, pic.buf, p, b), RepaintStatus::Done);
-    EXPECT_EQ(a.steps, kOriginalStepsPerTile);
+    EXPECT_EQ(a.steps, 38);
     EXPECT_TRUE(SameBuffer(tiled.buf, alone.buf));
 }
 

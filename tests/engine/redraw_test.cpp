@@ -166,10 +166,11 @@ TEST(RedrawEdges, StretchBoundsAndTheFlatPicture) {
     CBxPicBufAPI::ReinitHeap(flat.buf, 40, 30, 3, 8);
     CBxPicBufAPI::SetConst(flat.buf, 128);
     CountingProgress progress;
-    ASSERT_EQ(BuildEdgeMap(map.buf, flat.buf, 0.4f, progress), RepaintStatus::Done);
+    StepRunner run(progress);
+    ASSERT_EQ(BuildEdgeMap(map.buf, flat.buf, 0.4f, run), RepaintStatus::Done);
     EXPECT_EQ(progress.steps, 6);
     for (uint32_t i = 0; i < map.buf.size; ++i) ASSERT_EQ(map.buf.pixels[i], 255);
-    ASSERT_EQ(DrawEdges(strokes.buf, flat.buf, map.buf, 127.5f, 1.125f, true, progress), RepaintStatus::Done);
+    ASSERT_EQ(DrawEdges(strokes.buf, flat.buf, map.buf, 127.5f, 1.125f, true, run), RepaintStatus::Done);
     EXPECT_EQ(progress.steps, 11);
     for (uint32_t i = 0; i < strokes.buf.size; ++i) ASSERT_EQ(strokes.buf.pixels[i], 255);
 }

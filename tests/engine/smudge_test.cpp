@@ -4,6 +4,7 @@
 #include "parallel.h"
 #include "cimg_bridge.h"
 #include "smudge.h"
+#include "tiles.h"
 
 TEST(SmudgeParams, PanelMapping) {
     SmudgePositions p = DefaultSmudgePositions();
@@ -24,23 +25,24 @@ TEST(SmudgeParams, PanelMapping) {
 }
 
 TEST(SmudgeTiles, Geometry) {
-    EXPECT_EQ(SmudgeTileCount(499, 5000), 0);
-    ASSERT_EQ(SmudgeTileCount(500, 500), 1);
-    const SmudgeTile one = SmudgeTileAt(500, 500, 0);
-    EXPECT_EQ(one.ex0, 0);
-    EXPECT_EQ(one.ex1, 500);
+    EXPECT_EQ(TileCount(499, 5000), 0);
+    ASSERT_EQ(TileCount(500, 500), 1);
+    const TileRect one = TileCore(500, 500, 0), oneGrown = WithMargin(one, 50, 500, 500);
+    EXPECT_EQ(oneGrown.x0, 0);
+    EXPECT_EQ(oneGrown.x1, 500);
     EXPECT_EQ(one.x1, 500);
-    ASSERT_EQ(SmudgeTileCount(1499, 1000), 4);
-    const SmudgeTile first = SmudgeTileAt(1499, 1000, 0), last = SmudgeTileAt(1499, 1000, 3);
+    ASSERT_EQ(TileCount(1499, 1000), 4);
+    const TileRect first = TileCore(1499, 1000, 0), last = TileCore(1499, 1000, 3);
+    const TileRect firstGrown = WithMargin(first, 50, 1499, 1000), lastGrown = WithMargin(last, 50, 1499, 1000);
     EXPECT_EQ(first.x1, 750);
     EXPECT_EQ(first.y1, 500);
-    EXPECT_EQ(first.ex1, 800);
-    EXPECT_EQ(first.ey1, 550);
+    EXPECT_EQ(firstGrown.x1, 800);
+    EXPECT_EQ(firstGrown.y1, 550);
     EXPECT_EQ(last.x0, 750);
     EXPECT_EQ(last.x1, 1499);
     EXPECT_EQ(last.y0, 500);
-    EXPECT_EQ(last.ex0, 700);
-    EXPECT_EQ(last.ey0, 450);
+    EXPECT_EQ(lastGrown.x0, 700);
+    EXPECT_EQ(lastGrown.y0, 450);
     EXPECT_EQ(SmudgeSteps(600, 300, 3), 4);
     EXPECT_EQ(SmudgeSteps(400, 400, 1), 1);
     EXPECT_EQ(SmudgeSteps(1000, 1500, 3), 3 + 6 * 3);
