@@ -1,7 +1,6 @@
 // Loading a user's file through the contained decoder: the file is decoded by
 // the helper program, the pixels come back through shared memory and are
 // checked before the program takes them.
-#include <FreeImage.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -11,7 +10,7 @@
 
 #include "contained.h"
 #include "decoded_image.h"
-#include "freeimage_guard.h"
+#include "file_header.h"
 #include "imagefile.h"
 
 namespace {
@@ -31,15 +30,8 @@ uint64_t DecodeBudget(uint64_t width, uint64_t height, unsigned bpp) {
 }
 
 void TightenToDeclaredSize(const std::string& path) {
-    EnsureFreeImage();
-    const FREE_IMAGE_FORMAT fif = FreeImage_GetFileType(path.c_str(), 0);
-    if (fif == FIF_UNKNOWN || !FreeImage_FIFSupportsNoPixels(fif)) return;
-    FIBITMAP* header = FreeImage_Load(fif, path.c_str(), FIF_LOAD_NOPIXELS);
-    if (!header) return;
-    const uint64_t w = FreeImage_GetWidth(header), h = FreeImage_GetHeight(header);
-    const unsigned bpp = FreeImage_GetBPP(header);
-    FreeImage_Unload(header);
-    if (w * h <= kMaxPixels) TightenContainedMemory(DecodeBudget(w, h, bpp));
+    const FileHeader header = ReadFileHeader(path);
+    if (header.accepted) TightenContainedMemory(DecodeBudget(header.width, header.height, header.bitsPerPixel));
 }
 
 // Test hook: QUORVANE_DECODE_TEST_FAULT=crash|hang|allocate[:NAME] makes the

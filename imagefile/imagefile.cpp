@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "file_header.h"
 #include "freeimage_guard.h"
 #include "platform.h"
 
@@ -16,26 +17,14 @@ struct BitmapDeleter {
 };
 using BitmapPtr = std::unique_ptr<FIBITMAP, BitmapDeleter>;
 
-FREE_IMAGE_FORMAT DetectFormat(const std::string& path) {
-    FREE_IMAGE_FORMAT fif = FreeImage_GetFileType(path.c_str(), 0);
-    if (fif == FIF_UNKNOWN) fif = FreeImage_GetFIFFromFilename(path.c_str());
-    return fif;
-}
-
-BitmapPtr LoadBitmap(const std::string& path, FREE_IMAGE_FORMAT* formatOut = nullptr) {
-    const FREE_IMAGE_FORMAT fif = DetectFormat(path);
-    if (formatOut) *formatOut = fif;
-    if (fif == FIF_UNKNOWN || !FreeImage_FIFSupportsReading(fif)) return nullptr;
-    return BitmapPtr(FreeImage_Load(fif, path.c_str(), fif == FIF_JPEG ? JPEG_ACCURATE : 0));
-}
-
 // Copies metadata and ICC profile; false when the source cannot be read.
 bool CopyMetadata(FIBITMAP* bitmap, const std::string& source) {
     // Only a regular file: a pipe or device could block or give other bytes.
     std::error_code ec;
     if (!std::filesystem::is_regular_file(source, ec)) return false;
-    const FREE_IMAGE_FORMAT sfif = DetectFormat(source);
-    if (sfif == FIF_UNKNOWN || sfif == FIF_GIF || !FreeImage_FIFSupportsReading(sfif)) return false;
+    const FileHeader header = ReadFileHeader(source);
+    if (!header.accepted) return false;
+    const FREE_IMAGE_FORMAT sfif = FREE_IMAGE_FORMAT(header.format);
     // Only the metadata is wanted: skip the pixels where the decoder can.
     int flags = sfif == FIF_JPEG ? JPEG_ACCURATE : 0;
     if (FreeImage_FIFSupportsNoPixels(sfif)) flags |= FIF_LOAD_NOPIXELS;
@@ -45,33 +34,6 @@ bool CopyMetadata(FIBITMAP* bitmap, const std::string& source) {
     if (FIICCPROFILE* icc = FreeImage_GetICCProfile(src.get()); icc && icc->data && icc->size > 0)
         FreeImage_CreateICCProfile(bitmap, icc->data, long(icc->size));
     return true;
-}
-
-uint32_t LittleEndian(const unsigned char* p, int bytes) {
-    uint32_t v = 0;
-    for (int i = bytes - 1; i >= 0; --i) v = (v << 8) | p[i];
-    return v;
-}
-
-// FreeImage reads a short uncompressed BMP without complaint, leaving the
-// missing rows undefined; compare the file size with what the header needs.
-bool BmpIsTruncated(const std::string& path) {
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return true;
-    unsigned char h[34] = {};
-    const size_t got = std::fread(h, 1, sizeof h, f);
-    std::fseek(f, 0, SEEK_END);
-    const long fileSize = std::ftell(f);
-    std::fclose(f);
-    if (got < sizeof h) return true;
-    const uint32_t compression = LittleEndian(h + 30, 4);
-    if (compression != 0 && compression != 3) return false;
-    const uint64_t width = LittleEndian(h + 18, 4);
-    const int32_t height = int32_t(LittleEndian(h + 22, 4));
-    const uint64_t bitCount = LittleEndian(h + 28, 2);
-    const uint64_t stride = (width * bitCount + 31) / 32 * 4;
-    const uint64_t rows = uint64_t(height < 0 ? -int64_t(height) : int64_t(height));
-    return uint64_t(LittleEndian(h + 10, 4)) + stride * rows > uint64_t(fileSize);
 }
 
 struct MemoryDeleter {
@@ -106,28 +68,18 @@ LoadResult DecodeImageFile(const std::string& path) {
     EnsureFreeImage();
     ClearFreeImageMessage();
     LoadResult result;
-    const FREE_IMAGE_FORMAT sniffed = DetectFormat(path);
-    if (sniffed == FIF_BMP && BmpIsTruncated(path)) {
-        result.error = "the file is truncated";
+    // Our own reading of the header decides what the decoders get to see.
+    const FileHeader header = ReadFileHeader(path);
+    if (!header.accepted) {
+        result.error = header.refusal;
         return result;
     }
-    // A header can promise any size: look at it before decoding anything.
-    if (sniffed != FIF_UNKNOWN && FreeImage_FIFSupportsNoPixels(sniffed)) {
-        BitmapPtr header(FreeImage_Load(sniffed, path.c_str(), FIF_LOAD_NOPIXELS));
-        if (header && uint64_t(FreeImage_GetWidth(header.get())) * FreeImage_GetHeight(header.get()) > kMaxPixels) {
-            result.error = "the picture is too large (" + std::to_string(FreeImage_GetWidth(header.get())) + " x " +
-                           std::to_string(FreeImage_GetHeight(header.get())) + " pixels)";
-            return result;
-        }
-    }
-    ClearFreeImageMessage();
-    FREE_IMAGE_FORMAT fif = FIF_UNKNOWN;
-    BitmapPtr bitmap = LoadBitmap(path, &fif);
+    const FREE_IMAGE_FORMAT fif = FREE_IMAGE_FORMAT(header.format);
+    BitmapPtr bitmap(FreeImage_Load(fif, path.c_str(), fif == FIF_JPEG ? JPEG_ACCURATE : 0));
     if (bitmap && FreeImageReportedDamage()) bitmap.reset();
     if (!bitmap) {
-        if (result.error.empty()) result.error = LastFreeImageMessage();
-        if (result.error.empty())
-            result.error = fif == FIF_UNKNOWN ? "unknown file format" : "the file could not be decoded";
+        result.error = LastFreeImageMessage();
+        if (result.error.empty()) result.error = "the file could not be decoded";
         return result;
     }
     if (BitmapToPicture(bitmap.get(), result.image) || result.image.picture.Empty()) {

@@ -18,7 +18,13 @@ enum ImageFormat : int {
     kFormatUnknown = -1,
     kFormatBmp = 0,
     kFormatJpeg = 2,
+    kFormatPbm = 7,
+    kFormatPbmRaw = 8,
+    kFormatPgm = 11,
+    kFormatPgmRaw = 12,
     kFormatPng = 13,
+    kFormatPpm = 14,
+    kFormatPpmRaw = 15,
     kFormatTiff = 18,
     kFormatGif = 25,
 };

@@ -1,0 +1,21 @@
+// What an image file's own header says, read before any decoder sees the
+// file: which of the accepted formats it is and the size of the picture it
+// promises. Only BMP (every header version, OS/2 included), PNG, JPEG, TIFF
+// and PNM are accepted; a file the decoders would be asked to take on trust
+// (a picture too large, or far more pixels than the file has bytes for) is
+// refused here.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+struct FileHeader {
+    bool accepted = false;
+    int format = -1;  // FreeImage format code of the content (kFormatBmp …)
+    uint64_t width = 0, height = 0;
+    unsigned bitsPerPixel = 0;
+    std::string refusal;  // why it is not accepted
+    bool unsupported = false;  // refused because of its format, not its contents
+};
+
+FileHeader ReadFileHeader(const std::string& path);
