@@ -4,7 +4,7 @@ JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 PREFIX ?= /usr/local
 
-.PHONY: all deps configure build test test-kill install deb demo bench run screenshots clean
+.PHONY: all deps configure build test test-kill fuzz test-asan test-tsan install deb demo bench run screenshots clean
 
 all: build
 
@@ -23,6 +23,31 @@ test: build
 # SIGKILL during 100 picture saves and 100 settings writes.
 test-kill: build
 	bash scripts/test-kill $(BUILD) 100
+
+# libFuzzer over the loading path (clang, AddressSanitizer, UndefinedBehaviorSanitizer)
+# for FUZZ_SECONDS; crashing inputs are then opened through the contained decoder.
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 300
+fuzz: deps
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -G Ninja $(CMAKE_FLAGS) -DQUORVANE_FUZZ=ON \
+	  -DQUORVANE_SANITIZE=address,undefined
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target quorvane-fuzz-load quorvane-fuzz-seeds quorvane-fuzz-check
+	bash scripts/fuzz $(FUZZ_BUILD) $(FUZZ_SECONDS)
+
+# The whole suite under AddressSanitizer and UndefinedBehaviorSanitizer.
+test-asan: deps
+	cmake -S . -B build-asan -G Ninja $(CMAKE_FLAGS) -DQUORVANE_SANITIZE=address,undefined
+	cmake --build build-asan -j $(JOBS)
+	cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+	  ctest --output-on-failure -j $(JOBS) --timeout 1200
+
+# The threaded parts (jobs, panels, engine) under ThreadSanitizer.
+TSAN_TESTS = Job|Panel|Thread|Original|Smudge|Redraw|Patch|Engine|Golden|Contained
+test-tsan: deps
+	cmake -S . -B build-tsan -G Ninja $(CMAKE_FLAGS) -DQUORVANE_SANITIZE=thread
+	cmake --build build-tsan -j $(JOBS)
+	cd build-tsan && TSAN_OPTIONS="suppressions=$(CURDIR)/scripts/tsan.supp halt_on_error=1 second_deadlock_stack=1" \
+	  ctest --output-on-failure -j $(JOBS) --timeout 1200 -R '$(TSAN_TESTS)'
 
 install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)
