@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <thread>
 #include <vector>
 
@@ -131,6 +132,27 @@ TEST(ContainedDecoding, CancellingStopsTheDecoderPromptly) {
     EXPECT_TRUE(r.cancelled);
     EXPECT_FALSE(r.damaged);
     EXPECT_LT(SecondsSince(start), 1.0);
+}
+
+// Inputs that made a decoding library fail under the fuzzer (kept in
+// tests/data/fuzz) are refused, or decoded to a sound picture, in bounded time.
+TEST(ContainedDecoding, InputsThatBrokeTheDecodersAreHandledSafely) {
+    const std::filesystem::path folder = std::filesystem::path(QUORVANE_SOURCE_DIR) / "tests/data/fuzz";
+    int files = 0;
+    LoadControl control;
+    control.limits.wallMilliseconds = 10000;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        SCOPED_TRACE(entry.path().filename().string());
+        ++files;
+        const auto start = Clock::now();
+        LoadResult r = LoadImageFile(entry.path().string(), control);
+        EXPECT_LT(SecondsSince(start), 11.0);
+        if (r.ok) {
+            EXPECT_GT(r.image.picture.buf.width, 0);
+            EXPECT_NE(r.image.picture.buf.pixels, nullptr);
+        }
+    }
+    EXPECT_GT(files, 0);
 }
 
 TEST(ContainedDecoding, LoadsFromSeveralThreadsAtOnce) {
