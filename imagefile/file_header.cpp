@@ -111,6 +111,7 @@ FileHeader ReadBmp(const Head& in) {
         if (int32_t(in.Le(18, 4)) < 0) return Refuse(h, "the BMP header is damaged");
     }
     h.height = uint64_t(height < 0 ? -height : height);
+    if (compression == 4 || compression == 5) return Refuse(h, "BMP files holding a JPEG or PNG are not supported");
     switch (h.bitsPerPixel) {
     case 1: case 4: case 8: case 16: case 24: case 32: break;
     default: return Refuse(h, "the BMP header is damaged");
@@ -203,7 +204,7 @@ FileHeader ReadTiff(const Head& in) {
     if (!in.Has(ifd, countBytes)) return Refuse(h, "the file is truncated");
     const uint64_t entries = r.big ? r.U64(ifd) : r.U16(ifd);
     if (entries == 0 || entries > 4096) return Refuse(h, "the TIFF directory is damaged");
-    uint64_t bitsPerSample = 1, samples = 1, compression = 1;
+    uint64_t bitsPerSample = 1, samples = 1, compression = 1, photometric = 2;
     for (uint64_t i = 0; i < entries; ++i) {
         const uint64_t e = ifd + countBytes + i * entryBytes;
         if (!in.Has(e, entryBytes)) return Refuse(h, "the file is truncated");
@@ -213,12 +214,17 @@ FileHeader ReadTiff(const Head& in) {
         case 257: h.height = r.Value(e); break;
         case 258: bitsPerSample = count == 1 ? r.Value(e) : 8; break;  // several values: assume the usual
         case 259: compression = r.Value(e); break;
+        case 262: photometric = r.Value(e); break;
         case 277: samples = r.Value(e); break;
         }
     }
     h.bitsPerPixel = unsigned(bitsPerSample * samples);
     if (bitsPerSample == 0 || bitsPerSample > 64 || samples == 0 || samples > 16)
         return Refuse(h, "the TIFF directory is damaged");
+    // The decoder drops (8 bits) or garbles (16 bits) the transparency of
+    // grey pictures: refused rather than shown without it.
+    if (samples == 2 && photometric <= 1)
+        return Refuse(h, "grey TIFF pictures with transparency are not supported");
     // Uncompressed pixels must all be in the file.
     const uint64_t raw = compression == 1 && h.width * h.height <= kMaxPixels
                              ? (h.width * bitsPerSample * samples + 7) / 8 * h.height

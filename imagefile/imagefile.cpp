@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "bmp_versions.h"
 #include "file_header.h"
 #include "freeimage_guard.h"
 #include "platform.h"
@@ -25,6 +26,7 @@ bool CopyMetadata(FIBITMAP* bitmap, const std::string& source) {
     const FileHeader header = ReadFileHeader(source);
     if (!header.accepted) return false;
     const FREE_IMAGE_FORMAT sfif = FREE_IMAGE_FORMAT(header.format);
+    if (sfif != FIF_JPEG && sfif != FIF_PNG && sfif != FIF_TIFF) return true;  // BMP and PNM hold none
     // Only the metadata is wanted: skip the pixels where the decoder can.
     int flags = sfif == FIF_JPEG ? JPEG_ACCURATE : 0;
     if (FreeImage_FIFSupportsNoPixels(sfif)) flags |= FIF_LOAD_NOPIXELS;
@@ -75,8 +77,19 @@ LoadResult DecodeImageFile(const std::string& path) {
         return result;
     }
     const FREE_IMAGE_FORMAT fif = FREE_IMAGE_FORMAT(header.format);
-    BitmapPtr bitmap(FreeImage_Load(fif, path.c_str(), fif == FIF_JPEG ? JPEG_ACCURATE : 0));
+    BitmapPtr bitmap;
+    std::vector<unsigned char> classicBmp;
+    if (fif == FIF_BMP && RewriteNewerBmp(path, classicBmp, result.error)) {
+        if (!result.error.empty()) return result;
+        MemoryPtr memory(FreeImage_OpenMemory(classicBmp.data(), DWORD(classicBmp.size())));
+        if (memory) bitmap.reset(FreeImage_LoadFromMemory(FIF_BMP, memory.get(), 0));
+    } else {
+        bitmap.reset(FreeImage_Load(fif, path.c_str(), fif == FIF_JPEG ? JPEG_ACCURATE : 0));
+    }
     if (bitmap && FreeImageReportedDamage()) bitmap.reset();
+    // 16-bit BMP colours (5-5-5, 5-6-5) become ordinary 8-bit channels.
+    if (bitmap && FreeImage_GetImageType(bitmap.get()) == FIT_BITMAP && FreeImage_GetBPP(bitmap.get()) == 16)
+        bitmap.reset(FreeImage_ConvertTo24Bits(bitmap.get()));
     if (!bitmap) {
         result.error = LastFreeImageMessage();
         if (result.error.empty()) result.error = "the file could not be decoded";
