@@ -110,10 +110,19 @@ SharedBytes& SharedBytes::operator=(SharedBytes&& other) noexcept {
     return *this;
 }
 
+// Beside the program in a build tree; in the installation's helper folder
+// (<prefix>/libexec/quorvane for <prefix>/bin) otherwise. Never searched for
+// elsewhere: an unknown program folder means no helper.
 std::string ContainedHelperPath() {
-    const std::string path = ExecutableFolder() + "/quorvane-decode";
+    const std::string folder = ExecutableFolder();
+    if (folder.empty()) return "";
+    const std::filesystem::path beside = std::filesystem::path(folder) / "quorvane-decode";
+    const std::filesystem::path installed =
+        (std::filesystem::path(folder) / QUORVANE_HELPERS_FROM_BIN / "quorvane-decode").lexically_normal();
     std::error_code ec;
-    return std::filesystem::is_regular_file(path, ec) ? path : "";
+    for (const std::filesystem::path& path : {beside, installed})
+        if (std::filesystem::is_regular_file(path, ec)) return path.string();
+    return "";
 }
 
 ContainedResult RunContained(const std::string& task, const std::vector<std::string>& args,
