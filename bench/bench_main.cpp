@@ -8,6 +8,7 @@
 #include <fstream>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "bench_methods.h"
@@ -82,7 +83,7 @@ int main(int argc, char** argv) {
     PicBufHolder mp1 = Upscaled(p, 1155, 866);
     PicBufHolder mp12;
     if (!quick) mp12 = Upscaled(p, 4000, 3000);
-    const int all = omp_get_num_procs();
+    const int all = int(std::thread::hardware_concurrency());
     if (!save12.empty()) {
         // The same 12-megapixel picture, for timing other tools on it.
         SaveImageFile(&mp12.buf, nullptr, save12, 0, "", -1);

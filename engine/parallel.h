@@ -1,35 +1,68 @@
 // Row-parallel loops for the engine. Every loop body writes only its own
 // rows or pixels, so results do not depend on the number of threads.
+//
+// The loops run on the engine's own pool of threads. Rows are handed out in
+// small chunks on demand rather than split evenly up front, so a thread
+// whose core is busy with another program simply takes fewer of them; idle
+// threads sleep instead of spinning. A loop started inside another loop, or
+// while another thread's loop has the pool, runs on the calling thread.
 #pragma once
 
-#include <omp.h>
+#include <algorithm>
+#include <cstddef>
 
-// Threads used by the engine's loops; 0 means all cores.
-inline void SetEngineThreads(int threads) {
-    omp_set_num_threads(threads > 0 ? threads : omp_get_num_procs());
+// Threads used by the engine's loops (and by the filters of the image
+// library it calls); 0 means all cores.
+void SetEngineThreads(int threads);
+int EngineThreads();
+
+namespace parallel_detail {
+
+using ChunkFn = void (*)(void* context, int begin, int end);
+// Runs fn over [begin, end) in chunks of `chunk` items.
+void Run(int begin, int end, int chunk, ChunkFn fn, void* context);
+
+// About eight chunks per thread, each at least `minChunk` items.
+inline int ChunkSize(int items, int minChunk) {
+    return std::max({1, minChunk, items / (8 * std::max(1, EngineThreads()))});
 }
-inline int EngineThreads() { return omp_get_max_threads(); }
+
+template <typename Body>
+void Loop(int begin, int end, int chunk, Body& body) {
+    auto each = [](void* context, int b, int e) {
+        Body& f = *static_cast<Body*>(context);
+        for (int i = b; i < e; ++i) f(i);
+    };
+    Run(begin, end, chunk, each, &body);
+}
+
+}  // namespace parallel_detail
 
 template <typename Body>
 void ParallelRows(int begin, int end, Body&& body) {
-#pragma omp parallel for schedule(static)
-    for (int y = begin; y < end; ++y) body(y);
+    if (end <= begin) return;
+    parallel_detail::Loop(begin, end, parallel_detail::ChunkSize(end - begin, 1), body);
 }
 
-// For loops whose rows differ much in cost.
+// For loops over items much cheaper than a row: runs on the calling thread
+// below `minItems` (waking the pool would cost more) and hands out chunks of
+// at least `minChunk` items.
 template <typename Body>
-void ParallelRowsDynamic(int begin, int end, Body&& body) {
-#pragma omp parallel for schedule(dynamic, 2)
-    for (int y = begin; y < end; ++y) body(y);
+void ParallelItems(int begin, int end, Body&& body, int minItems, int minChunk) {
+    if (end - begin < minItems) {
+        for (int i = begin; i < end; ++i) body(i);
+        return;
+    }
+    parallel_detail::Loop(begin, end, parallel_detail::ChunkSize(end - begin, minChunk), body);
 }
 
-// Copies with every row-range on its own thread.
+// Copies with every block of samples taken on demand.
 template <typename T>
 void ParallelCopy(const T* from, T* to, size_t count) {
-    const int chunks = 64;
-#pragma omp parallel for schedule(static)
-    for (int k = 0; k < chunks; ++k) {
-        const size_t begin = count * size_t(k) / chunks, end = count * size_t(k + 1) / chunks;
-        for (size_t i = begin; i < end; ++i) to[i] = from[i];
-    }
+    constexpr size_t kBlock = size_t(1) << 16;
+    const int blocks = int((count + kBlock - 1) / kBlock);
+    ParallelRows(0, blocks, [&](int k) {
+        const size_t begin = size_t(k) * kBlock, end = std::min(count, begin + kBlock);
+        std::copy(from + begin, from + end, to + begin);
+    });
 }

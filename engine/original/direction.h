@@ -1,9 +1,12 @@
 // Direction fields from the structure tensor and the step that traces them.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <vector>
+
+#include "parallel.h"
 
 // The tracing loops run these millions of times per tile; inlined, the
 // forward and backward lines are traced in parallel by the processor.
@@ -22,13 +25,14 @@ struct TensorField {
 
 inline std::vector<float> InterleaveTensor(const float* jxx, const float* jxy, const float* jyy, size_t n) {
     std::vector<float> j(3 * n);
-    const long long count = (long long)n;
-#pragma omp parallel for schedule(static)
-    for (long long i = 0; i < count; ++i) {
-        j[3 * i] = jxx[i];
-        j[3 * i + 1] = jxy[i];
-        j[3 * i + 2] = jyy[i];
-    }
+    constexpr size_t kBlock = 4096;
+    ParallelRows(0, int((n + kBlock - 1) / kBlock), [&](int k) {
+        for (size_t i = size_t(k) * kBlock, e = std::min(n, i + kBlock); i < e; ++i) {
+            j[3 * i] = jxx[i];
+            j[3 * i + 1] = jxy[i];
+            j[3 * i + 2] = jyy[i];
+        }
+    });
     return j;
 }
 

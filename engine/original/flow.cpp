@@ -104,21 +104,24 @@ bool BuildFlowTable(FlowTable& table, const SBxPicBuf& jxx, const SBxPicBuf& jxy
     table.width = W;
     table.height = H;
     table.components = components;
-    table.total.assign(size_t(W) * H, 128);
-    table.forwardCount.assign(size_t(W) * H, 0);
-    table.backwardCount.assign(size_t(W) * H, 0);
-    std::vector<std::vector<FlowSample>> rows(static_cast<size_t>(H));
+    // Every entry that is read is written below: no clearing needed.
+    table.start.resize(size_t(W) * H);
+    table.total.resize(size_t(W) * H);
+    table.rows.resize(size_t(H));
     const FlowTracer tracer(field, G, sigma, length, components);
 
-    ParallelRowsDynamic(1, H - 1, [&](int y) {
-        std::vector<FlowSample>& out = rows[size_t(y)];
-        out.reserve(size_t(W) * 2 * (length - 1));
+    ParallelRows(1, H - 1, [&](int y) {
+        std::vector<FlowSample>& out = table.rows[size_t(y)];
+        out.clear();
+        // The most a row can hold; pages that are never written cost nothing.
+        out.reserve(size_t(W) * 2 * size_t(length - 1));
+        uint32_t* start = table.start.data() + size_t(y) * W;
+        int32_t* total = table.total.data() + size_t(y) * W;
+        start[0] = 0;
         PixelTrace traces[4];
         auto keep = [&](int x, const PixelTrace& p) {
-            const size_t i = size_t(y) * W + x;
-            table.total[i] = p.total + 128;
-            table.forwardCount[i] = uint8_t(p.forward);
-            table.backwardCount[i] = uint8_t(p.backward);
+            start[x] = uint32_t(out.size());
+            total[x] = p.total + 128;
             out.insert(out.end(), p.bwd, p.bwd + p.backward);
             out.insert(out.end(), p.fwd, p.fwd + p.forward);
         };
@@ -131,20 +134,7 @@ bool BuildFlowTable(FlowTable& table, const SBxPicBuf& jxx, const SBxPicBuf& jxy
             TraceFlowPixel(tracer, x, y, traces[0]);
             keep(x, traces[0]);
         }
-    });
-
-    // Row lists laid end to end; each pixel's start follows from the counts.
-    table.start.assign(size_t(W) * H + 1, 0);
-    uint32_t at = 0;
-    for (size_t i = 0; i < size_t(W) * H; ++i) {
-        table.start[i] = at;
-        at += uint32_t(table.forwardCount[i]) + table.backwardCount[i];
-    }
-    table.start.back() = at;
-    table.samples.resize(at);
-    ParallelRows(1, H - 1, [&](int y) {
-        std::copy(rows[size_t(y)].begin(), rows[size_t(y)].end(), table.samples.begin() + table.start[size_t(y) * W]);
-        std::vector<FlowSample>().swap(rows[size_t(y)]);
+        start[W - 1] = uint32_t(out.size());
     });
     return true;
 }
@@ -159,8 +149,8 @@ void FlowSmoothRows(IntImage& image, const IntImage& copy, const FlowTable& tabl
         int32_t* dst = image.Row(y);
         for (int x = 1; x <= W - 2; ++x) {
             const size_t i = size_t(y) * W + x;
-            const FlowSample* s = table.samples.data() + table.start[i];
-            const FlowSample* end = table.samples.data() + table.start[i + 1];
+            const FlowSample* s = table.Begin(x, y);
+            const FlowSample* end = table.End(x, y);
             const int32_t* at = src + x * C;
             int32_t acc[C];
             for (int c = 0; c < C; ++c) acc[c] = 128 * at[c];
@@ -189,8 +179,8 @@ void FlowSmoothColour(IntImage& image, const FlowTable& table) {
         const __m128i bias = _mm_set1_epi32(1 << 29), half = _mm_set1_epi32(32768);
         for (int x = 1; x <= W - 2; ++x) {
             const size_t i = size_t(y) * W + x;
-            const FlowSample* s = table.samples.data() + table.start[i];
-            const FlowSample* end = table.samples.data() + table.start[i + 1];
+            const FlowSample* s = table.Begin(x, y);
+            const FlowSample* end = table.End(x, y);
             const int16_t* at = src + x * 3;
             __m128i acc = _mm_setzero_si128();
             for (; s != end; ++s) {

@@ -11,13 +11,19 @@
 constexpr int kFlowListMax = 40;
 
 // Per pixel, the kept samples of both directions (backward first) are stored
-// contiguously; the centre sample (weight 128) is implicit.
+// contiguously in the list of the pixel's row; the centre sample (weight 128)
+// is implicit. A table keeps its storage when it is built again, so the
+// tiles of one picture reuse it.
 struct FlowTable {
     int width = 0, height = 0, components = 0;
-    std::vector<uint32_t> start;   // width × height + 1 entries into `samples`
-    std::vector<int32_t> total;    // sum of the weights, centre included
-    std::vector<FlowSample> samples;
-    std::vector<uint8_t> forwardCount, backwardCount;
+    // Per pixel (row-major), where its samples begin in its row's list;
+    // they end where those of the next pixel begin. Border pixels have none.
+    std::vector<uint32_t> start;
+    std::vector<int32_t> total;  // sum of the weights, centre included
+    std::vector<std::vector<FlowSample>> rows;
+
+    const FlowSample* Begin(int x, int y) const { return rows[size_t(y)].data() + start[size_t(y) * width + x]; }
+    const FlowSample* End(int x, int y) const { return Begin(x + 1, y); }
 };
 
 bool GaussianBlurFloat(SBxPicBuf& dst, const SBxPicBuf& src, float sigma);

@@ -61,11 +61,15 @@ void WriteBack(const IntImage& work, SBxPicBuf& padded) {
     });
 }
 
-struct TileBuffers {
+// Everything a tile needs besides its result. The tiles of one picture share
+// one set, so its memory is allocated and paged in once.
+struct TileWork {
     PicBufHolder padded, guide, jxx, jxy, jyy;
+    FlowTable flow;
+    ShockTable shock;
 };
 
-bool MakeTileBuffers(TileBuffers& b, const SBxPicBuf& source) {
+bool MakeTileBuffers(TileWork& b, const SBxPicBuf& source) {
     const int W = source.width + 2 * kPad, H = source.height + 2 * kPad, C = source.components;
     if (!CBxPicBufAPI::ReinitHeap(b.padded.buf, W, H, C, source.bits)) return false;
     CBxPicBufAPI::SetConst(b.padded.buf, 0);
@@ -90,12 +94,12 @@ void RunCycles(IntImage& work, const FlowTable& flow, const ShockTable& shock, c
     }
 }
 
-RepaintStatus RunTile(SBxPicBuf& result, const SBxPicBuf& source, const OriginalParams& params, StepRunner& run) {
+RepaintStatus RunTile(SBxPicBuf& result, const SBxPicBuf& source, const OriginalParams& params, StepRunner& run,
+                      TileWork& b) {
     // The result holds the unprocessed source until the write-back.
     if (!CBxPicBufAPI::ReinitHeap(result, source) || !CBxPicBufAPI::Copy(result, source))
         return RepaintStatus::OutOfMemory;
     if (!run.End(kSetupSteps[kStart])) return RepaintStatus::Aborted;
-    TileBuffers b;
     if (!MakeTileBuffers(b, source)) return RepaintStatus::OutOfMemory;
     const int W = b.padded.buf.width, H = b.padded.buf.height, C = source.components;
     IntImage work(W, H, C);
@@ -108,10 +112,8 @@ RepaintStatus RunTile(SBxPicBuf& result, const SBxPicBuf& source, const Original
 
     const float sigma = FlowSigma(params.smoothness);
     const int length = FlowLength(sigma);
-    FlowTable flow;
-    ShockTable shock;
-    flow.total.reserve(size_t(W) * H);
-    shock.records.reserve(size_t(W) * H);
+    FlowTable& flow = b.flow;
+    ShockTable& shock = b.shock;
     if (!run.End(kSetupSteps[kTables])) return RepaintStatus::Aborted;
 
     if (!StructureTensor(b.jxx.buf, b.jxy.buf, b.jyy.buf, b.guide.buf)) return RepaintStatus::OutOfMemory;
@@ -133,9 +135,9 @@ RepaintStatus RunTile(SBxPicBuf& result, const SBxPicBuf& source, const Original
 }
 
 RepaintStatus GuardedTile(SBxPicBuf& result, const SBxPicBuf& source, const OriginalParams& params,
-                          StepRunner& run) {
+                          StepRunner& run, TileWork& work) {
     try {
-        return RunTile(result, source, params, run);
+        return RunTile(result, source, params, run, work);
     } catch (const std::bad_alloc&) {
         return RepaintStatus::OutOfMemory;
     }
@@ -167,7 +169,8 @@ RepaintStatus RepaintOriginalTile(SBxPicBuf& result, const SBxPicBuf& source, co
                                   RepaintProgress& progress) {
     if (!SupportedSource(source)) return RepaintStatus::BadInput;
     StepRunner run(progress);
-    return GuardedTile(result, source, params, run);
+    TileWork work;
+    return GuardedTile(result, source, params, run, work);
 }
 
 void BlendTile(SBxPicBuf& destination, const SBxPicBuf& tile, int x0, int x1, int y0, int y1) {
@@ -207,7 +210,8 @@ RepaintStatus RepaintOriginal(SBxPicBuf& destination, const SBxPicBuf& source, c
                               RepaintProgress& progress) {
     if (!SupportedSource(source)) return RepaintStatus::BadInput;
     StepRunner run(progress);
-    if (!IsTiled(source.width, source.height)) return GuardedTile(destination, source, params, run);
+    TileWork work;
+    if (!IsTiled(source.width, source.height)) return GuardedTile(destination, source, params, run, work);
     if (!CBxPicBufAPI::ReinitHeap(destination, source)) return RepaintStatus::OutOfMemory;
     CBxPicBufAPI::SetConst(destination, 0);
     const int tiles = TileCount(source.width, source.height);
@@ -218,7 +222,7 @@ RepaintStatus RepaintOriginal(SBxPicBuf& destination, const SBxPicBuf& source, c
             !CBxPicBufAPI::ReinitHeap(tileResult.buf, tileSource.buf))
             return RepaintStatus::OutOfMemory;
         CBxPicBufAPI::CopyRect(tileSource.buf, source, {0, 0}, {s.x0, s.y0}, {s.x1 - s.x0, s.y1 - s.y0});
-        const RepaintStatus status = GuardedTile(tileResult.buf, tileSource.buf, params, run);
+        const RepaintStatus status = GuardedTile(tileResult.buf, tileSource.buf, params, run, work);
         switch (status) {
             case RepaintStatus::Done:
             case RepaintStatus::Aborted:

@@ -18,7 +18,7 @@ bool BuildShockTable(ShockTable& table, const SBxPicBuf& jxx, const SBxPicBuf& j
     table.width = W;
     table.height = H;
     table.components = components;
-    table.records.assign(size_t(W) * H, ShockRecord{});
+    table.records.resize(size_t(W) * H);  // the border records are never read
     ParallelRows(1, H - 1, [&](int y) {
         for (int x = 1; x <= W - 2; ++x) {
             const Vec2 d0 = GradientDirection(float(x), float(y), field);

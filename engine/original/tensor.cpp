@@ -7,6 +7,11 @@
 
 namespace {
 
+// A sweep over fewer weak pixels than this costs less than waking threads;
+// most sweeps of the coarse levels are that small.
+constexpr int kSerialWeakPixels = 32768;
+constexpr int kWeakChunk = 4096;
+
 bool FloatPlaneLike(const SBxPicBuf& p, const SBxPicBuf& ref) {
     return p.pixels && p.components == 1 && p.bits == 32 && p.width == ref.width && p.height == ref.height;
 }
@@ -87,8 +92,7 @@ void RelaxWeak(TensorLevel& level, float t, int sweeps, const RepaintProgress& p
     for (int s = 0; s < sweeps && !weak.empty(); ++s) {
         const int n = int(weak.size());
         keep.assign(size_t(n), 0);
-#pragma omp parallel for schedule(static)
-        for (int i = 0; i < n; ++i) {
+        ParallelItems(0, n, [&](int i) {
             const int p = weak[size_t(i)];
             if (IsWeak(jxx[p], jxy[p], jyy[p], t)) {
                 sxx[p] = (jxx[p - 1] + jxx[p + 1] + jxx[p - w] + jxx[p + w]) * 0.25f;
@@ -98,15 +102,14 @@ void RelaxWeak(TensorLevel& level, float t, int sweeps, const RepaintProgress& p
             } else {
                 level.mask[size_t(p)] = 1;
             }
-        }
-#pragma omp parallel for schedule(static)
-        for (int i = 0; i < n; ++i) {
-            if (!keep[size_t(i)]) continue;
+        }, kSerialWeakPixels, kWeakChunk);
+        ParallelItems(0, n, [&](int i) {
+            if (!keep[size_t(i)]) return;
             const int p = weak[size_t(i)];
             jxx[p] = sxx[p];
             jxy[p] = sxy[p];
             jyy[p] = syy[p];
-        }
+        }, kSerialWeakPixels, kWeakChunk);
         int kept = 0;
         for (int i = 0; i < n; ++i)
             if (keep[size_t(i)]) weak[size_t(kept++)] = weak[size_t(i)];

@@ -57,25 +57,23 @@ TEST(FlowReference, FlowSmoothMatchesTheLiteralSum) {
         t.height = H;
         t.components = C;
         t.total.assign(size_t(W) * H, 128);
-        t.start.assign(size_t(W) * H + 1, 0);
-        t.forwardCount.assign(size_t(W) * H, 0);
-        t.backwardCount.assign(size_t(W) * H, 0);
+        t.start.assign(size_t(W) * H, 0);
+        t.rows.resize(size_t(H));
         for (int y = 0; y < H; ++y)
             for (int x = 0; x < W; ++x) {
                 const size_t i = size_t(y) * W + x;
-                t.start[i] = uint32_t(t.samples.size());
+                std::vector<FlowSample>& row = t.rows[size_t(y)];
+                t.start[i] = uint32_t(row.size());
                 if (x < 1 || y < 1 || x > W - 2 || y > H - 2) continue;
                 for (int n = 0; n < 5; ++n) {
                     seed = seed * 1664525u + 1013904223u;
                     Vec2 p{std::clamp(x + float(int(seed % 9) - 4) * 0.7f, 1.01f, W - 2.01f),
                            std::clamp(y + float(int((seed >> 8) % 9) - 4) * 0.6f, 1.01f, H - 2.01f)};
                     const int wgt = 1 + int((seed >> 20) % 128);
-                    t.samples.push_back(MakeSample(p, x, y, W, C, wgt));
+                    row.push_back(MakeSample(p, x, y, W, C, wgt));
                     t.total[i] += wgt;
                 }
-                t.forwardCount[i] = 5;
             }
-        t.start.back() = uint32_t(t.samples.size());
         IntImage expected = img;
         for (int y = 1; y < H - 1; ++y)
             for (int x = 1; x < W - 1; ++x) {
@@ -83,8 +81,8 @@ TEST(FlowReference, FlowSmoothMatchesTheLiteralSum) {
                 for (int c = 0; c < C; ++c) {
                     const int32_t* at = img.Row(y) + x * C;
                     int32_t acc = 128 * at[c];
-                    for (uint32_t s = t.start[i]; s < t.start[i + 1]; ++s)
-                        acc += t.samples[s].weight * ReadSample(at, t.samples[s], W * C, C, c);
+                    for (const FlowSample* s = t.Begin(x, y); s != t.End(x, y); ++s)
+                        acc += s->weight * ReadSample(at, *s, W * C, C, c);
                     expected.Row(y)[x * C + c] = acc / t.total[i];
                 }
             }
