@@ -4,7 +4,7 @@ JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 PREFIX ?= /usr/local
 
-.PHONY: all deps configure build test test-kill fuzz test-asan test-tsan install deb demo bench run screenshots clean
+.PHONY: all deps configure build test test-kill fuzz test-asan test-tsan install deb demo bench bench-loaded bench-abort bench-50mp run screenshots clean
 
 all: build
 
@@ -62,7 +62,13 @@ demo: build
 
 bench: build
 	bash scripts/fetch-samples demo-input
-	$(BUILD)/bin/quorvane-bench demo-input/astronaut.png
+	$(BUILD)/bin/quorvane-bench demo-input/astronaut.png $(BENCH_ARGS)
+
+# The same with a competing CPU-bound process, Abort latency, 50 megapixels.
+bench-loaded: BENCH_ARGS += --loaded
+bench-abort: BENCH_ARGS += --abort
+bench-50mp: BENCH_ARGS += --50mp
+bench-loaded bench-abort bench-50mp: bench
 
 run: build
 	$(BUILD)/bin/quorvane

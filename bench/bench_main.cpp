@@ -1,9 +1,21 @@
 // Repaint benchmarks: a real photograph upscaled to 1 and 12 megapixels and a
 // 300 × 300 preview crop, at one thread and at all threads. Reports wall time,
-// megapixels per second and the peak resident memory of each run.
+// CPU time, megapixels per second and the peak resident memory of each run.
+//
+// Modes besides the default:
+//   --loaded  the same runs once on a quiet machine and once with a competing
+//             CPU-bound process started by the benchmark itself;
+//   --abort   how long each method takes to stop after Abort at 12 MP;
+//   --50mp    every method on a 50-megapixel picture, with its peak memory.
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <functional>
@@ -17,6 +29,8 @@
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 long PeakResidentKb() {
     std::ifstream status("/proc/self/status");
     std::string line;
@@ -29,6 +43,36 @@ void ResetPeak() {
     std::ofstream("/proc/self/clear_refs") << "5";
 }
 
+double CpuSeconds() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+double Seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }
+
+// A process that only burns CPU, standing in for the other programs of a
+// desktop; it ends with the returned guard.
+class CompetingProcess {
+public:
+    CompetingProcess() {
+        pid_ = fork();
+        if (pid_ == 0) {
+            volatile unsigned long spin = 0;
+            for (;;) spin = spin + 1;
+        }
+    }
+    ~CompetingProcess() {
+        if (pid_ <= 0) return;
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+    }
+    bool Running() const { return pid_ > 0; }
+
+private:
+    pid_t pid_ = -1;
+};
+
 PicBufHolder Upscaled(const SBxPicBuf& photo, int w, int h) {
     PicBufHolder out;
     CBxPicBufAPI::ReinitHeap(out.buf, w, h, photo.components, photo.bits);
@@ -37,23 +81,98 @@ PicBufHolder Upscaled(const SBxPicBuf& photo, int w, int h) {
     return out;
 }
 
-void Run(const BenchMethod& m, const std::string& label, const SBxPicBuf& picture, int threads, int repeats) {
+struct Timing {
+    double best = 1e30, median = 0, cpu = 0;
+    long peakKb = 0;
+};
+
+Timing Measure(const BenchMethod& m, const SBxPicBuf& picture, int threads, int repeats) {
     SetEngineThreads(threads);
-    double best = 1e30;
-    long peak = 0;
+    std::vector<double> times;
+    Timing t;
     for (int r = 0; r < repeats; ++r) {
         PicBufHolder out;
         QuietProgress progress;
         ResetPeak();
-        const auto t0 = std::chrono::steady_clock::now();
+        const double cpu0 = CpuSeconds();
+        const Clock::time_point t0 = Clock::now();
         m.run(out.buf, picture, progress);
-        const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-        best = std::min(best, s);
-        peak = std::max(peak, PeakResidentKb());
+        times.push_back(Seconds(t0));
+        t.cpu = std::max(t.cpu, CpuSeconds() - cpu0);
+        t.peakKb = std::max(t.peakKb, PeakResidentKb());
     }
+    std::sort(times.begin(), times.end());
+    t.best = times.front();
+    t.median = times[times.size() / 2];
+    return t;
+}
+
+void Print(const BenchMethod& m, const std::string& label, const SBxPicBuf& picture, const Timing& t,
+           const char* load = "") {
     const double mp = double(picture.width) * picture.height / 1e6;
-    std::printf("%-10s %-14s %9dx%-5d threads %d  %9.3f s  %7.3f MP/s  peak %6.0f MB\n", m.name.c_str(),
-                label.c_str(), picture.width, picture.height, EngineThreads(), best, mp / best, peak / 1024.0);
+    std::printf("%-11s %-13s %5dx%-5d threads %d %-7s %8.3f s (median %8.3f)  cpu %8.2f s  %7.3f MP/s  peak %6.0f MB\n",
+                m.name.c_str(), label.c_str(), picture.width, picture.height, EngineThreads(), load, t.best, t.median,
+                t.cpu, mp / t.best, t.peakKb / 1024.0);
+    std::fflush(stdout);
+}
+
+void Run(const BenchMethod& m, const std::string& label, const SBxPicBuf& picture, int threads, int repeats) {
+    Print(m, label, picture, Measure(m, picture, threads, repeats));
+}
+
+// Quiet, then with one competing process: previews and the picture at all
+// threads, and the picture at one thread on the quiet machine for reference.
+void RunLoaded(const BenchMethod& m, const SBxPicBuf& crop, const std::string& label, const SBxPicBuf& picture,
+               int all) {
+    const Timing previewQuiet = Measure(m, crop, all, 5);
+    Print(m, "preview crop", crop, previewQuiet, "quiet");
+    const Timing oneQuiet = Measure(m, picture, 1, 1);
+    Print(m, label, picture, oneQuiet, "quiet");
+    const Timing allQuiet = Measure(m, picture, all, 1);
+    Print(m, label, picture, allQuiet, "quiet");
+    CompetingProcess other;
+    if (!other.Running()) {
+        std::printf("cannot start a competing process\n");
+        return;
+    }
+    const Timing previewLoaded = Measure(m, crop, all, 5);
+    Print(m, "preview crop", crop, previewLoaded, "loaded");
+    const Timing allLoaded = Measure(m, picture, all, 1);
+    Print(m, label, picture, allLoaded, "loaded");
+    std::printf("%-11s loaded/quiet preview %.2f;  %d threads loaded / 1 thread quiet %.2f\n", m.name.c_str(),
+                previewLoaded.median / previewQuiet.median, all, allLoaded.best / oneQuiet.best);
+    std::fflush(stdout);
+}
+
+// Presses Abort at several moments of a run and reports how long the method
+// took to return after each.
+void RunAbort(const BenchMethod& m, const SBxPicBuf& picture, int all) {
+    SetEngineThreads(all);
+    std::printf("%-11s abort latency at %dx%d, %d threads:", m.name.c_str(), picture.width, picture.height, all);
+    double worst = 0;
+    for (double at : {0.3, 1.0, 2.5, 4.5, 7.0}) {
+        std::atomic<bool> abort{false}, finished{false};
+        QuietProgress progress(&abort);
+        PicBufHolder out;
+        std::thread job([&] {
+            m.run(out.buf, picture, progress);
+            finished = true;
+        });
+        const Clock::time_point t0 = Clock::now();
+        while (!finished && Seconds(t0) < at) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        if (finished) {
+            job.join();
+            std::printf("  (done before %.1f s)", at);
+            continue;
+        }
+        const Clock::time_point pressed = Clock::now();
+        abort = true;
+        job.join();
+        const double latency = Seconds(pressed);
+        worst = std::max(worst, latency);
+        std::printf("  %.1f s: %.3f s", at, latency);
+    }
+    std::printf("  worst %.3f s\n", worst);
     std::fflush(stdout);
 }
 
@@ -61,14 +180,19 @@ void Run(const BenchMethod& m, const std::string& label, const SBxPicBuf& pictur
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: quorvane-bench PHOTO [METHOD...] [--quick] [--save-12mp FILE]\n");
+        std::fprintf(stderr,
+                     "usage: quorvane-bench PHOTO [METHOD...] [--quick] [--loaded | --abort | --50mp] "
+                     "[--save-12mp FILE]\n");
         return 2;
     }
-    bool quick = false;
+    bool quick = false, loaded = false, abort = false, huge = false;
     std::string save12;
     std::vector<std::string> only;
     for (int i = 2; i < argc; ++i) {
         if (std::strcmp(argv[i], "--quick") == 0) quick = true;
+        else if (std::strcmp(argv[i], "--loaded") == 0) loaded = true;
+        else if (std::strcmp(argv[i], "--abort") == 0) abort = true;
+        else if (std::strcmp(argv[i], "--50mp") == 0) huge = true;
         else if (std::strcmp(argv[i], "--save-12mp") == 0 && i + 1 < argc) save12 = argv[++i];
         else only.push_back(argv[i]);
     }
@@ -82,22 +206,34 @@ int main(int argc, char** argv) {
     CBxPicBufAPI::Copy(crop.buf, p, CBxRect<int>(p.width / 2 - 150, p.height / 2 - 150, p.width / 2 + 150, p.height / 2 + 150));
     PicBufHolder mp1 = Upscaled(p, 1155, 866);
     PicBufHolder mp12;
-    if (!quick) mp12 = Upscaled(p, 4000, 3000);
-    const int all = int(std::thread::hardware_concurrency());
+    if (!quick && !huge) mp12 = Upscaled(p, 4000, 3000);
+    const int all = int(std::max(1u, std::thread::hardware_concurrency()));
     if (!save12.empty()) {
         // The same 12-megapixel picture, for timing other tools on it.
         SaveImageFile(&mp12.buf, nullptr, save12, 0, "", -1);
         return 0;
     }
+    PicBufHolder mp50;
+    if (huge) mp50 = Upscaled(p, 8160, 6120);
+    const SBxPicBuf& big = quick ? mp1.buf : mp12.buf;
+    const std::string bigLabel = quick ? "1 MP" : "12 MP";
 
     for (const BenchMethod& m : BenchMethods()) {
         if (!only.empty() && std::find(only.begin(), only.end(), m.name) == only.end()) continue;
-        Run(m, "preview crop", crop.buf, all, 5);
-        Run(m, "1 MP", mp1.buf, 1, 1);
-        Run(m, "1 MP", mp1.buf, all, 2);
-        if (!quick) {
-            Run(m, "12 MP", mp12.buf, 1, 1);
-            Run(m, "12 MP", mp12.buf, all, 1);
+        if (huge) {
+            Run(m, "50 MP", mp50.buf, all, 1);
+        } else if (abort) {
+            if (m.name != "patchfilter") RunAbort(m, big, all);
+        } else if (loaded) {
+            RunLoaded(m, crop.buf, bigLabel, big, all);
+        } else {
+            Run(m, "preview crop", crop.buf, all, 5);
+            Run(m, "1 MP", mp1.buf, 1, 1);
+            Run(m, "1 MP", mp1.buf, all, 2);
+            if (!quick) {
+                Run(m, "12 MP", mp12.buf, 1, 1);
+                Run(m, "12 MP", mp12.buf, all, 1);
+            }
         }
     }
     return 0;

@@ -10,11 +10,15 @@
 #include <system_error>
 #include <thread>
 
+#include "parallel.h"
+
 namespace {
 
 constexpr int kSlots = 7;
 constexpr int kPatchMargin = 3;
 constexpr int kDisplacements = 25;
+// Output rows per band (even): the sums of a band stay in the cache.
+constexpr int kBandRows = 32;
 
 struct TableSlot {
     double gain = 0, c = 0;
@@ -50,17 +54,19 @@ void FillTables(TableSlot& slot, double gain, double c) {
     slot.filled = true;
 }
 
-// Half-resolution block sums of |g(x) - g(x + δ)| over rows and columns
-// [lo, hiX) × [lo, hiY) of the half grid, 8 cells at a time with SSE2.
-void BlockDifferences(const uint8_t* g, int wp, int dx, int dy, int lo, int hiX, int hiY, uint16_t* b, int bw) {
+// Half-resolution block sums of |g(x) - g(x + δ)| over cells [loX, hiX) ×
+// [loY, hiY) of the half grid, 8 cells at a time with SSE2. Cell row Y is
+// stored at row Y - base of `b`.
+void BlockDifferences(const uint8_t* g, int wp, int dx, int dy, int loX, int hiX, int loY, int hiY, uint16_t* b,
+                      int bw, int base) {
     const __m128i lowBytes = _mm_set1_epi16(0x00FF);
-    for (int Y = lo; Y < hiY; ++Y) {
+    for (int Y = loY; Y < hiY; ++Y) {
         const uint8_t* r0 = g + size_t(2 * Y) * wp;
         const uint8_t* r1 = r0 + wp;
         const uint8_t* s0 = r0 + ptrdiff_t(dy) * wp + dx;
         const uint8_t* s1 = s0 + wp;
-        uint16_t* out = b + size_t(Y) * bw;
-        int X = lo;
+        uint16_t* out = b + size_t(Y - base) * bw;
+        int X = loX;
         for (; X + 8 <= hiX; X += 8) {
             const int x = 2 * X;
             const __m128i a0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(r0 + x));
@@ -81,17 +87,19 @@ void BlockDifferences(const uint8_t* g, int wp, int dx, int dy, int lo, int hiX,
     }
 }
 
-// c(X, Y) = sum of b over the 3 × 3 cells around (X, Y).
-void BoxSums(const uint16_t* b, uint16_t* rowSum, uint16_t* c, int bw, int lo, int hiX, int hiY) {
-    for (int Y = lo - 1; Y < hiY + 1; ++Y) {
-        const uint16_t* r = b + size_t(Y) * bw;
-        uint16_t* h = rowSum + size_t(Y) * bw;
-        for (int X = lo; X < hiX; ++X) h[X] = uint16_t(r[X - 1] + r[X] + r[X + 1]);
+// c(X, Y) = sum of b over the 3 × 3 cells around (X, Y), for cells
+// [loX, hiX) × [loY, hiY); all three buffers store row Y at Y - base.
+void BoxSums(const uint16_t* b, uint16_t* rowSum, uint16_t* c, int bw, int loX, int hiX, int loY, int hiY,
+             int base) {
+    for (int Y = loY - 1; Y < hiY + 1; ++Y) {
+        const uint16_t* r = b + size_t(Y - base) * bw;
+        uint16_t* h = rowSum + size_t(Y - base) * bw;
+        for (int X = loX; X < hiX; ++X) h[X] = uint16_t(r[X - 1] + r[X] + r[X + 1]);
     }
-    for (int Y = lo; Y < hiY; ++Y) {
-        const uint16_t *up = rowSum + size_t(Y - 1) * bw, *mid = up + bw, *down = mid + bw;
-        uint16_t* out = c + size_t(Y) * bw;
-        for (int X = lo; X < hiX; ++X) out[X] = uint16_t(up[X] + mid[X] + down[X]);
+    for (int Y = loY; Y < hiY; ++Y) {
+        const uint16_t *up = rowSum + size_t(Y - 1 - base) * bw, *mid = up + bw, *down = mid + bw;
+        uint16_t* out = c + size_t(Y - base) * bw;
+        for (int X = loX; X < hiX; ++X) out[X] = uint16_t(up[X] + mid[X] + down[X]);
     }
 }
 
@@ -101,14 +109,18 @@ struct FilterJob {
     const std::vector<int32_t>* tables;
 };
 
+// Sums of one band of output rows [y0, y1), row y at y - y0.
 struct Accumulators {
     std::vector<uint32_t> weight, value;
 };
 
-void AccumulateDisplacement(const FilterJob& job, const uint16_t* c, int bw, int dx, int dy, Accumulators& acc) {
+// Adds one displacement's contributions to the band; `c` holds the
+// distance cells of the band, cell row Y at Y - base.
+void AccumulateDisplacement(const FilterJob& job, const uint16_t* c, int bw, int base, int dx, int dy, int y0,
+                            int y1, Accumulators& acc) {
     const int F = job.margin, wp = job.wp;
     const int32_t* tables = job.tables->data();
-    for (int by = 0; by < job.height; by += 2) {
+    for (int by = y0; by < y1; by += 2) {
         for (int bx = 0; bx < job.width; bx += 2) {
             const int px = bx + F, py = by + F;
             const uint8_t* g = job.guide + size_t(py) * wp + px;
@@ -118,13 +130,13 @@ void AccumulateDisplacement(const FilterJob& job, const uint16_t* c, int bw, int
                 wPlus = uint32_t(t[0]);
                 wMinus = 0;
             } else {
-                wPlus = uint32_t(t[c[size_t(py >> 1) * bw + (px >> 1)]]);
-                wMinus = uint32_t(t[c[size_t((py - dy) >> 1) * bw + ((px - dx) >> 1)]]);
+                wPlus = uint32_t(t[c[size_t((py >> 1) - base) * bw + (px >> 1)]]);
+                wMinus = uint32_t(t[c[size_t(((py - dy) >> 1) - base) * bw + ((px - dx) >> 1)]]);
             }
             const ptrdiff_t ahead = ptrdiff_t(dy) * wp + dx;
             for (int j = 0; j < 2; ++j) {
                 const uint8_t* gr = g + ptrdiff_t(j) * wp;
-                const size_t o = size_t(by + j) * job.width + bx;
+                const size_t o = size_t(by - y0 + j) * job.width + bx;
                 for (int i = 0; i < 2; ++i) {
                     acc.weight[o + i] += wPlus + wMinus;
                     acc.value[o + i] += wPlus * gr[i + ahead] + wMinus * gr[i - ahead];
@@ -134,20 +146,40 @@ void AccumulateDisplacement(const FilterJob& job, const uint16_t* c, int bw, int
     }
 }
 
-void Worker(const FilterJob& job, int start, int stride, Accumulators& acc) {
-    const int bw = job.wp / 2, bh = job.hp / 2;
-    acc.weight.assign(size_t(job.width) * job.height, 0);
-    acc.value.assign(size_t(job.width) * job.height, 0);
-    std::vector<uint16_t> b(size_t(bw) * bh, 0), rowSum(b.size(), 0), c(b.size(), 0);
-    for (int i = start; i < kDisplacements; i += stride) {
+// Work buffers of one thread, kept from band to band.
+struct BandWork {
+    Accumulators acc;
+    std::vector<uint16_t> b, rowSum, c;
+};
+
+// Every displacement over output rows [y0, y1) (even bounds), then the
+// weighted means of those rows into `out`. The sums are exact integers, so
+// the order in which bands and displacements are added changes nothing.
+void FilterBand(const FilterJob& job, int y0, int y1, BandWork& w, uint8_t* out) {
+    const int F = job.margin, bw = job.wp / 2, bh = job.hp / 2;
+    const size_t n = size_t(y1 - y0) * job.width;
+    w.acc.weight.assign(n, 0);
+    w.acc.value.assign(n, 0);
+    // Distance cells this band reads: those of its blocks and of its blocks
+    // moved by -δ (δy is 0 .. -3), and the difference cells around them.
+    const int cLo = std::max((y0 + F) >> 1, 3), cHi = std::min(((y1 - 2 + F + 3) >> 1) + 1, bh - 3);
+    const int base = cLo - 1, rows = cHi - cLo + 2;
+    w.b.resize(size_t(rows) * bw);
+    w.rowSum.resize(w.b.size());
+    w.c.resize(w.b.size());
+    for (int i = 0; i < kDisplacements; ++i) {
         const int dx = i % 7 - 3, dy = i / 7 - 3;
         if (dx != 0 || dy != 0) {
-            // Cells 2 .. n/2 - 3 keep every read of g(x + δ) inside the padded guide;
-            // the blocks read only cells 3 .. n/2 - 4 of c.
-            BlockDifferences(job.guide, job.wp, dx, dy, 2, bw - 2, bh - 2, b.data(), bw);
-            BoxSums(b.data(), rowSum.data(), c.data(), bw, 3, bw - 3, bh - 3);
+            // Cells 2 .. n/2 - 3 keep every read of g(x + δ) inside the padded
+            // guide; the blocks read only cells 3 .. n/2 - 4 of c.
+            BlockDifferences(job.guide, job.wp, dx, dy, 2, bw - 2, cLo - 1, cHi + 1, w.b.data(), bw, base);
+            BoxSums(w.b.data(), w.rowSum.data(), w.c.data(), bw, 3, bw - 3, cLo, cHi, base);
         }
-        AccumulateDisplacement(job, c.data(), bw, dx, dy, acc);
+        AccumulateDisplacement(job, w.c.data(), bw, base, dx, dy, y0, y1, w.acc);
+    }
+    for (size_t i = 0; i < n; ++i) {
+        const double v = std::floor(double(w.acc.value[i]) / double(w.acc.weight[i]) + 0.5);
+        out[i] = uint8_t(std::min(v, 255.0));
     }
 }
 
@@ -214,47 +246,22 @@ bool PatchWeightedFilter(SBxPicBuf& dst, const SBxPicBuf& src, const SBxPicBuf& 
     MirrorPad(padded.buf, F);
 
     const FilterJob job{padded.buf.pixels, W + 2 * F, H + 2 * F, W, H, F, tables};
-    threads = std::max(1, threads);
-    std::vector<Accumulators> acc(static_cast<size_t>(threads));
-    std::vector<char> failed(static_cast<size_t>(threads), 0);
-    auto run = [&](int j) {
-        try {
-            Worker(job, j, threads, acc[size_t(j)]);
-        } catch (const std::bad_alloc&) {
-            failed[size_t(j)] = 1;
-        }
+    // Bands of rows, each filtered whole by one thread with small sums.
+    const int bands = (H + kBandRows - 1) / kBandRows;
+    auto band = [&](int k) {
+        thread_local BandWork work;
+        const int y0 = k * kBandRows, y1 = std::min(H, y0 + kBandRows);
+        FilterBand(job, y0, y1, work, dst.pixels + size_t(y0) * W);
     };
-    {
-        // Joined before anything they use goes away, with no time limit.
-        struct Joiner {
-            std::vector<std::thread> threads;
-            ~Joiner() {
-                for (std::thread& t : threads)
-                    if (t.joinable()) t.join();
-            }
-        } extra;
-        for (int j = 1; j < threads; ++j) {
-            try {
-                extra.threads.emplace_back(run, j);
-            } catch (const std::system_error&) {
-                run(j);  // no thread to be had: do its share here
-            }
+    try {
+        if (threads > 1) {
+            ParallelRows(0, bands, band);
+        } else {
+            for (int k = 0; k < bands; ++k) band(k);
         }
-        run(0);
-    }
-    if (std::find(failed.begin(), failed.end(), 1) != failed.end()) {
+    } catch (const std::bad_alloc&) {
         CBxPicBufAPI::Copy(dst, src);
         return false;
-    }
-    const size_t n = size_t(W) * H;
-    for (int j = 1; j < threads; ++j)
-        for (size_t i = 0; i < n; ++i) {
-            acc[0].weight[i] += acc[size_t(j)].weight[i];
-            acc[0].value[i] += acc[size_t(j)].value[i];
-        }
-    for (size_t i = 0; i < n; ++i) {
-        const double v = std::floor(double(acc[0].value[i]) / double(acc[0].weight[i]) + 0.5);
-        dst.pixels[i] = uint8_t(std::min(v, 255.0));
     }
     return true;
 }
@@ -267,7 +274,7 @@ bool SmoothPatchWeighted(SBxPicBuf& dst, const SBxPicBuf& src, double strength, 
     CBxPicBufAPI::SetConst(a.buf, 0);
     CBxPicBufAPI::CopyRect(a.buf, src, {0, 0}, {0, 0}, {src.width, src.height});
     if (!CBxPicBufAPI::ReinitHeap(guide.buf, a.buf) || !CBxPicBufAPI::Copy(guide.buf, a.buf)) return false;
-    const bool filtered = PatchWeightedFilter(b.buf, a.buf, guide.buf, strength, gain, kPatchWorkers);
+    const bool filtered = PatchWeightedFilter(b.buf, a.buf, guide.buf, strength, gain, EngineThreads());
     if (!CBxPicBufAPI::ReinitHeap(dst, src)) return false;
     return CBxPicBufAPI::CopyRect(dst, filtered ? b.buf : a.buf, {0, 0}, {0, 0}, {src.width, src.height}) &&
            filtered;

@@ -9,11 +9,11 @@
 #include "picbuf.h"
 
 constexpr int kPatchTableLength = 9216;
-constexpr int kPatchWorkers = 4;
 
 // `dst` receives the smoothed `src` (one component, 8 bits); `src` is unchanged.
 bool SmoothPatchWeighted(SBxPicBuf& dst, const SBxPicBuf& src, double strength, double gain);
 // The core on even-sized buffers; `guide` supplies distances and values.
+// Bands of rows are spread over the engine's threads when `threads` > 1.
 bool PatchWeightedFilter(SBxPicBuf& dst, const SBxPicBuf& src, const SBxPicBuf& guide, double strength, double gain,
                          int threads);
 // Fills the margins of a padded one-component buffer by mirroring without
