@@ -34,12 +34,6 @@ uint64_t DefaultAddressSpaceCeiling() {
     return std::clamp(physical ? physical : 4096 * kMiB, 1024 * kMiB, 16384 * kMiB);
 }
 
-SharedBytes MapResult(int fd) {
-    size_t size = 0;
-    const uint8_t* data = MapSharedMemoryFile(fd, &size);
-    return SharedBytes(data, size, size);
-}
-
 // Sanitizer runtimes reserve terabytes of address space, so there the limit is
 // passed as their resident-memory limit instead of an address-space limit.
 std::vector<std::string> SanitizerLimits(uint64_t addressSpace) {
@@ -63,7 +57,9 @@ ContainedResult Outcome(ContainedOutcome outcome, std::string message) {
     return r;
 }
 
+// Takes ownership of `resultFd`.
 ContainedResult Interpret(const ChildStatus& status, int resultFd) {
+    SharedResult result(resultFd);
     switch (status.end) {
     case ChildEnd::TimedOut: return Outcome(ContainedOutcome::TimedOut, "");
     case ChildEnd::Cancelled: return Outcome(ContainedOutcome::Cancelled, "");
@@ -75,13 +71,13 @@ ContainedResult Interpret(const ChildStatus& status, int resultFd) {
     switch (status.code) {
     case kContainedExitFinished: {
         ContainedResult r = Outcome(ContainedOutcome::Finished, "");
-        r.output = MapResult(resultFd);
+        r.output = std::move(result);
         return r;
     }
     case kContainedExitRefused: {
-        SharedBytes why = MapResult(resultFd);
-        return Outcome(ContainedOutcome::Refused,
-                       std::string(reinterpret_cast<const char*>(why.data()), std::min<size_t>(why.size(), 1000)));
+        std::string why(size_t(std::min<uint64_t>(result.size(), 1000)), '\0');
+        if (!result.Read(0, why.data(), why.size())) why.clear();
+        return Outcome(ContainedOutcome::Refused, why);
     }
     case kContainedExitOutOfMemory: return Outcome(ContainedOutcome::OutOfMemory, "");
     default: return Outcome(ContainedOutcome::Crashed, "exit code " + std::to_string(status.code));
@@ -90,24 +86,21 @@ ContainedResult Interpret(const ChildStatus& status, int resultFd) {
 
 }  // namespace
 
-SharedBytes::~SharedBytes() { UnmapSharedMemory(data_, mapped_); }
+SharedResult::~SharedResult() { CloseDescriptor(fd_); }
 
-SharedBytes::SharedBytes(SharedBytes&& other) noexcept
-    : data_(other.data_), size_(other.size_), mapped_(other.mapped_) {
-    other.data_ = nullptr;
-    other.size_ = other.mapped_ = 0;
-}
-
-SharedBytes& SharedBytes::operator=(SharedBytes&& other) noexcept {
+SharedResult& SharedResult::operator=(SharedResult&& other) noexcept {
     if (this != &other) {
-        UnmapSharedMemory(data_, mapped_);
-        data_ = other.data_;
-        size_ = other.size_;
-        mapped_ = other.mapped_;
-        other.data_ = nullptr;
-        other.size_ = other.mapped_ = 0;
+        CloseDescriptor(fd_);
+        fd_ = other.fd_;
+        other.fd_ = -1;
     }
     return *this;
+}
+
+uint64_t SharedResult::size() const { return fd_ < 0 ? 0 : SharedMemoryFileSize(fd_); }
+
+bool SharedResult::Read(uint64_t offset, void* data, size_t size) const {
+    return fd_ >= 0 && ReadSharedMemoryFile(fd_, offset, data, size);
 }
 
 // Beside the program in a build tree; in the installation's helper folder
@@ -149,9 +142,7 @@ ContainedResult RunContained(const std::string& task, const std::vector<std::str
         CloseDescriptor(resultFd);
         return Outcome(ContainedOutcome::NotStarted, "the decoder program could not be started");
     }
-    ContainedResult result = Interpret(WaitForChild(pid, limits.wallMilliseconds, cancelled), resultFd);
-    CloseDescriptor(resultFd);
-    return result;
+    return Interpret(WaitForChild(pid, limits.wallMilliseconds, cancelled), resultFd);
 }
 
 std::string DescribeContainedFailure(const ContainedResult& result) {
@@ -169,25 +160,15 @@ std::string DescribeContainedFailure(const ContainedResult& result) {
 
 // ---- the child's side -------------------------------------------------------
 
-ContainedOutput::~ContainedOutput() { UnmapSharedMemory(map_, size_); }
-
-uint8_t* ContainedOutput::Reserve(size_t bytes) {
-    UnmapSharedMemory(map_, size_);
-    map_ = nullptr;
-    size_ = 0;
-    if (bytes == 0) {
-        ResizeAndMapSharedMemoryFile(kContainedOutputFd, 0);
-        return nullptr;
-    }
-    map_ = ResizeAndMapSharedMemoryFile(kContainedOutputFd, bytes);
-    if (!map_) throw std::bad_alloc();
-    size_ = bytes;
-    return map_;
+void ContainedOutput::Write(const void* data, size_t size) {
+    if (!WriteSharedMemoryFile(kContainedOutputFd, written_, data, size)) throw std::bad_alloc();
+    written_ += size;
 }
 
 void ContainedOutput::Refuse(const std::string& why) {
-    uint8_t* p = Reserve(why.size());
-    if (p) std::memcpy(p, why.data(), why.size());
+    TruncateSharedMemoryFile(kContainedOutputFd);
+    written_ = 0;
+    Write(why.data(), why.size());
 }
 
 void TightenContainedMemory(uint64_t bytes) {

@@ -11,24 +11,24 @@
 #include <string>
 #include <vector>
 
-// A read-only view of the bytes a child wrote; unmapped when destroyed.
-class SharedBytes {
+// The bytes a child wrote. They stay in the kernel's memory until read, so a
+// large result is copied once, straight to where it belongs.
+class SharedResult {
 public:
-    SharedBytes() = default;
-    SharedBytes(const uint8_t* data, size_t size, size_t mapped) : data_(data), size_(size), mapped_(mapped) {}
-    ~SharedBytes();
-    SharedBytes(SharedBytes&& other) noexcept;
-    SharedBytes& operator=(SharedBytes&& other) noexcept;
-    SharedBytes(const SharedBytes&) = delete;
-    SharedBytes& operator=(const SharedBytes&) = delete;
+    SharedResult() = default;
+    explicit SharedResult(int fd) : fd_(fd) {}
+    ~SharedResult();
+    SharedResult(SharedResult&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+    SharedResult& operator=(SharedResult&& other) noexcept;
+    SharedResult(const SharedResult&) = delete;
+    SharedResult& operator=(const SharedResult&) = delete;
 
-    const uint8_t* data() const { return data_; }
-    size_t size() const { return size_; }
+    uint64_t size() const;
+    // Exactly `size` bytes from `offset`; false when they are not all there.
+    bool Read(uint64_t offset, void* data, size_t size) const;
 
 private:
-    const uint8_t* data_ = nullptr;
-    size_t size_ = 0;
-    size_t mapped_ = 0;
+    int fd_ = -1;
 };
 
 struct ContainedLimits {
@@ -51,7 +51,7 @@ enum class ContainedOutcome {
 struct ContainedResult {
     ContainedOutcome outcome = ContainedOutcome::NotStarted;
     std::string message;  // the task's reason, or a description of the failure
-    SharedBytes output;   // valid when Finished
+    SharedResult output;  // valid when Finished
 };
 
 // Runs `task` of the helper program with `args`. `cancelled` is polled a few
@@ -78,22 +78,16 @@ enum ContainedExit : int {
 // The file descriptor of the shared result memory in the child.
 constexpr int kContainedOutputFd = 3;  // the platform's kChildResultFd
 
-// Where a task writes its result. Each Reserve discards what came before.
+// Where a task writes its result.
 class ContainedOutput {
 public:
-    ContainedOutput() = default;
-    ~ContainedOutput();
-    ContainedOutput(const ContainedOutput&) = delete;
-    ContainedOutput& operator=(const ContainedOutput&) = delete;
-    // Grows the shared memory to `bytes` and returns it for writing;
-    // throws std::bad_alloc when the memory limit does not allow it.
-    uint8_t* Reserve(size_t bytes);
-    // Stores a refusal reason (the runner reports it as the message).
+    // Appends; throws std::bad_alloc when the memory does not allow it.
+    void Write(const void* data, size_t size);
+    // Replaces whatever was written by a refusal reason (reported as the message).
     void Refuse(const std::string& why);
 
 private:
-    uint8_t* map_ = nullptr;
-    size_t size_ = 0;
+    uint64_t written_ = 0;
 };
 
 // Lowers the child's soft address-space limit to `bytes` (never above the

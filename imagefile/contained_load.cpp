@@ -12,6 +12,7 @@
 #include "decoded_image.h"
 #include "file_header.h"
 #include "imagefile.h"
+#include "platform.h"
 
 namespace {
 
@@ -60,12 +61,7 @@ void MisbehaveIfAsked(const std::string& path) {
 
 }  // namespace
 
-size_t DecodedImageSize(const PictureAndAlpha& image) {
-    return sizeof(DecodedImageHeader) + size_t(image.picture.buf.pitch) * image.picture.buf.height +
-           (image.alpha.Empty() ? 0 : size_t(image.alpha.buf.pitch) * image.alpha.buf.height);
-}
-
-void WriteDecodedImage(const PictureAndAlpha& image, uint8_t* dst) {
+void WriteDecodedImage(const PictureAndAlpha& image, const DecodedImageSink& sink) {
     const SBxPicBuf& pic = image.picture.buf;
     const SBxPicBuf& alpha = image.alpha.buf;
     DecodedImageHeader h{};
@@ -77,16 +73,15 @@ void WriteDecodedImage(const PictureAndAlpha& image, uint8_t* dst) {
     h.hasAlpha = image.alpha.Empty() ? 0 : 1;
     h.pictureBytes = uint64_t(pic.pitch) * pic.height;
     h.alphaBytes = h.hasAlpha ? uint64_t(alpha.pitch) * alpha.height : 0;
-    std::memcpy(dst, &h, sizeof h);
-    std::memcpy(dst + sizeof h, pic.pixels, size_t(h.pictureBytes));
-    if (h.hasAlpha) std::memcpy(dst + sizeof h + h.pictureBytes, alpha.pixels, size_t(h.alphaBytes));
+    sink(&h, sizeof h);
+    sink(pic.pixels, size_t(h.pictureBytes));
+    if (h.hasAlpha) sink(alpha.pixels, size_t(h.alphaBytes));
 }
 
-bool ReadDecodedImage(const uint8_t* data, size_t size, PictureAndAlpha& out, std::string& why) {
+bool ReadDecodedImage(const DecodedImageSource& source, uint64_t size, PictureAndAlpha& out, std::string& why) {
     out = PictureAndAlpha();
     DecodedImageHeader h;
-    if (!data || size < sizeof h) return why = "the decoder returned no picture", false;
-    std::memcpy(&h, data, sizeof h);
+    if (size < sizeof h || !source(0, &h, sizeof h)) return why = "the decoder returned no picture", false;
     if (std::memcmp(h.magic, kDecodedImageMagic, sizeof h.magic) != 0)
         return why = "the decoder returned something that is not a picture", false;
     const uint64_t w = h.width, ht = h.height;
@@ -95,8 +90,7 @@ bool ReadDecodedImage(const uint8_t* data, size_t size, PictureAndAlpha& out, st
         return why = "the decoder returned an impossible picture layout", false;
     const uint64_t pictureBytes = RowBytes(w, h.components, h.bits) * ht;
     const uint64_t alphaBytes = h.hasAlpha ? RowBytes(w, 1, h.bits) * ht : 0;
-    if (h.pictureBytes != pictureBytes || h.alphaBytes != alphaBytes ||
-        uint64_t(size) - sizeof h < pictureBytes + alphaBytes)
+    if (h.pictureBytes != pictureBytes || h.alphaBytes != alphaBytes || size - sizeof h < pictureBytes + alphaBytes)
         return why = "the decoder returned fewer pixels than the picture needs", false;
 
     if (!CBxPicBufAPI::ReinitHeap(out.picture.buf, int(w), int(ht), int(h.components), int(h.bits)) ||
@@ -104,8 +98,13 @@ bool ReadDecodedImage(const uint8_t* data, size_t size, PictureAndAlpha& out, st
         out = PictureAndAlpha();
         return why = "not enough memory for the picture", false;
     }
-    std::memcpy(out.picture.buf.pixels, data + sizeof h, size_t(pictureBytes));
-    if (h.hasAlpha) std::memcpy(out.alpha.buf.pixels, data + sizeof h + pictureBytes, size_t(alphaBytes));
+    AdviseLargePages(out.picture.buf.pixels, size_t(pictureBytes));
+    const bool complete = source(sizeof h, out.picture.buf.pixels, size_t(pictureBytes)) &&
+                          (!h.hasAlpha || source(sizeof h + pictureBytes, out.alpha.buf.pixels, size_t(alphaBytes)));
+    if (!complete) {
+        out = PictureAndAlpha();
+        return why = "the decoder returned fewer pixels than the picture needs", false;
+    }
     return true;
 }
 
@@ -119,7 +118,7 @@ int DecodeImageTask(const std::vector<std::string>& args, ContainedOutput& out) 
         out.Refuse(r.error.empty() ? "the file could not be decoded" : r.error);
         return kContainedExitRefused;
     }
-    WriteDecodedImage(r.image, out.Reserve(DecodedImageSize(r.image)));
+    WriteDecodedImage(r.image, [&](const void* data, size_t size) { out.Write(data, size); });
     return kContainedExitFinished;
 }
 
@@ -128,7 +127,9 @@ LoadResult LoadImageFile(const std::string& path, const LoadControl& control) {
     ContainedResult run = RunContained("image", {path}, control.limits, control.cancelled);
     switch (run.outcome) {
     case ContainedOutcome::Finished:
-        result.ok = ReadDecodedImage(run.output.data(), run.output.size(), result.image, result.error);
+        result.ok = ReadDecodedImage(
+            [&](uint64_t offset, void* data, size_t size) { return run.output.Read(offset, data, size); },
+            run.output.size(), result.image, result.error);
         result.damaged = !result.ok;
         break;
     case ContainedOutcome::Refused:

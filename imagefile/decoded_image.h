@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "imagefile.h"
@@ -17,10 +18,13 @@ struct DecodedImageHeader {
 
 constexpr char kDecodedImageMagic[8] = {'Q', 'V', 'P', 'I', 'X', '0', '1', '\0'};
 
-size_t DecodedImageSize(const PictureAndAlpha& image);
-// Writes the image into `dst`, which holds DecodedImageSize(image) bytes.
-void WriteDecodedImage(const PictureAndAlpha& image, uint8_t* dst);
+// Where the bytes go, and where they come from (exactly `size` bytes at
+// `offset`, false when they are not there).
+using DecodedImageSink = std::function<void(const void* data, size_t size)>;
+using DecodedImageSource = std::function<bool(uint64_t offset, void* data, size_t size)>;
+
+void WriteDecodedImage(const PictureAndAlpha& image, const DecodedImageSink& sink);
 // Checks the header against the limits of a picture the program accepts and
-// against the bytes actually there, then copies the pixels. False with a
-// reason when anything does not add up.
-bool ReadDecodedImage(const uint8_t* data, size_t size, PictureAndAlpha& out, std::string& why);
+// against the `size` bytes actually there, then copies the pixels. False with
+// a reason when anything does not add up.
+bool ReadDecodedImage(const DecodedImageSource& source, uint64_t size, PictureAndAlpha& out, std::string& why);

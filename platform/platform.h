@@ -84,11 +84,15 @@ constexpr int kChildResultFd = 3;
 // An anonymous in-memory file (close-on-exec, never numbered kChildResultFd),
 // or -1.
 int CreateSharedMemoryFile();
-// The whole file mapped read-only; null (size 0) when empty or on failure.
-const uint8_t* MapSharedMemoryFile(int fd, size_t* size);
-// Resizes the file to `bytes` and maps it writable; null on failure.
-uint8_t* ResizeAndMapSharedMemoryFile(int fd, size_t bytes);
-void UnmapSharedMemory(const void* data, size_t size);
+uint64_t SharedMemoryFileSize(int fd);
+// Reads or writes exactly `size` bytes at `offset`; false on any failure.
+// Going through the kernel rather than a mapping copies large results once,
+// without a page fault per page on either side.
+bool ReadSharedMemoryFile(int fd, uint64_t offset, void* data, size_t size);
+bool WriteSharedMemoryFile(int fd, uint64_t offset, const void* data, size_t size);
+bool TruncateSharedMemoryFile(int fd);
+// Asks for large pages under a big fresh buffer about to be filled.
+void AdviseLargePages(void* data, size_t size);
 void CloseDescriptor(int fd);
 
 uint64_t PhysicalMemoryBytes();

@@ -253,24 +253,40 @@ int CreateSharedMemoryFile() {
     return moved;
 }
 
-const uint8_t* MapSharedMemoryFile(int fd, size_t* size) {
-    *size = 0;
+uint64_t SharedMemoryFileSize(int fd) {
     struct stat st;
-    if (fstat(fd, &st) != 0 || st.st_size <= 0) return nullptr;
-    void* p = mmap(nullptr, size_t(st.st_size), PROT_READ, MAP_SHARED, fd, 0);
-    if (p == MAP_FAILED) return nullptr;
-    *size = size_t(st.st_size);
-    return static_cast<const uint8_t*>(p);
+    return fstat(fd, &st) == 0 && st.st_size > 0 ? uint64_t(st.st_size) : 0;
 }
 
-uint8_t* ResizeAndMapSharedMemoryFile(int fd, size_t bytes) {
-    if (ftruncate(fd, off_t(bytes)) != 0 || bytes == 0) return nullptr;
-    void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-    return p == MAP_FAILED ? nullptr : static_cast<uint8_t*>(p);
+bool ReadSharedMemoryFile(int fd, uint64_t offset, void* data, size_t size) {
+    auto* p = static_cast<char*>(data);
+    while (size > 0) {
+        const ssize_t n = pread(fd, p, size, off_t(offset));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        p += n, offset += uint64_t(n), size -= size_t(n);
+    }
+    return true;
 }
 
-void UnmapSharedMemory(const void* data, size_t size) {
-    if (data) munmap(const_cast<void*>(data), size);
+bool WriteSharedMemoryFile(int fd, uint64_t offset, const void* data, size_t size) {
+    auto* p = static_cast<const char*>(data);
+    while (size > 0) {
+        const ssize_t n = pwrite(fd, p, size, off_t(offset));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        p += n, offset += uint64_t(n), size -= size_t(n);
+    }
+    return true;
+}
+
+bool TruncateSharedMemoryFile(int fd) { return ftruncate(fd, 0) == 0; }
+
+void AdviseLargePages(void* data, size_t size) {
+    constexpr uintptr_t kLarge = uintptr_t(2) << 20;
+    const uintptr_t begin = (reinterpret_cast<uintptr_t>(data) + kLarge - 1) & ~(kLarge - 1);
+    const uintptr_t end = (reinterpret_cast<uintptr_t>(data) + size) & ~(kLarge - 1);
+    if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
 }
 
 void CloseDescriptor(int fd) {

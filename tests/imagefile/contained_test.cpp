@@ -34,9 +34,21 @@ std::string SavedPattern(const ScratchDir& dir, const std::string& name, int com
 }
 
 std::vector<uint8_t> Encoded(const PictureAndAlpha& image) {
-    std::vector<uint8_t> bytes(DecodedImageSize(image));
-    WriteDecodedImage(image, bytes.data());
+    std::vector<uint8_t> bytes;
+    WriteDecodedImage(image, [&](const void* data, size_t size) {
+        bytes.insert(bytes.end(), static_cast<const uint8_t*>(data), static_cast<const uint8_t*>(data) + size);
+    });
     return bytes;
+}
+
+// Reads `bytes` back as a picture whose result claims to be `size` bytes long.
+bool Decoded(const std::vector<uint8_t>& bytes, size_t size, PictureAndAlpha& out, std::string& why) {
+    auto source = [&](uint64_t offset, void* data, size_t n) {
+        if (offset > bytes.size() || n > bytes.size() - offset) return false;
+        std::memcpy(data, bytes.data() + offset, n);
+        return true;
+    };
+    return ReadDecodedImage(source, size, out, why);
 }
 
 DecodedImageHeader HeaderOf(const std::vector<uint8_t>& bytes) {
@@ -179,19 +191,21 @@ TEST(DecodedImageTransfer, ForgedOrShortResultsAreRefused) {
     const std::vector<uint8_t> sound = Encoded(image);
     PictureAndAlpha back;
     std::string why;
-    ASSERT_TRUE(ReadDecodedImage(sound.data(), sound.size(), back, why)) << why;
+    ASSERT_TRUE(Decoded(sound, sound.size(), back, why)) << why;
     EXPECT_TRUE(SamePixels(back.picture.buf, image.picture.buf));
     EXPECT_TRUE(SamePixels(back.alpha.buf, image.alpha.buf));
 
     auto refused = [&](std::vector<uint8_t> bytes, size_t size) {
         PictureAndAlpha out;
         std::string reason;
-        const bool ok = ReadDecodedImage(bytes.data(), size, out, reason);
+        const bool ok = Decoded(bytes, size, out, reason);
         return !ok && !reason.empty() && out.picture.Empty() && out.alpha.Empty();
     };
     EXPECT_TRUE(refused(sound, sound.size() - 1)) << "one byte short";
     EXPECT_TRUE(refused(sound, sizeof(DecodedImageHeader) - 1)) << "header cut";
     EXPECT_TRUE(refused(sound, 0));
+    EXPECT_TRUE(refused(std::vector<uint8_t>(sound.begin(), sound.end() - 1), sound.size()))
+        << "the bytes ran out before the size said";
 
     using Forge = void (*)(DecodedImageHeader&);
     const Forge forgeries[] = {

@@ -57,11 +57,14 @@ TEST(ChildProcess, ResultMemoryIsSharedWithTheChild) {
     const ChildStatus s = WaitForChild(SpawnChild(start), 5000, {});
     EXPECT_EQ(s.end, ChildEnd::Exited);
     EXPECT_EQ(s.code, 0) << "the extra environment did not reach the child";
-    size_t size = 0;
-    const uint8_t* data = MapSharedMemoryFile(fd, &size);
-    ASSERT_NE(data, nullptr);
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(data), size), "from the child");
-    UnmapSharedMemory(data, size);
+    std::string text(SharedMemoryFileSize(fd), '\0');
+    ASSERT_TRUE(ReadSharedMemoryFile(fd, 0, text.data(), text.size()));
+    EXPECT_EQ(text, "from the child");
+    EXPECT_FALSE(ReadSharedMemoryFile(fd, 5, text.data(), text.size())) << "read past the end";
+    EXPECT_TRUE(WriteSharedMemoryFile(fd, 20, "x", 1));
+    EXPECT_EQ(SharedMemoryFileSize(fd), 21u);
+    EXPECT_TRUE(TruncateSharedMemoryFile(fd));
+    EXPECT_EQ(SharedMemoryFileSize(fd), 0u);
     CloseDescriptor(fd);
 }
 
