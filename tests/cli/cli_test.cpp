@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -140,8 +141,12 @@ TEST(CliRun, InterruptWhileAFileIsReadEndsTheRun) {
                             dir.File("slow.png") + " >/dev/null 2>&1";
     const int status = std::system(cmd.c_str());
     unsetenv("QUORVANE_DECODE_TEST_FAULT");
+    // Whether the signal lands while the decoder is awaited (our handler: 130) or
+    // before the handler is installed (default action, which timeout reports as
+    // 128 + SIGTERM), the run must end instead of waiting on the hung decoder.
     ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 130);
+    const int code = WEXITSTATUS(status);
+    EXPECT_TRUE(code == 130 || code == 128 + SIGTERM) << code;
 }
 
 TEST(CliRun, InterruptLeavesNoOutput) {
