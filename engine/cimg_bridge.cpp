@@ -3,11 +3,29 @@
 #define cimg_use_openmp 1
 #include "cimg_bridge.h"
 
+#include "progress.h"
+
+// The long filters ask, between their passes and at the start of every row
+// the calling thread works on, whether to stop; the answer comes from the
+// progress the caller handed in. On the other threads of a filter the
+// pointer is null: when the calling thread stops, they skip their remaining
+// rows too.
+namespace {
+thread_local const RepaintProgress* tStop = nullptr;
+inline bool StopRequested() { return tStop && tStop->AbortRequested(); }
+}  // namespace
+#define cimg_abort_test \
+    if (StopRequested()) throw CImgAbortException("")
+#define cimg_abort_test2 cimg_abort_test
+
 #include <CImg.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <new>
+
+#include "parallel.h"
 
 using cimg_library::CImg;
 
@@ -30,29 +48,70 @@ void Guarded(Fn&& fn) {
 
 }  // namespace
 
-FloatPlanes DiffusionTensors(const FloatPlanes& grey, float sharpness, float anisotropy, float alpha, float sigma) {
+// CImg's diffusion_tensors of a two-dimensional picture with square-root
+// tensors, stage by stage with its own calls and arithmetic, so the result
+// is the same to the bit; written out here so that a run can stop between
+// the stages and between the rows of the eigen-analysis, the longest stage.
+FloatPlanes DiffusionTensors(const FloatPlanes& grey, float sharpness, float anisotropy, float alpha, float sigma,
+                             const RepaintProgress* stop) {
     FloatPlanes out;
+    auto stopped = [&] { return stop && stop->AbortRequested(); };
     Guarded([&] {
-        CImg<float> g = SharedConst(grey).get_diffusion_tensors(sharpness, anisotropy, alpha, sigma, true);
-        out.width = int(g.width());
-        out.height = int(g.height());
-        out.channels = int(g.spectrum());
-        out.data.assign(g.data(), g.data() + g.size());
+        const float nsharpness = std::max(sharpness, 1e-5f), power1 = 0.5f * nsharpness,
+                    power2 = power1 / (1e-7f + 1 - anisotropy);
+        CImg<float> img(grey.data.data(), grey.width, grey.height, 1, 1, false);
+        img.blur(alpha).normalize(0, 255.f);
+        if (stopped()) return;
+        CImg<float> res;
+        img.get_structure_tensors().move_to(res).blur(sigma);
+        if (stopped()) return;
+        FloatPlanes tensors(grey.width, grey.height, 3);
+        bool complete = true;
+        ParallelRows(0, grey.height, [&](int y) {
+            if (stopped()) {
+                complete = false;
+                return;
+            }
+            const size_t row = size_t(y) * grey.width;
+            float *ptrd0 = tensors.Channel(0) + row, *ptrd1 = tensors.Channel(1) + row,
+                  *ptrd2 = tensors.Channel(2) + row;
+            CImg<float> val(2), vec(2, 2);
+            for (int x = 0; x < grey.width; ++x) {
+                res.get_tensor_at(x, y).symmetric_eigen(val, vec);
+                const float _l1 = val[1], _l2 = val[0], l1 = _l1 > 0 ? _l1 : 0, l2 = _l2 > 0 ? _l2 : 0,
+                            ux = vec(1, 0), uy = vec(1, 1), vx = vec(0, 0), vy = vec(0, 1),
+                            n1 = (float)std::pow(1 + l1 + l2, -power1), n2 = (float)std::pow(1 + l1 + l2, -power2);
+                *(ptrd0++) = n1 * ux * ux + n2 * vx * vx;
+                *(ptrd1++) = n1 * ux * uy + n2 * vx * vy;
+                *(ptrd2++) = n1 * uy * uy + n2 * vy * vy;
+            }
+        });
+        if (complete) out = std::move(tensors);
     });
     return out;
 }
 
-void BlurAnisotropic(FloatPlanes& image, const FloatPlanes& tensors, float amplitude, float dl, float da,
-                     float gaussPrecision, unsigned interpolation, bool fastApproximation) {
-    Guarded([&] {
-        CImg<float> img = Shared(image);
-        img.blur_anisotropic(SharedConst(tensors), amplitude, dl, da, gaussPrecision, interpolation,
-                             fastApproximation);
-    });
+bool BlurAnisotropic(FloatPlanes& image, const FloatPlanes& tensors, float amplitude, float dl, float da,
+                     float gaussPrecision, unsigned interpolation, bool fastApproximation, const RepaintProgress* stop) {
+    struct Watch {
+        explicit Watch(const RepaintProgress* p) { tStop = p; }
+        ~Watch() { tStop = nullptr; }
+    } watch(stop);
+    try {
+        Guarded([&] {
+            CImg<float> img = Shared(image);
+            img.blur_anisotropic(SharedConst(tensors), amplitude, dl, da, gaussPrecision, interpolation,
+                                 fastApproximation);
+        });
+    } catch (const cimg_library::CImgAbortException&) {
+        return false;
+    }
+    return true;
 }
 
-void BlurAnisotropicChannels(FloatPlanes& image, const FloatPlanes& tensors, float amplitude, float dl, float da,
-                             float gaussPrecision, unsigned interpolation, bool fastApproximation) {
+bool BlurAnisotropicChannels(FloatPlanes& image, const FloatPlanes& tensors, float amplitude, float dl, float da,
+                             float gaussPrecision, unsigned interpolation, bool fastApproximation,
+                             const RepaintProgress* stop) {
     // CImg clamps its result to the value range of the whole image; alone, a
     // channel is clamped to its own range, so that is restored here.
     const size_t n = size_t(image.width) * image.height;
@@ -61,10 +120,12 @@ void BlurAnisotropicChannels(FloatPlanes& image, const FloatPlanes& tensors, flo
         const auto mm = std::minmax_element(image.Channel(c), image.Channel(c) + n);
         ranges.emplace_back(*mm.first, *mm.second);
     }
-    BlurAnisotropic(image, tensors, amplitude, dl, da, gaussPrecision, interpolation, fastApproximation);
+    if (!BlurAnisotropic(image, tensors, amplitude, dl, da, gaussPrecision, interpolation, fastApproximation, stop))
+        return false;
     for (int c = 0; c < image.channels; ++c)
         for (float* v = image.Channel(c); v != image.Channel(c) + n; ++v)
             *v = std::clamp(*v, ranges[size_t(c)].first, ranges[size_t(c)].second);
+    return true;
 }
 
 void BlurDeriche(FloatPlanes& image, float sigma) {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "picbuf.h"
+#include "progress.h"
 
 // Channel-major float planes, the layout of a CImg image.
 struct FloatPlanes {
@@ -19,15 +20,20 @@ struct FloatPlanes {
 
 // Each call throws std::bad_alloc when CImg cannot allocate its images.
 // Diffusion tensors of a one-channel picture (square-root tensors), 3 channels.
-FloatPlanes DiffusionTensors(const FloatPlanes& grey, float sharpness, float anisotropy, float alpha, float sigma);
-// Tensor-driven anisotropic smoothing, in place.
-void BlurAnisotropic(FloatPlanes& image, const FloatPlanes& tensors, float amplitude, float dl, float da,
-                     float gaussPrecision, unsigned interpolation, bool fastApproximation);
+// With `stop`, the result is empty when an abort was requested there.
+FloatPlanes DiffusionTensors(const FloatPlanes& grey, float sharpness, float anisotropy, float alpha, float sigma,
+                             const RepaintProgress* stop = nullptr);
+// Tensor-driven anisotropic smoothing, in place. With `stop`, it returns
+// false as soon as an abort is requested there, the image half smoothed.
+bool BlurAnisotropic(FloatPlanes& image, const FloatPlanes& tensors, float amplitude, float dl, float da,
+                     float gaussPrecision, unsigned interpolation, bool fastApproximation,
+                     const RepaintProgress* stop = nullptr);
 // The same smoothing of every channel of `image` in one pass: the
 // streamlines depend only on the tensors, so each channel comes out exactly
 // as if it had been smoothed alone (each keeps its own value range).
-void BlurAnisotropicChannels(FloatPlanes& image, const FloatPlanes& tensors, float amplitude, float dl, float da,
-                             float gaussPrecision, unsigned interpolation, bool fastApproximation);
+bool BlurAnisotropicChannels(FloatPlanes& image, const FloatPlanes& tensors, float amplitude, float dl, float da,
+                             float gaussPrecision, unsigned interpolation, bool fastApproximation,
+                             const RepaintProgress* stop = nullptr);
 // Recursive Gaussian (Deriche, order 0, Neumann borders) along x then y.
 void BlurDeriche(FloatPlanes& image, float sigma);
 

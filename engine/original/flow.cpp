@@ -91,7 +91,7 @@ std::vector<float> InterleaveTensorPlanes(const SBxPicBuf& jxx, const SBxPicBuf&
 }
 
 bool BuildFlowTable(FlowTable& table, const SBxPicBuf& jxx, const SBxPicBuf& jxy, const SBxPicBuf& jyy,
-                    const SBxPicBuf& guide, float sigma, int length, int components) {
+                    const SBxPicBuf& guide, float sigma, int length, int components, const RepaintProgress* stop) {
     const int W = jxx.width, H = jxx.height;
     if (W < 3 || H < 3 || guide.width != W || guide.height != H || length > kFlowListMax) return false;
     PicBufHolder grey;
@@ -111,6 +111,7 @@ bool BuildFlowTable(FlowTable& table, const SBxPicBuf& jxx, const SBxPicBuf& jxy
     const FlowTracer tracer(field, G, sigma, length, components);
 
     ParallelRows(1, H - 1, [&](int y) {
+        if (stop && stop->AbortRequested()) return;
         std::vector<FlowSample>& out = table.rows[size_t(y)];
         out.clear();
         // The most a row can hold; pages that are never written cost nothing.

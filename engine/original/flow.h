@@ -6,6 +6,7 @@
 
 #include "flow_sample.h"
 #include "picbuf.h"
+#include "progress.h"
 #include "work_image.h"
 
 constexpr int kFlowListMax = 40;
@@ -27,8 +28,11 @@ struct FlowTable {
 };
 
 bool GaussianBlurFloat(SBxPicBuf& dst, const SBxPicBuf& src, float sigma);
+// With `stop`, rows are left untraced once an abort is requested there; the
+// table is then of no use.
 bool BuildFlowTable(FlowTable& table, const SBxPicBuf& jxx, const SBxPicBuf& jxy, const SBxPicBuf& jyy,
-                    const SBxPicBuf& guide, float sigma, int length, int components);
+                    const SBxPicBuf& guide, float sigma, int length, int components,
+                    const RepaintProgress* stop = nullptr);
 void FlowSmooth(IntImage& image, const FlowTable& table);
 
 std::vector<float> GaussianKernel(float sigma);

@@ -121,7 +121,7 @@ RepaintStatus RunTile(SBxPicBuf& result, const SBxPicBuf& source, const Original
     FillWeakTensor(b.jxx.buf, b.jxy.buf, b.jyy.buf, params.weakThreshold, run.Progress());
     if (!run.End(kSetupSteps[kWeakFill])) return RepaintStatus::Aborted;
 
-    if (!BuildFlowTable(flow, b.jxx.buf, b.jxy.buf, b.jyy.buf, b.guide.buf, sigma, length, C))
+    if (!BuildFlowTable(flow, b.jxx.buf, b.jxy.buf, b.jyy.buf, b.guide.buf, sigma, length, C, &run.Progress()))
         return RepaintStatus::OutOfMemory;
     if (!run.End(kSetupSteps[kFlowTable])) return RepaintStatus::Aborted;
     if (!BuildShockTable(shock, b.jxx.buf, b.jxy.buf, b.jyy.buf, C)) return RepaintStatus::OutOfMemory;

@@ -81,8 +81,9 @@ RepaintStatus DrawEdges(SBxPicBuf& target, const SBxPicBuf& source, const SBxPic
         return RepaintStatus::BadInput;
     if (!CBxPicBufAPI::ReinitHeap(target, source) || !CBxPicBufAPI::Copy(target, source)) throw std::bad_alloc();
     FloatPlanes f = PlaneFromBuffer(edgeMap);
-    const FloatPlanes g = DiffusionTensors(f, 0.6f / strokeScale, 1.f, 1.f, 5.f * strokeScale);
-    BlurAnisotropic(f, g, kAmplitude, kDl, kDa, kGaussPrecision, 0, true);
+    const FloatPlanes g = DiffusionTensors(f, 0.6f / strokeScale, 1.f, 1.f, 5.f * strokeScale, &run.Progress());
+    if (g.data.empty() || !BlurAnisotropic(f, g, kAmplitude, kDl, kDa, kGaussPrecision, 0, true, &run.Progress()))
+        return RepaintStatus::Aborted;
     if (!run.End(kRedrawSteps[kStrokeSmoothing])) return RepaintStatus::Aborted;
     PicBufHolder strokes;
     if (!CBxPicBufAPI::ReinitHeap(strokes.buf, edgeMap)) throw std::bad_alloc();

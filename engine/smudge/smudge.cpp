@@ -20,12 +20,13 @@ constexpr MethodStep kWholeTensors{"tensor field", 1}, kTiledTensors{"tensor fie
 
 bool SupportedSource(const SBxPicBuf& s) { return CBxPicBufAPI::IsValid(s) && (s.bits == 8 || s.bits == 16); }
 
-FloatPlanes TensorsOfGrey(const SBxPicBuf& source, const SmudgeParams& p) {
+// Empty when an abort was requested while it was computed.
+FloatPlanes TensorsOfGrey(const SBxPicBuf& source, const SmudgeParams& p, StepRunner& run) {
     PicBufHolder grey;
     if (!CBxPicBufAPI::ReinitHeap(grey.buf, source) || !CBxPicBufAPI::Copy(grey.buf, source) ||
         !CBxPicBufAPI::ConvertBpcComp(grey.buf, source.bits, 1))
         throw std::bad_alloc();
-    return DiffusionTensors(PlaneFromBuffer(grey.buf), p.sharpness, 1.f, p.alpha, p.sigma);
+    return DiffusionTensors(PlaneFromBuffer(grey.buf), p.sharpness, 1.f, p.alpha, p.sigma, &run.Progress());
 }
 
 // Smooths every channel of `from` under `tensors` and writes them into
@@ -40,7 +41,8 @@ bool SmoothChannels(SBxPicBuf& into, const SBxPicBuf& from, const FloatPlanes& t
         const FloatPlanes one = PlaneFromBuffer(channel.buf);
         std::copy(one.data.begin(), one.data.end(), planes.Channel(c));
     }
-    BlurAnisotropicChannels(planes, tensors, kAmplitude, kDl, kDa, kGaussPrecision, 0, true);
+    if (!BlurAnisotropicChannels(planes, tensors, kAmplitude, kDl, kDa, kGaussPrecision, 0, true, &run.Progress()))
+        return false;
     FloatPlanes one(from.width, from.height, 1);
     for (int c = 0; c < from.components; ++c) {
         std::copy(planes.Channel(c), planes.Channel(c) + n, one.data.begin());
@@ -60,14 +62,14 @@ RepaintStatus Whole(SBxPicBuf& target, const SBxPicBuf& source, const SmudgePara
         run.End(kChannel);  // the last step: the result is complete either way
         return RepaintStatus::Done;
     }
-    const FloatPlanes g = TensorsOfGrey(source, p);
-    if (!run.End(kWholeTensors)) return RepaintStatus::Aborted;
+    const FloatPlanes g = TensorsOfGrey(source, p, run);
+    if (!run.End(kWholeTensors) || g.data.empty()) return RepaintStatus::Aborted;
     return SmoothChannels(target, source, g, run) ? RepaintStatus::Done : RepaintStatus::Aborted;
 }
 
 RepaintStatus Tiled(SBxPicBuf& target, const SBxPicBuf& source, const SmudgeParams& p, StepRunner& run) {
-    const FloatPlanes g = TensorsOfGrey(source, p);
-    if (!run.End(kTiledTensors)) return RepaintStatus::Aborted;
+    const FloatPlanes g = TensorsOfGrey(source, p, run);
+    if (!run.End(kTiledTensors) || g.data.empty()) return RepaintStatus::Aborted;
     const int tiles = TileCount(source.width, source.height);
     for (int i = 0; i < tiles; ++i) {
         const TileRect core = TileCore(source.width, source.height, i);

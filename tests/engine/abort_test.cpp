@@ -1,0 +1,62 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+
+#include "cimg_bridge.h"
+#include "engine_test_util.h"
+
+namespace {
+
+// Says "abort" from its `abortAt`-th question on (never with -1), and counts
+// the questions.
+class AskedProgress : public RepaintProgress {
+public:
+    explicit AskedProgress(int abortAt) : abortAt_(abortAt) {}
+    void Step(int) override {}
+    bool AbortRequested() const override {
+        const int n = ++asked;
+        return abortAt_ >= 0 && n >= abortAt_;
+    }
+    mutable std::atomic<int> asked{0};
+
+private:
+    int abortAt_;
+};
+
+FloatPlanes Plane(const PicBufHolder& p) { return PlaneFromBuffer(p.buf); }
+
+}  // namespace
+
+// The smoothing consults the abort flag while it runs (not only around it),
+// stops soon after it is raised, and gives the same result as without the
+// flag when it is not.
+TEST(AbortInsideFilters, AnisotropicSmoothingStopsSoonAfterAbortAndOnlyThen) {
+    const PicBufHolder picture = TestPicture(300, 200, 1, 8, 5);
+    FloatPlanes plain = Plane(picture);
+    const FloatPlanes tensors = DiffusionTensors(plain, 0.25f, 1.f, 0.4f, 4.f);
+    ASSERT_TRUE(BlurAnisotropic(plain, tensors, 200.f, 0.8f, 30.f, 2.f, 0, true));
+
+    AskedProgress never(-1);
+    FloatPlanes watched = Plane(picture);
+    ASSERT_TRUE(BlurAnisotropic(watched, tensors, 200.f, 0.8f, 30.f, 2.f, 0, true, &never));
+    EXPECT_EQ(watched.data, plain.data);
+    const int questions = never.asked.load();
+    EXPECT_GT(questions, 100);  // asked row by row, not once
+
+    AskedProgress soon(20);
+    FloatPlanes stopped = Plane(picture);
+    EXPECT_FALSE(BlurAnisotropic(stopped, tensors, 200.f, 0.8f, 30.f, 2.f, 0, true, &soon));
+    EXPECT_LT(soon.asked.load(), questions / 2);
+
+    // The tensor field of a picture stops too, with nothing to show.
+    AskedProgress tensorsNever(-1), tensorsSoon(3);
+    EXPECT_EQ(DiffusionTensors(Plane(picture), 0.25f, 1.f, 0.4f, 4.f, &tensorsNever).data, tensors.data);
+    EXPECT_GT(tensorsNever.asked.load(), 100);
+    EXPECT_TRUE(DiffusionTensors(Plane(picture), 0.25f, 1.f, 0.4f, 4.f, &tensorsSoon).data.empty());
+
+    // Channels smoothed together stop the same way.
+    FloatPlanes three(300, 200, 3);
+    for (int c = 0; c < 3; ++c) std::copy(plain.data.begin(), plain.data.end(), three.Channel(c));
+    AskedProgress alsoSoon(20);
+    EXPECT_FALSE(BlurAnisotropicChannels(three, tensors, 200.f, 0.8f, 30.f, 2.f, 0, true, &alsoSoon));
+}
