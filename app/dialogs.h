@@ -4,7 +4,7 @@
 
 #include <QDialog>
 
-#include "main_window.h"
+#include "ui_hooks.h"
 
 class QComboBox;
 class QFileDialog;

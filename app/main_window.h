@@ -1,99 +1,70 @@
 // The main window: toolbar with zoom box and Menu button, picture view,
-// docker, status bar; every command goes through Command(id).
+// docker with the method panel, status bar. It carries out the commands of
+// its command table and hosts the panels and their jobs.
 #pragma once
 
-#include <QEvent>
 #include <QMainWindow>
-#include <atomic>
-#include <thread>
-#include <QMessageBox>
-#include <functional>
-#include <map>
+#include <QStringList>
+#include <QMenu>
 #include <memory>
-#include <optional>
 
-#include "document.h"
+#include "command_table.h"
 #include "image_view.h"
-#include "save_rules.h"
+#include "panel_host.h"
+#include "session.h"
 #include "settings.h"
 #include "text_table.h"
+#include "ui_hooks.h"
 
-class QAction;
 class QComboBox;
 class QLabel;
-class QMenu;
+
 class QToolBar;
+class QTranslator;
 class Docker;
 class MethodPanel;
-class ViewWidget;
+class PictureView;
 
-struct MessageRequest {
-    QString text, caption;
-    QMessageBox::Icon icon = QMessageBox::Information;
-    QMessageBox::StandardButtons buttons = QMessageBox::Ok;
-};
-
-struct SaveChoice {
-    std::string name;   // as returned by the dialog
-    int entry = 1;      // 1-based entry of the type list left selected
-    int quality = 85;   // the quality row's value
-};
-
-using SaveDialogHook = std::function<std::optional<SaveChoice>(const SaveDialogRequest&, const QString& title,
-                                                                const QString& qualityLabel, int quality)>;
-
-// Where the window asks the user something; tests replace these.
-struct UserInterfaceHooks {
-    std::function<QMessageBox::StandardButton(const MessageRequest&)> message;
-    std::function<std::optional<std::string>(const QString& title)> openDialog;
-    SaveDialogHook saveDialog;
-    // Returns the chosen list index (-1 for none) or nothing on Cancel.
-    std::function<std::optional<int>(const AppSettings&, const TextTable&)> optionsDialog;
-};
-
-class MainWindow : public QMainWindow {
-    Q_OBJECT
+class MainWindow : public QMainWindow, public PanelHost {
 public:
     explicit MainWindow(SettingsPaths paths, UserInterfaceHooks hooks = {}, QWidget* parent = nullptr);
     ~MainWindow() override;
 
     void Command(int id, int lParam = 0);
     bool OpenFile(const std::string& path);  // as a drop would
+    void DropFiles(const QStringList& paths);  // opens the first
 
-    // For tests and the view widget.
-    QAction* CommandAction(int id) const;
-    bool IsCommandEnabled(int id) const;
-    std::unique_ptr<QMenu> BuildAppMenu();
+    // For tests.
+    QAction* CommandAction(int id) const { return commands_->Action(id); }
+    bool IsCommandEnabled(int id) const { return commands_->Enabled(id); }
+    std::unique_ptr<QMenu> BuildAppMenu() const { return commands_->BuildMenu(); }
     QComboBox* ZoomBox() const { return zoomBox_; }
     QString StatusText() const;
     Docker* DockerWidget() const { return docker_; }
-    const ViewAnchor& Anchor() const { return anchor_; }
-    const Document& Doc() const { return doc_; }
-    Document& Doc() { return doc_; }
-    ImageView& View() { return view_; }
-    bool ResultUnsaved() const { return resultUnsaved_; }
-    const TextTable& Texts() const { return texts_; }
-    ViewRect FitArea() const;
-    ViewRect ClickArea() const;
-    ViewRect ViewArea() const;
-    int BackgroundGrey() const;
-    void OpenMethodPanel(QWidget* panel);
-    void CloseMethodPanel(QWidget* panel);
-    MethodPanel* CurrentPanel() const;
-    bool JobRunning() const { return jobThread_.joinable(); }
-    UiSettings& Ui() { return settings_.ui; }
-    std::atomic<bool>& AbortFlag() { return abort_; }
-    void SetPanelOpen(bool open) { panelOpen_ = open; }
-    void SetViewCursor(Qt::CursorShape shape);
-    void DropFiles(const QStringList& paths);
+    PictureView* View() const { return view_; }
+    const ViewAnchor& Anchor() const;
+    const Document& Doc() const { return session_.Doc(); }
+    bool ResultUnsaved() const { return session_.Unsaved(); }
+    MethodPanel* CurrentPanel() const { return currentPanel_; }
+    const AppSettings& Settings() const { return settings_; }
 
-    // View gestures, in window (client) coordinates.
-    void MousePress(Qt::MouseButton button, QPoint p, Qt::KeyboardModifiers mods);
-    void MouseMove(QPoint p, Qt::MouseButtons buttons);
-    void MouseRelease(Qt::MouseButton button);
-    void MouseDoubleClick();
-    void Wheel(QPoint p, int delta);
-    void MouseLeave();
+    // PanelHost
+    const SBxPicBuf& Loaded() const override { return session_.Doc().loaded; }
+    const TextTable& Texts() const override { return texts_; }
+    UiSettings& Ui() override { return settings_.ui; }
+    void ShowPreview(const SBxPicBuf* patch, int left, int top) override;
+    void SetPreviewFrame(const CBxRect<int>* frame) override;
+    CBxPicMap ViewMap() const override;
+    double ViewZoom() const override;
+    QPoint ViewCentreOnPicture() const override;
+    void SetViewCursor(Qt::CursorShape shape) override;
+    bool StartJob(JobFunction job) override;
+    void AbortJob() override;
+    bool JobRunning() const override;
+    void PanelClosing(bool keepResult) override;
+    void PanelResized() override;
+    void FocusDocker() override;
+    void WheelOverPanel(const QPoint& windowPoint, int delta) override;
 
 protected:
     bool event(QEvent* e) override;
@@ -106,52 +77,39 @@ protected:
     bool eventFilter(QObject* watched, QEvent* e) override;
 
 private:
-    void BuildToolbar();
-    void AddCommandButton(int id, const char* image, int tooltipKey);
-    void BuildShortcuts();
-    void SetEnabled(int id, bool on);
     QMessageBox::StandardButton Ask(const MessageRequest& r);
-    void ShowFormatMessage();
+    void Tell(int textKey, const QString& detail = QString());
     bool UnsavedPrompt();  // true: go on
-    void PictureOpened(const std::string& path, bool dropped);
-    bool LoadIntoDocument(const std::string& path);
+    bool Load(const std::string& path);
+    void PictureOpened();
     void CloseSteps();
     void SaveAs();
     void Options();
     void About();
     void RepaintCommand(int id);
     void ShowMenu();
-    void ShowZoom();
-    void TypedZoom();
-    void Redraw(int reuse = 1);
-    void Render(int slot, const SBxPicBuf& picture, int reuse, bool draw);
-    void FitAndShow(bool redraw);
-    void SetStatus(int textKey);
-    void UpdateTitle(const std::string& path);
-    void Shutdown();
-    void StartJob(QEvent::Type start);
-    void FinishJob(bool aborted);
+    void ShowZoom(double zoom);
+    void JobEnded(QEvent* e);
+    void UpdateCommands();
+    void UpdateTitle();
     void LayoutDockerArea();
+    void SetCtrlCursor(bool cross);
+    void Shutdown();
 
     SettingsPaths paths_;
     UserInterfaceHooks hooks_;
     AppSettings settings_;
+    std::unique_ptr<InstanceLock> lock_;
     TextTable texts_;
-    Document doc_{};
-    ImageView view_;
-    ViewAnchor anchor_;
-    std::string sourcePath_, currentImagePath_;
-    bool resultUnsaved_ = false, panelOpen_ = false, dragging_ = false, shutDown_ = false;
-    QWidget* currentPanel_ = nullptr;
-    QPoint last_, dragStart_;
-
+    DocumentSession session_;
+    CommandTable* commands_ = nullptr;
+    PictureView* view_ = nullptr;
     QToolBar* toolbar_ = nullptr;
     QComboBox* zoomBox_ = nullptr;
     QLabel* status_ = nullptr;
     Docker* docker_ = nullptr;
-    ViewWidget* viewWidget_ = nullptr;
-    std::map<int, QAction*> actions_;
-    SBxPicBuf jobCopy_{};
-    std::thread jobThread_;
-    std::atomic<bool> abort_{false}, jobFailed_{false};
+    JobRunner* runner_ = nullptr;
+    MethodPanel* currentPanel_ = nullptr;
+    std::unique_ptr<QTranslator> qtTexts_;
+    bool panelOpen_ = false, closeAfterJob_ = false, shutDown_ = false;
 };

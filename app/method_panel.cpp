@@ -3,36 +3,36 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QHBoxLayout>
-#include <QLabel>
+#include <QKeyEvent>
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QSlider>
 #include <QVBoxLayout>
 #include <QWheelEvent>
 #include <algorithm>
 #include <cmath>
 
 #include "color_scheme.h"
-#include "docker.h"
 #include "ids.h"
-#include "main_window.h"
+#include "panel_host.h"
 
 namespace {
 
 constexpr int kHalfPreview = 150;
+constexpr int kPanelWidth = 290;
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
-
-void Send(QObject* to, QEvent::Type type) {
-    QEvent e(type);
-    QApplication::sendEvent(to, &e);
-}
 
 int RoundedCoordinate(double v, int limit) {
     int r = int(v + 0.5);
     if (r > limit) r = limit;
     return r < 1 ? 0 : r;
+}
+
+QPushButton* Button(const QString& text, int id) {
+    auto* b = new QPushButton(text);
+    b->setProperty(kIdProperty, id);
+    return b;
 }
 
 }  // namespace
@@ -51,133 +51,129 @@ CBxRect<int> PreviewRect::Rounded(int width, int height) const {
             RoundedCoordinate(bottom, height)};
 }
 
-MethodPanel::MethodPanel(MainWindow* window, QWidget* parent) : QWidget(parent), window_(window) {}
+MethodPanel::MethodPanel(PanelHost& host, const PanelTable& table, int dialogId, QWidget* parent)
+    : QWidget(parent), host_(host), table_(table) {
+    setProperty(kIdProperty, dialogId);
+}
 
-const SBxPicBuf& MethodPanel::Loaded() const { return window_->Doc().loaded; }
-SBxPicBuf& MethodPanel::Displayed() { return window_->Doc().displayed; }
+const SBxPicBuf& MethodPanel::Loaded() const { return host_.Loaded(); }
 
-void MethodPanel::Initialise() {
-    const TextTable& t = window_->Texts();
+void MethodPanel::Build() {
+    const TextTable& t = host_.Texts();
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(10, 10, 10, 10);
-    AddControls(layout);
+    controls_ = new ParamControls(table_.specs, table_.count, table_.groups, table_.groupCount, host_.Ui(), t, layout,
+                                  this);
+    connect(controls_, &ParamControls::Changed, this, [this](int, bool recompute) { ParameterChanged(recompute); });
+    AddExtras(layout);
     preview_ = new QCheckBox(Q(t.Text(73)));
     preview_->setProperty(kIdProperty, 1103);
     layout->addWidget(preview_);
-    progress_ = new QProgressBar;
-    progress_->setProperty(kIdProperty, 1079);
-    progress_->setTextVisible(false);
-    abort_ = new QPushButton(Q(t.Text(68)));
-    abort_->setProperty(kIdProperty, 1080);
-    layout->addWidget(progress_);
-    layout->addWidget(abort_);
     auto* buttons = new QHBoxLayout;
-    ok_ = new QPushButton(Q(t.Text(45)));
-    ok_->setProperty(kIdProperty, 1);
-    cancel_ = new QPushButton(Q(t.Text(46)));
-    cancel_->setProperty(kIdProperty, 2);
+    ok_ = Button(Q(t.Text(45)), 1);
+    cancel_ = Button(Q(t.Text(46)), 2);
     buttons->addWidget(ok_);
     buttons->addWidget(cancel_);
     layout->addLayout(buttons);
-    layout->addStretch(1);
+    progress_ = new QProgressBar;
+    progress_->setProperty(kIdProperty, 1079);
+    progress_->setTextVisible(false);
+    abort_ = Button(Q(t.Text(68)), 1080);
+    layout->addWidget(progress_);
+    layout->addWidget(abort_);
     connect(preview_, &QCheckBox::toggled, this, [this](bool on) { SetPreview(on); });
     connect(ok_, &QPushButton::clicked, this, [this] { Ok(); });
     connect(cancel_, &QPushButton::clicked, this, [this] { Cancel(); });
     connect(abort_, &QPushButton::clicked, this, [this] { Abort(); });
     progress_->hide();
     abort_->hide();
-    setFixedWidth(290);
-    adjustSize();
-
+    Fit();
     // The view starts from the unprocessed picture.
-    CBxPicBufAPI::Copy(Displayed(), Loaded());
-    Send(window_, um::kViewReload);
-    window_->AbortFlag().store(false);
+    host_.ShowPreview(nullptr, 0, 0);
 }
 
-void MethodPanel::AddSlider(QVBoxLayout* layout, int textKey, int minimum, int maximum, int32_t* setting,
-                            QString (*format)(int), QWidget** sliderOut, QWidget** valueOut) {
-    auto* label = new QLabel(Q(window_->Texts().Text(textKey)));
-    auto* row = new QHBoxLayout;
-    auto* slider = new QSlider(Qt::Horizontal);
-    slider->setRange(minimum, maximum);
-    slider->setPageStep(1);
-    slider->setSingleStep(1);
-    slider->setTickPosition(QSlider::NoTicks);
-    // Stored values outside the range are shown clamped but kept until moved.
-    {
-        const QSignalBlocker quiet(slider);
-        slider->setValue(std::clamp(int(*setting), minimum, maximum));
-    }
-    auto* value = new QLabel(format(*setting));
-    value->setMinimumWidth(36);
-    value->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    row->addWidget(slider, 1);
-    row->addWidget(value);
-    layout->addWidget(label);
-    layout->addLayout(row);
-    connect(slider, &QSlider::valueChanged, this, [this, slider, value, setting, format](int v) {
-        *setting = v;
-        value->setText(format(v));
-        if (!slider->isSliderDown()) RecomputePreview();  // thumb drags wait for the release
-        window_->DockerWidget()->setFocus();
-    });
-    connect(slider, &QSlider::sliderReleased, this, [this] { RecomputePreview(); });
-    if (sliderOut) *sliderOut = slider;
-    if (valueOut) *valueOut = value;
+// The panel is as wide as its widest unbreakable text needs and as tall as
+// its controls at that width: nothing is clipped, nothing overlaps.
+void MethodPanel::Fit() {
+    QLayout* l = layout();
+    l->activate();
+    const int width = std::max(kPanelWidth, l->minimumSize().width());
+    const int height = l->hasHeightForWidth() ? l->totalHeightForWidth(width) : l->sizeHint().height();
+    setFixedSize(width, std::max(height, l->minimumSize().height()));
+    host_.PanelResized();
+}
+
+QWidget* MethodPanel::Control(int id) const {
+    for (QWidget* w : findChildren<QWidget*>())
+        if (w->property(kIdProperty).toInt() == id) return w;
+    return nullptr;
+}
+
+void MethodPanel::ParameterChanged(bool recompute) {
+    if (recompute && !JobRunning()) RecomputePreview();
 }
 
 bool MethodPanel::PreviewOn() const { return preview_ && preview_->isChecked(); }
 
 void MethodPanel::SetPreview(bool on) {
     dragging_ = overFrame_ = false;
-    // While a job writes the displayed picture the box only takes effect
-    // when the job ends (an aborted job recomputes the preview).
+    // While a job runs the box takes effect when the job ends (an aborted
+    // job recomputes the preview).
     if (closing_) return;
     if (!on) {
         frameShown_ = false;
-        window_->View().previewFrame = nullptr;
-        CBxPicBufAPI::Copy(Displayed(), Loaded());
-        Send(window_, um::kViewReload);
+        host_.SetPreviewFrame(nullptr);
+        host_.ShowPreview(nullptr, 0, 0);
         return;
     }
-    double sx, sy;
-    window_->Anchor().Map().MapPointDstToSrc(&sx, &sy, window_->DockerWidget()->x() / 2, window_->height() / 2);
-    rect_ = PreviewRectAround(int(std::floor(sx + 0.5)), int(std::floor(sy + 0.5)), Loaded().width, Loaded().height);
+    const QPoint c = host_.ViewCentreOnPicture();
+    rect_ = PreviewRectAround(c.x(), c.y(), Loaded().width, Loaded().height);
     frame_ = rect_.Rounded(Loaded().width, Loaded().height);
     frameShown_ = true;
-    window_->View().previewFrame = &frame_;
+    host_.SetPreviewFrame(&frame_);
     PreviewSwitchedOn();
     RecomputePreview();
 }
 
+// A request that arrives while a preview is being computed is not lost: the
+// preview runs once more with the values as they are then.
 void MethodPanel::RecomputePreview() {
-    if (!PreviewOn() || closing_) return;
-    if (ReloadBeforePreview()) Send(window_, um::kViewReload);
-    const int w = frame_.Width(), h = frame_.Height();
-    CBxPicBufAPI::Copy(Displayed(), Loaded());
-    if (frameShown_ && w > 0 && h > 0) {
-        PicBufHolder crop, result;
-        if (CBxPicBufAPI::Copy(crop.buf, Loaded(), frame_) && CBxPicBufAPI::ReinitHeap(result.buf, crop.buf)) {
-            QApplication::setOverrideCursor(Qt::WaitCursor);
-            const RepaintStatus status = RunPreview(result.buf, crop.buf, frame_);
-            QApplication::restoreOverrideCursor();
-            if (status == RepaintStatus::Done)
-                CBxPicBufAPI::CopyRect(Displayed(), result.buf, {frame_.left, frame_.top}, {0, 0}, {w, h});
-        }
+    if (!PreviewOn() || closing_ || host_.JobRunning()) return;
+    if (computing_) {
+        again_ = true;
+        return;
     }
-    Send(window_, um::kViewReload);
+    computing_ = true;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    do {
+        again_ = false;
+        ++previews_;
+        const int w = frame_.Width(), h = frame_.Height();
+        PicBufHolder crop, result;
+        RepaintStatus status = RepaintStatus::BadInput;
+        if (frameShown_ && w > 0 && h > 0 && CBxPicBufAPI::Copy(crop.buf, Loaded(), frame_) &&
+            CBxPicBufAPI::ReinitHeap(result.buf, crop.buf)) {
+            try {
+                status = RunPreview(result.buf, crop.buf, frame_);
+            } catch (const std::exception&) {
+                status = RepaintStatus::BadInput;
+            }
+        }
+        host_.ShowPreview(status == RepaintStatus::Done ? &result.buf : nullptr, frame_.left, frame_.top);
+    } while (again_);
+    QApplication::restoreOverrideCursor();
+    computing_ = false;
 }
 
 bool MethodPanel::HandleViewMouse(ViewMouse kind, QPoint p) {
     if (closing_) return false;
-    const CBxPicMap map = window_->Anchor().Map();
+    const CBxPicMap map = host_.ViewMap();
     int x0, y0, x1, y1;
     map.MapPointSrcToDst(&x0, &y0, rect_.left, rect_.top);
     map.MapPointSrcToDst(&x1, &y1, rect_.right, rect_.bottom);
     const bool inside = p.x() >= x0 && p.x() < x1 && p.y() >= y0 && p.y() < y1;
     overFrame_ = (inside && PreviewOn()) || dragging_;
-    window_->SetViewCursor(overFrame_ ? Qt::SizeAllCursor : Qt::ArrowCursor);
+    host_.SetViewCursor(overFrame_ ? Qt::SizeAllCursor : Qt::ArrowCursor);
     switch (kind) {
         case ViewMouse::Press:
             if (!overFrame_) return false;
@@ -191,7 +187,7 @@ bool MethodPanel::HandleViewMouse(ViewMouse kind, QPoint p) {
             return true;
         case ViewMouse::Move: {
             if (!dragging_) return false;
-            const double zoom = window_->Anchor().zoom;
+            const double zoom = host_.ViewZoom();
             const double dx = (p.x() - last_.x()) / zoom, dy = (p.y() - last_.y()) / zoom;
             rect_.left += dx;
             rect_.right += dx;
@@ -199,7 +195,7 @@ bool MethodPanel::HandleViewMouse(ViewMouse kind, QPoint p) {
             rect_.bottom += dy;
             frame_ = rect_.Rounded(Loaded().width, Loaded().height);
             last_ = p;
-            Send(window_, um::kViewRedraw);
+            host_.SetPreviewFrame(&frame_);
             return true;
         }
     }
@@ -207,38 +203,42 @@ bool MethodPanel::HandleViewMouse(ViewMouse kind, QPoint p) {
 }
 
 void MethodPanel::ShowJobControls(bool running) {
-    EnableForJob(!running);
+    controls_->SetLocked(table_.lockedDuringJob, running);
+    LockExtras(running);
     ok_->setEnabled(!running);
     cancel_->setEnabled(!running);
-    if (PreviewDisabledDuringJob()) preview_->setEnabled(!running);
+    if (table_.previewLockedDuringJob) preview_->setEnabled(!running);
     progress_->setVisible(running);
     abort_->setVisible(running);
+    Fit();
 }
 
 void MethodPanel::Ok() {
     if (done_) {
-        Close(false);
+        Close(true);
         return;
     }
+    if (closing_) return;
     closing_ = true;
     overFrame_ = dragging_ = false;
-    window_->SetPanelOpen(false);
-    ShowJobControls(true);
-    Send(window_, um::kViewRedraw);
     progress_->setRange(0, ProgressRange());
     progress_->setValue(ProgressStart());
     JobStarting();
-    window_->AbortFlag().store(false);
-    QApplication::postEvent(window_, new QEvent(StartEvent()));
+    if (!host_.StartJob(MakeJob())) {
+        closing_ = false;
+        return;
+    }
+    ShowJobControls(true);
+    abort_->setFocus();
 }
 
 void MethodPanel::Cancel() {
     if (done_ || closing_) return;
-    Close(true);
+    Close(false);
 }
 
 void MethodPanel::Abort() {
-    window_->AbortFlag().store(true);
+    host_.AbortJob();
     AbortPressed();
 }
 
@@ -246,48 +246,37 @@ void MethodPanel::AdvanceProgress(int steps) {
     progress_->setValue(std::min(progress_->value() + steps, progress_->maximum()));
 }
 
-void MethodPanel::Close(bool restore) {
+void MethodPanel::Close(bool keepResult) {
     closing_ = true;
     frameShown_ = false;
-    window_->View().previewFrame = nullptr;
-    if (restore) CBxPicBufAPI::Copy(Displayed(), Loaded());
-    window_->CloseMethodPanel(this);
-    Send(window_, um::kViewReload);
-    window_->setFocus();
+    host_.SetPreviewFrame(nullptr);
     hide();
+    host_.PanelClosing(keepResult);
     deleteLater();
 }
 
-void MethodPanel::JobDone() {
+void MethodPanel::JobEnded(bool done) {
     closing_ = false;
-    done_ = true;
-    frameShown_ = false;
-    window_->View().previewFrame = nullptr;
-    Send(window_, um::kViewReload);
-    Send(window_, um::kJobDone);
-    QMetaObject::invokeMethod(this, [this] { Ok(); }, Qt::QueuedConnection);
-}
-
-void MethodPanel::JobAborted() {
-    closing_ = false;
+    if (done) {
+        done_ = true;
+        frameShown_ = false;
+        host_.SetPreviewFrame(nullptr);
+        QMetaObject::invokeMethod(this, [this] { Ok(); }, Qt::QueuedConnection);
+        return;
+    }
     ShowJobControls(false);
     preview_->setEnabled(true);
-    Send(window_, um::kJobAborted);
-    window_->AbortFlag().store(false);
     progress_->setValue(0);
     if (PreviewOn() != frameShown_)
         SetPreview(PreviewOn());  // the box was changed during the job
     else
         RecomputePreview();
+    host_.FocusDocker();
 }
 
 bool MethodPanel::event(QEvent* e) {
-    if (e->type() == um::kJobDone) {
-        JobDone();
-        return true;
-    }
-    if (e->type() == um::kJobAborted) {
-        JobAborted();
+    if (e->type() == um::kJobDone || e->type() == um::kJobAborted) {
+        JobEnded(e->type() == um::kJobDone);
         return true;
     }
     if (e->type() == um::kPreview) {
@@ -297,9 +286,17 @@ bool MethodPanel::event(QEvent* e) {
     return QWidget::event(e);
 }
 
+void MethodPanel::keyPressEvent(QKeyEvent* e) {
+    if (e->key() == Qt::Key_Escape) {
+        Cancel();
+        return;
+    }
+    QWidget::keyPressEvent(e);
+}
+
 // The wheel zooms the picture wherever the mouse is.
 void MethodPanel::wheelEvent(QWheelEvent* e) {
-    window_->Wheel(mapTo(window_, e->position().toPoint()), e->angleDelta().y());
+    host_.WheelOverPanel(mapTo(window(), e->position().toPoint()), e->angleDelta().y());
     e->accept();
 }
 

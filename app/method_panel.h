@@ -1,19 +1,24 @@
-// What the three method panels share: the Preview box and its rectangle on
-// the picture, OK / Cancel / Abort, the progress bar, and the way a job
-// ends. Each method adds its own controls, preview and job start.
+// What the three method panels share: controls built from the method's
+// parameter table, the Preview box and its rectangle on the picture,
+// OK / Cancel / Abort, the progress bar, and the way a job ends. Each method
+// adds its preview, its job and its progress range.
 #pragma once
 
 #include <QEvent>
+#include <QPoint>
 #include <QWidget>
+#include <vector>
 
 #include "engine_status.h"
+#include "job_runner.h"
+#include "param_controls.h"
 #include "picbuf.h"
 
 class QCheckBox;
 class QProgressBar;
 class QPushButton;
 class QVBoxLayout;
-class MainWindow;
+class PanelHost;
 
 // The preview rectangle around picture point (cx, cy): at most 300 × 300,
 // cut at the picture's edges; its integer form as the view and crop use it.
@@ -25,11 +30,19 @@ PreviewRect PreviewRectAround(int cx, int cy, int width, int height);
 
 enum class ViewMouse { Press, Move, Release };
 
+// The parameter table a panel is built from.
+struct PanelTable {
+    const ParamSpec* specs;
+    int count;
+    const ParamGroup* groups;
+    int groupCount;
+    std::vector<int> lockedDuringJob;  // indices into specs
+    bool previewLockedDuringJob;
+};
+
 class MethodPanel : public QWidget {
 public:
-    MethodPanel(MainWindow* window, QWidget* parent);
-    // Builds the controls; called once after construction.
-    void Initialise();
+    MethodPanel(PanelHost& host, const PanelTable& table, int dialogId, QWidget* parent);
 
     // Mouse gestures over the view, in window coordinates; true when the
     // panel used them (the view then does not pan).
@@ -37,7 +50,10 @@ public:
     void AdvanceProgress(int steps);
     bool JobRunning() const { return closing_ && !done_; }
     bool PreviewOn() const;
+    int PreviewsComputed() const { return previews_; }
     const CBxRect<int>* Frame() const { return frameShown_ ? &frame_ : nullptr; }
+    QWidget* Control(int id) const;
+    ParamControls& Controls() { return *controls_; }
     QProgressBar* Progress() const { return progress_; }
     QPushButton* AbortButton() const { return abort_; }
     QPushButton* OkButton() const { return ok_; }
@@ -54,37 +70,41 @@ protected:
     bool event(QEvent* e) override;
     void paintEvent(QPaintEvent* e) override;
     void wheelEvent(QWheelEvent* e) override;
+    void keyPressEvent(QKeyEvent* e) override;
 
-    virtual void AddControls(QVBoxLayout* layout) = 0;
-    virtual void EnableForJob(bool enabled) = 0;  // the method's controls
-    virtual bool PreviewDisabledDuringJob() const { return false; }
-    virtual bool ReloadBeforePreview() const { return true; }
-    // Runs the method on `crop` (the loaded picture under the rectangle).
-    virtual RepaintStatus RunPreview(SBxPicBuf& result, SBxPicBuf& crop, const CBxRect<int>& rect) = 0;
-    virtual QEvent::Type StartEvent() const = 0;
+    // Runs the method on `crop` (the loaded picture under `rect`).
+    virtual RepaintStatus RunPreview(SBxPicBuf& result, const SBxPicBuf& crop, const CBxRect<int>& rect) = 0;
+    // The method with the parameters as they are now.
+    virtual JobFunction MakeJob() const = 0;
     virtual int ProgressRange() const = 0;
     virtual int ProgressStart() const { return 1; }
     virtual void PreviewSwitchedOn() {}
     virtual void AbortPressed() {}
     virtual void JobStarting() {}
-    // A slider: its label, value text and stored setting.
-    void AddSlider(QVBoxLayout* layout, int textKey, const int minimum, int maximum, int32_t* setting,
-                   QString (*format)(int), QWidget** sliderOut = nullptr, QWidget** valueOut = nullptr);
+    // Adds the method's own controls below the table's (the Default button).
+    virtual void AddExtras(QVBoxLayout*) {}
+    virtual void LockExtras(bool) {}
+    // Builds the controls; the constructor of each method calls it.
+    void Build();
+    void Fit();
 
-    MainWindow* window_;
+    PanelHost& host_;
     const SBxPicBuf& Loaded() const;
-    SBxPicBuf& Displayed();
 
 private:
     void ShowJobControls(bool running);
-    void JobDone();
-    void JobAborted();
-    void Close(bool restore);
+    void JobEnded(bool done);
+    void Close(bool keepResult);
+    void ParameterChanged(bool recompute);
 
+    PanelTable table_;
+    ParamControls* controls_ = nullptr;
     QCheckBox* preview_ = nullptr;
     QProgressBar* progress_ = nullptr;
     QPushButton *ok_ = nullptr, *cancel_ = nullptr, *abort_ = nullptr;
     bool closing_ = false, done_ = false, overFrame_ = false, dragging_ = false, frameShown_ = false;
+    bool computing_ = false, again_ = false;
+    int previews_ = 0;
     PreviewRect rect_;
     CBxRect<int> frame_;
     QPoint last_;

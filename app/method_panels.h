@@ -1,14 +1,10 @@
-// The Original, Smudge and Redraw panels.
+// The Original, Smudge and Redraw panels: each its table, its preview, its
+// job and its progress range.
 #pragma once
 
-#include <QComboBox>
-
 #include "method_panel.h"
-#include "original_params.h"
-#include "redraw_params.h"
-#include "smudge_params.h"
 
-class QCheckBox;
+class QPushButton;
 
 // Progress-bar ranges of the three jobs for a picture.
 int OriginalProgressRange(int width, int height);
@@ -17,64 +13,50 @@ int RedrawProgressRange(int components);
 
 class OriginalPanel : public MethodPanel {
 public:
-    using MethodPanel::MethodPanel;
+    OriginalPanel(PanelHost& host, QWidget* parent);
+    // The Default button: every control at its Default position, one preview.
     void Defaults();
 
 protected:
-    void AddControls(QVBoxLayout* layout) override;
-    void EnableForJob(bool enabled) override;
-    bool PreviewDisabledDuringJob() const override { return true; }
-    RepaintStatus RunPreview(SBxPicBuf& result, SBxPicBuf& crop, const CBxRect<int>& rect) override;
-    QEvent::Type StartEvent() const override;
+    RepaintStatus RunPreview(SBxPicBuf& result, const SBxPicBuf& crop, const CBxRect<int>& rect) override;
+    JobFunction MakeJob() const override;
     int ProgressRange() const override;
     int ProgressStart() const override { return 0; }
     void JobStarting() override;
+    void AddExtras(QVBoxLayout* layout) override;
+    void LockExtras(bool locked) override;
 
 private:
-    void SyncChecks();
-    QWidget* sliders_[4] = {};
-    QWidget* values_[4] = {};
-    QCheckBox *shock_ = nullptr, *log_ = nullptr;
-    QWidget* defaults_ = nullptr;
+    QPushButton* defaults_ = nullptr;
 };
 
 class SmudgePanel : public MethodPanel {
 public:
-    using MethodPanel::MethodPanel;
+    SmudgePanel(PanelHost& host, QWidget* parent);
 
 protected:
-    void AddControls(QVBoxLayout* layout) override;
-    void EnableForJob(bool enabled) override;
-    RepaintStatus RunPreview(SBxPicBuf& result, SBxPicBuf& crop, const CBxRect<int>& rect) override;
-    QEvent::Type StartEvent() const override;
+    RepaintStatus RunPreview(SBxPicBuf& result, const SBxPicBuf& crop, const CBxRect<int>& rect) override;
+    JobFunction MakeJob() const override;
     int ProgressRange() const override;
-
-private:
-    QWidget* controls_[6] = {};
 };
 
+// The Redraw preview keeps the edge map of the whole picture and rebuilds it
+// only when Details changes.
 class RedrawPanel : public MethodPanel {
 public:
-    using MethodPanel::MethodPanel;
-    ~RedrawPanel() override;
+    RedrawPanel(PanelHost& host, QWidget* parent);
     int EdgeMapBuilds() const { return builds_; }
 
 protected:
-    void AddControls(QVBoxLayout* layout) override;
-    void EnableForJob(bool enabled) override;
-    bool ReloadBeforePreview() const override { return false; }
-    RepaintStatus RunPreview(SBxPicBuf& result, SBxPicBuf& crop, const CBxRect<int>& rect) override;
-    QEvent::Type StartEvent() const override;
+    RepaintStatus RunPreview(SBxPicBuf& result, const SBxPicBuf& crop, const CBxRect<int>& rect) override;
+    JobFunction MakeJob() const override;
     int ProgressRange() const override;
     void PreviewSwitchedOn() override { cacheKey_ = 0.f; }
     void AbortPressed() override { cacheKey_ = 0.f; }
     void JobStarting() override;
 
 private:
-    QWidget* controls_[4] = {};
-    QCheckBox* import_ = nullptr;
-    QComboBox* colours_ = nullptr;
-    SBxPicBuf edgeCache_{};
+    PicBufHolder edgeCache_;
     float cacheKey_ = 0.f;
     int builds_ = 0;
 };

@@ -129,3 +129,21 @@ bool IsProcessorTimeSignal(int signal);
 bool LimitThisProcess(uint64_t addressSpace, int cpuSeconds, int parentPid);
 // Lowers the soft address-space limit (never above the hard one).
 void LowerAddressSpaceLimit(uint64_t bytes);
+
+// Every running instance holds a shared lock on the file `path` for its
+// lifetime; the system drops it however the process ends. An instance that
+// could not take it exclusively at start was not alone.
+class InstanceLock {
+public:
+    explicit InstanceLock(const std::string& path);
+    ~InstanceLock();
+    InstanceLock(const InstanceLock&) = delete;
+    InstanceLock& operator=(const InstanceLock&) = delete;
+    bool OthersAtStart() const { return othersAtStart_; }
+    // Whether another instance holds the lock now.
+    bool OthersNow() const;
+
+private:
+    int fd_ = -1;
+    bool othersAtStart_ = false;
+};

@@ -9,6 +9,7 @@
 #include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -426,4 +427,24 @@ void LowerAddressSpaceLimit(uint64_t bytes) {
     if (now.rlim_max != RLIM_INFINITY && bytes > now.rlim_max) bytes = now.rlim_max;
     now.rlim_cur = rlim_t(bytes);
     setrlimit(RLIMIT_AS, &now);
+}
+
+// flock(2) locks belong to the open file and end with the process.
+InstanceLock::InstanceLock(const std::string& path) {
+    fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd_ < 0) return;
+    othersAtStart_ = ::flock(fd_, LOCK_EX | LOCK_NB) != 0;
+    ::flock(fd_, LOCK_SH);
+}
+
+InstanceLock::~InstanceLock() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+// Converting the shared lock may drop it for a moment; it is taken again.
+bool InstanceLock::OthersNow() const {
+    if (fd_ < 0) return false;
+    const bool others = ::flock(fd_, LOCK_EX | LOCK_NB) != 0;
+    ::flock(fd_, LOCK_SH);
+    return others;
 }

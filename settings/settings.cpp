@@ -8,23 +8,25 @@
 
 namespace fs = std::filesystem;
 
+// A method parameter's fallback is its table's stored default; the four
+// values no method reads keep their own.
 const SettingKey kSettingKeys[17] = {
-    {"uiFuseToImage", &UiSettings::uiFuseToImage, "0"},
-    {"uiEdgeDetails", &UiSettings::uiEdgeDetails, "10"},
-    {"uiEdgeCut", &UiSettings::uiEdgeCut, "50"},
-    {"uiQuantization", &UiSettings::uiQuantization, "1"},
-    {"uiDetails", &UiSettings::uiDetails, "10"},
-    {"uiProlongation", &UiSettings::uiProlongation, "50"},
-    {"uiSigma", &UiSettings::uiSigma, "30"},
+    {"uiFuseToImage", &UiSettings::uiFuseToImage, nullptr},
+    {"uiEdgeDetails", &UiSettings::uiEdgeDetails, nullptr},
+    {"uiEdgeCut", &UiSettings::uiEdgeCut, nullptr},
+    {"uiQuantization", &UiSettings::uiQuantization, nullptr},
+    {"uiDetails", &UiSettings::uiDetails, nullptr},
+    {"uiProlongation", &UiSettings::uiProlongation, nullptr},
+    {"uiSigma", &UiSettings::uiSigma, nullptr},
     {"uiCycles", &UiSettings::uiCycles, "5"},
-    {"uiSmoothAlpha", &UiSettings::uiSmoothAlpha, "5"},
+    {"uiSmoothAlpha", &UiSettings::uiSmoothAlpha, nullptr},
     {"uiLocality", &UiSettings::uiLocality, "5"},
-    {"uiRelaxation", &UiSettings::uiRelaxation, "20"},
-    {"uiDoShock", &UiSettings::uiDoShock, "0"},
-    {"uiDoLoG", &UiSettings::uiDoLoG, "1"},
+    {"uiRelaxation", &UiSettings::uiRelaxation, nullptr},
+    {"uiDoShock", &UiSettings::uiDoShock, nullptr},
+    {"uiDoLoG", &UiSettings::uiDoLoG, nullptr},
     {"uiDoWeickert", &UiSettings::uiDoWeickert, "0"},
-    {"uiFlatten", &UiSettings::uiFlatten, "20"},
-    {"uiLoGPower", &UiSettings::uiLoGPower, "10"},
+    {"uiFlatten", &UiSettings::uiFlatten, nullptr},
+    {"uiLoGPower", &UiSettings::uiLoGPower, nullptr},
     {"uiWeickertPower", &UiSettings::uiWeickertPower, "10"},
 };
 
@@ -47,12 +49,52 @@ std::string Utf8Prefix(const std::string& s, size_t chars) {
     return s;
 }
 
+std::string Fallback(const SettingKey& k) {
+    if (k.fallback) return k.fallback;
+    std::string value;
+    ForEachParamSpec([&](const ParamSpec& s) {
+        if (std::string(s.settingsKey) == k.key) value = std::to_string(s.storedDefault);
+    });
+    return value;
+}
+
+void ReadLanguages(AppSettings& s, const SettingsPaths& paths, const IniDocument& loc) {
+    s.languageCount = std::min(IniToInt(loc.Get(kGeneral, "Languages No", "0")), kMaxLanguages);
+    s.currentLanguage = IniToInt(loc.Get(kGeneral, "Language Current", "0"));
+    // The user's own choice of language.
+    const IniDocument file = IniDocument::Load(paths.settingsFile);
+    if (file.Has(kGeneral, "Language Current"))
+        s.currentLanguage = IniToInt(file.Get(kGeneral, "Language Current", "0"));
+    s.languages.clear();
+    for (int i = 0; i < s.languageCount; ++i) {
+        const std::string section = std::to_string(i);
+        s.languages.push_back({loc.Get(section, "Language", ""), Utf8Prefix(loc.Get(section, "Acronym", ""), 15)});
+    }
+}
+
+UiSettings ReadStoredValues(const IniDocument& file) {
+    UiSettings ui;
+    for (const SettingKey& k : kSettingKeys) ui.*k.field = IniToInt(file.Get(kGeneral, k.key, Fallback(k)));
+    ClampToParamRanges(ui);
+    const int32_t jpeg = IniToInt(file.Get(kGeneral, "jpeg", "90"));
+    ui.jpegQuality = jpeg < 20 ? 90 : jpeg;
+    return ui;
+}
+
 }  // namespace
 
 int32_t* UiSettings::Field(const std::string& key) {
     for (const SettingKey& k : kSettingKeys)
         if (key == k.key) return &(this->*k.field);
     return nullptr;
+}
+
+const int32_t* UiSettings::Field(const std::string& key) const { return const_cast<UiSettings*>(this)->Field(key); }
+
+void ClampToParamRanges(UiSettings& ui) {
+    ForEachParamSpec([&](const ParamSpec& s) {
+        if (int32_t* field = ui.Field(s.settingsKey)) *field = ClampPosition(s, *field);
+    });
 }
 
 std::string FindLocalisationFile(const std::string& executableFolder) {
@@ -73,35 +115,35 @@ SettingsPaths DefaultSettingsPaths() {
 }
 
 void LoadSettings(AppSettings& s, const SettingsPaths& paths) {
-    const IniDocument loc = IniDocument::Load(paths.localisationFile);
-    s.languageCount = std::min(IniToInt(loc.Get(kGeneral, "Languages No", "0")), kMaxLanguages);
-    s.currentLanguage = IniToInt(loc.Get(kGeneral, "Language Current", "0"));
-
     CreateFolder(paths);
-    IniDocument file = IniDocument::Load(paths.settingsFile);
+    const IniDocument file = IniDocument::Load(paths.settingsFile);
     s.crashFlag = uint8_t(IniToInt(file.Get(kGeneral, "Crashed Last Time", "0")) & 0xFF);
     WriteIniString(paths.settingsFile, kGeneral, "Crashed Last Time", "1");
-    for (const SettingKey& k : kSettingKeys) s.ui.*k.field = IniToInt(file.Get(kGeneral, k.key, k.fallback));
-    const int32_t jpeg = IniToInt(file.Get(kGeneral, "jpeg", "90"));
-    s.ui.jpegQuality = jpeg < 20 ? 90 : jpeg;
-    // The user's own choice of language.
-    if (file.Has(kGeneral, "Language Current"))
-        s.currentLanguage = IniToInt(file.Get(kGeneral, "Language Current", "0"));
-
-    s.languages.clear();
-    for (int i = 0; i < s.languageCount; ++i) {
-        const std::string section = std::to_string(i);
-        s.languages.push_back({loc.Get(section, "Language", ""), Utf8Prefix(loc.Get(section, "Acronym", ""), 15)});
-    }
+    s.ui = s.asLoaded = ReadStoredValues(file);
+    ReadLanguages(s, paths, IniDocument::Load(paths.localisationFile));
 }
 
-bool SaveSettings(const AppSettings& s, const SettingsPaths& paths) {
+void ReloadSettings(AppSettings& s, const SettingsPaths& paths) {
+    CreateFolder(paths);
+    const UiSettings fresh = ReadStoredValues(IniDocument::Load(paths.settingsFile));
+    for (const SettingKey& k : kSettingKeys)
+        if (s.ui.*k.field == s.asLoaded.*k.field) s.ui.*k.field = fresh.*k.field;
+    s.asLoaded = fresh;
+    ReadLanguages(s, paths, IniDocument::Load(paths.localisationFile));
+}
+
+bool SaveSettings(const AppSettings& s, const SettingsPaths& paths, bool othersRunning) {
     CreateFolder(paths);
     if (IsReadOnlyFile(paths.settingsFile)) return false;
     IniDocument file = IniDocument::Load(paths.settingsFile);
-    file.Set(kGeneral, "Crashed Last Time", "0");
+    file.Set(kGeneral, "Crashed Last Time", othersRunning ? "1" : "0");
     for (const SettingKey& k : kSettingKeys) file.Set(kGeneral, k.key, std::to_string(s.ui.*k.field));
     return file.Save(paths.settingsFile);
+}
+
+std::unique_ptr<InstanceLock> LockAgainstOtherInstances(const SettingsPaths& paths) {
+    CreateFolder(paths);
+    return std::make_unique<InstanceLock>(paths.folder + "/Quorvane.lock");
 }
 
 int32_t ReadJpegQuality(const SettingsPaths& paths) {

@@ -3,32 +3,73 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "original_params.h"
+#include "platform.h"
+#include "redraw_params.h"
+#include "smudge_params.h"
+
+// The stored panel values; a first run starts from the tables' stored
+// defaults.
 struct UiSettings {
-    int32_t uiFuseToImage = 0;
-    int32_t uiEdgeDetails = 10;
-    int32_t uiEdgeCut = 50;
-    int32_t uiQuantization = 1;
-    int32_t uiDetails = 10;
-    int32_t uiProlongation = 50;
-    int32_t uiSigma = 30;
+    int32_t uiFuseToImage = kRedrawSpecs[kFuseToImage].storedDefault;
+    int32_t uiEdgeDetails = kRedrawSpecs[kEdgeDetails].storedDefault;
+    int32_t uiEdgeCut = kRedrawSpecs[kEdgeCut].storedDefault;
+    int32_t uiQuantization = kRedrawSpecs[kQuantization].storedDefault;
+    int32_t uiDetails = kSmudgeSpecs[kSmudgeDetails].storedDefault;
+    int32_t uiProlongation = kSmudgeSpecs[kSmudgeProlongation].storedDefault;
+    int32_t uiSigma = kSmudgeSpecs[kSmudgeSigma].storedDefault;
     int32_t uiCycles = 5;
-    int32_t uiSmoothAlpha = 5;
+    int32_t uiSmoothAlpha = kOriginalSpecs[kSmoothAlpha].storedDefault;
     int32_t uiLocality = 5;
-    int32_t uiRelaxation = 20;
-    int32_t uiDoShock = 0;
-    int32_t uiDoLoG = 1;
+    int32_t uiRelaxation = kOriginalSpecs[kRelaxation].storedDefault;
+    int32_t uiDoShock = kOriginalSpecs[kDoShock].storedDefault;
+    int32_t uiDoLoG = kOriginalSpecs[kDoLoG].storedDefault;
     int32_t uiDoWeickert = 0;
-    int32_t uiFlatten = 20;
-    int32_t uiLoGPower = 10;
+    int32_t uiFlatten = kOriginalSpecs[kFlatten].storedDefault;
+    int32_t uiLoGPower = kOriginalSpecs[kLoGPower].storedDefault;
     int32_t uiWeickertPower = 10;
     int32_t jpegQuality = 90;
 
     // The field behind a settings key ("uiSigma" …), or null.
     int32_t* Field(const std::string& key);
+    const int32_t* Field(const std::string& key) const;
 };
+
+// Calls fn(spec) for every method parameter of the three tables.
+template <typename Fn>
+void ForEachParamSpec(Fn fn) {
+    for (const ParamSpec& s : kOriginalSpecs) fn(s);
+    for (const ParamSpec& s : kSmudgeSpecs) fn(s);
+    for (const ParamSpec& s : kRedrawSpecs) fn(s);
+}
+
+// Puts every stored method parameter into its range, so no edited file can
+// hand a method a value it was not made for.
+void ClampToParamRanges(UiSettings& ui);
+
+// A method's positions from the stored values.
+template <typename Positions, size_t N>
+Positions PositionsFrom(const UiSettings& ui, const ParamSpec (&specs)[N]) {
+    Positions p{};
+    for (size_t i = 0; i < N; ++i) {
+        const int32_t* field = ui.Field(specs[i].settingsKey);
+        p[i] = field ? ClampPosition(specs[i], *field) : specs[i].storedDefault;
+    }
+    return p;
+}
+inline OriginalParams OriginalParamsFrom(const UiSettings& ui) {
+    return OriginalParamsFromPositions(PositionsFrom<OriginalPositions>(ui, kOriginalSpecs));
+}
+inline SmudgeParams SmudgeParamsFrom(const UiSettings& ui) {
+    return SmudgeParamsFromPositions(PositionsFrom<SmudgePositions>(ui, kSmudgeSpecs));
+}
+inline RedrawParams RedrawParamsFrom(const UiSettings& ui) {
+    return RedrawParamsFromPositions(PositionsFrom<RedrawPositions>(ui, kRedrawSpecs));
+}
 
 struct SettingKey {
     const char* key;
@@ -61,6 +102,7 @@ std::string FindLocalisationFile(const std::string& executableFolder);
 
 struct AppSettings {
     UiSettings ui;
+    UiSettings asLoaded;  // the values as last read, to tell what the user changed
     uint8_t crashFlag = 0;  // low byte of "Crashed Last Time" as read at start
     int languageCount = 0;
     int currentLanguage = 0;
@@ -70,9 +112,17 @@ struct AppSettings {
 // Reads the language list and the settings file; marks the run as started
 // ("Crashed Last Time" = 1) until SaveSettings.
 void LoadSettings(AppSettings& settings, const SettingsPaths& paths);
-// Writes "Crashed Last Time" = 0 and the seventeen values.
-bool SaveSettings(const AppSettings& settings, const SettingsPaths& paths);
+// Reads the file again (the Options dialog does): the language list, and
+// the file's value of every setting the user has not changed since it was
+// last read; changed values are kept.
+void ReloadSettings(AppSettings& settings, const SettingsPaths& paths);
+// Writes the seventeen values and "Crashed Last Time": 0, unless another
+// running instance still holds the marker (`othersRunning`).
+bool SaveSettings(const AppSettings& settings, const SettingsPaths& paths, bool othersRunning = false);
 
+// The lock of the running program in the settings folder, so that a second
+// instance does not take the first for a crash.
+std::unique_ptr<InstanceLock> LockAgainstOtherInstances(const SettingsPaths& paths);
 // The save dialog's own read of the JPEG quality (default 85, no bound) and
 // its write-back after a successful save.
 int32_t ReadJpegQuality(const SettingsPaths& paths);

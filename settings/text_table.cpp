@@ -12,7 +12,7 @@ struct DefaultText {
 // Keys not listed have an empty default.
 constexpr DefaultText kDefaults[] = {
     {1, "Press Ctrl+O to open an image"},
-    {2, "The application crashed last time. It's probably caused by low memory. Please try to crop the image a "
+    {2, "The application crashed last time. It's probably caused by low memory. Please try to crop the image and "
         "Repaint the image again."},
     {3, "Warning"},
     {4, "File"},
@@ -29,7 +29,7 @@ constexpr DefaultText kDefaults[] = {
     {15, "Global Sharpening - Strength:"},
     {16, "Help Contents"},
     {20, "About..."},
-    {21, "Opened image was signed but not saved, do you want to continue without saving?"},
+    {21, "Opened image was modified but not saved, do you want to continue without saving?"},
     {22, "Click and drag to move image, Double click to zoom to best fit, Use mouse wheel to zoom"},
     {23, "Open Image (Ctrl+O)"},
     {24, "Save Image As (Ctrl+S)"},
@@ -80,6 +80,14 @@ constexpr DefaultText kDefaults[] = {
     {100, "The image could not be saved."},
     {101, "The image was saved, but the metadata of the opened file could not be copied into it."},
     {102, "There is not enough memory to repaint this image."},
+    {103, "Open"},
+    {104, "Save As"},
+    {105, "Menu"},
+    {106, "The file does not exist or cannot be read:"},
+    {107, "The file is damaged and cannot be opened:"},
+    {108, "The picture is too large to be opened:"},
+    {109, "A repaint job is running. Do you want to abort it and close the window?"},
+    {110, "The picture could not be repainted:"},
 };
 
 }  // namespace

@@ -14,10 +14,11 @@ struct SmudgeParams {
 
 enum SmudgeSetting { kSmudgeDetails, kSmudgeProlongation, kSmudgeSigma, kSmudgeSettingCount };
 
+// The value labels show the raw positions.
 constexpr ParamSpec kSmudgeSpecs[kSmudgeSettingCount] = {
-    {"uiDetails", "details", ParamKind::Slider, 1, 100, 10, 57},
-    {"uiProlongation", "prolongation", ParamKind::Slider, 1, 100, 50, 58},
-    {"uiSigma", "sigma", ParamKind::Slider, 0, 100, 30, 59},
+    {"uiDetails", "details", ParamKind::Slider, 1, 100, 10, 57, nullptr, 10, {}, {1072, 1127, 1117}},
+    {"uiProlongation", "prolongation", ParamKind::Slider, 1, 100, 50, 58, nullptr, 50, {}, {1123, 1128, 1125}},
+    {"uiSigma", "sigma", ParamKind::Slider, 0, 100, 30, 59, nullptr, 30, {}, {1124, 1114, 1126}},
 };
 
 using SmudgePositions = std::array<int, kSmudgeSettingCount>;

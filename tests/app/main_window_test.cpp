@@ -7,6 +7,9 @@
 #include <QComboBox>
 #include <QMenu>
 #include <QStatusBar>
+#include <QDropEvent>
+#include <QMimeData>
+#include <QUrl>
 #include <filesystem>
 #include <fstream>
 
@@ -14,7 +17,9 @@
 #include "ids.h"
 #include "imagefile.h"
 #include "ini_file.h"
+#include "app_test_util.h"
 #include "main_window.h"
+#include "method_panel.h"
 
 namespace fs = std::filesystem;
 
@@ -60,6 +65,13 @@ protected:
         SaveImageFile(&p.buf, nullptr, path, 90, "", -1);
         return path;
     }
+    // A Smudge job run to its end: the window then holds an unsaved result.
+    void FinishAJob(MainWindow& w) {
+        w.Command(cmd::kRepaintSmudge);
+        ASSERT_NE(w.CurrentPanel(), nullptr);
+        w.CurrentPanel()->Ok();
+        ASSERT_TRUE(WaitFor([&] { return w.CurrentPanel() == nullptr; }));
+    }
     int CountMessages(const std::string& text) {
         int n = 0;
         for (const MessageRequest& m : messages_) n += m.text.toStdString().find(text) != std::string::npos;
@@ -96,26 +108,31 @@ TEST_F(WindowTest, CommandStatesWithoutAPictureWithOneAndWithAPanel) {
     EXPECT_EQ(w->windowTitle().toStdString(), "Quorvane - " + (root_ / "a.png").string());
     EXPECT_TRUE(w->StatusText().startsWith("Click and drag"));
 
-    QWidget* panel = new QWidget;
-    panel->resize(350, 200);
-    w->OpenMethodPanel(panel);
+    w->Command(cmd::kRepaintSmudge);
+    ASSERT_NE(w->CurrentPanel(), nullptr);
     for (int id : {cmd::kOpen, cmd::kSaveAs, cmd::kRepaintOriginal, cmd::kRepaintSmudge, cmd::kRepaintRedraw,
                    cmd::kMenu})
         EXPECT_FALSE(w->IsCommandEnabled(id)) << id;
-    // Drops are ignored while a panel is open.
+    // Drops are ignored while a panel is open, and so are Ctrl+O and Ctrl+S:
+    // keys follow their buttons.
     EXPECT_FALSE(w->OpenFile(Picture("b.png")));
-    // The shortcut still reaches the command.
     openChoice_ = Picture("c.png");
-    w->Command(cmd::kOpen);
-    EXPECT_TRUE(w->windowTitle().endsWith("c.png"));
-    w->CloseMethodPanel(panel);
-    delete panel;
+    saveChoice_ = SaveChoice{(root_ / "patch").string(), 3, 70};
+    w->activateWindow();
+    PressKey(w.get(), Qt::Key_O, Qt::ControlModifier);
+    PressKey(w.get(), Qt::Key_S, Qt::ControlModifier);
+    EXPECT_TRUE(w->windowTitle().endsWith("a.png"));
+    EXPECT_FALSE(fs::exists(root_ / "patch.png"));
+    w->CurrentPanel()->Cancel();
     EXPECT_TRUE(w->IsCommandEnabled(cmd::kOpen));
+    PressKey(w.get(), Qt::Key_O, Qt::ControlModifier);
+    EXPECT_TRUE(w->windowTitle().endsWith("c.png"));
 
     w->Command(cmd::kClose);
     for (int id : kPictureCommands) EXPECT_FALSE(w->IsCommandEnabled(id)) << id;
     EXPECT_EQ(w->Doc().loaded.pixels, nullptr);
     EXPECT_EQ(w->StatusText(), "Press Ctrl+O to open an image");
+    EXPECT_EQ(w->windowTitle(), "Quorvane");  // the closed file's name goes
 }
 
 TEST_F(WindowTest, MenuGreyingFollowsTheSaveAsButton) {
@@ -165,7 +182,7 @@ TEST_F(WindowTest, ZoomCommandsAndTheZoomBox) {
     w->Command(cmd::kPanLeft);
     EXPECT_DOUBLE_EQ(w->Anchor().dstX, x - 50);
     w->Command(cmd::kZoomFit);
-    const ViewRect fit = w->FitArea();
+    const ViewRect fit = w->View()->areas().fit;
     EXPECT_DOUBLE_EQ(w->Anchor().zoom, std::min((fit.right - fit.left) / 400.0, (fit.bottom - fit.top) / 300.0));
 }
 
@@ -193,10 +210,15 @@ TEST_F(WindowTest, DroppingSeveralFilesOpensTheFirst) {
     auto w = Make();
     const std::string a = Picture("first.png"), b = Picture("second.png"), c = Picture("third.png");
     w->DropFiles({QString::fromStdString(a), QString::fromStdString(b), QString::fromStdString(c)});
-    EXPECT_TRUE(w->windowTitle().endsWith("first.png"));
-    // Unreadable and 16-bit files: the format message, nothing changes.
+    EXPECT_TRUE(w->windowTitle().endsWith("first.png")) << w->windowTitle().toStdString();
+    // Files that cannot be opened say why; nothing changes.
     std::ofstream(root_ / "junk.png") << "junk";
     EXPECT_FALSE(w->OpenFile((root_ / "junk.png").string()));
+    EXPECT_EQ(CountMessages("The file is damaged"), 1);
+    EXPECT_FALSE(w->OpenFile((root_ / "gone.png").string()));
+    EXPECT_EQ(CountMessages("does not exist"), 1);
+    std::ofstream(root_ / "notes.txt") << "just some words, no picture at all";
+    EXPECT_FALSE(w->OpenFile((root_ / "notes.txt").string()));
     EXPECT_FALSE(w->OpenFile(Picture("deep.png", 20, 20, 16)));
     EXPECT_EQ(CountMessages("Image format not supported!"), 2);
     EXPECT_TRUE(w->windowTitle().endsWith("first.png"));
@@ -216,8 +238,7 @@ TEST_F(WindowTest, CrashWarningAfterARunThatDidNotEndNormally) {
 TEST_F(WindowTest, UnsavedResultIsAskedAboutBeforeItIsLost) {
     auto w = Make();
     w->OpenFile(Picture("a.png"));
-    QEvent done(um::kJobDone);
-    QApplication::sendEvent(w.get(), &done);
+    FinishAJob(*w);
     ASSERT_TRUE(w->ResultUnsaved());
     answer_ = QMessageBox::No;
     EXPECT_FALSE(w->close());
@@ -227,7 +248,7 @@ TEST_F(WindowTest, UnsavedResultIsAskedAboutBeforeItIsLost) {
     EXPECT_TRUE(w->isVisible());
     w->Command(cmd::kClose);
     EXPECT_NE(w->Doc().loaded.pixels, nullptr);
-    EXPECT_EQ(CountMessages("signed but not saved"), 3);
+    EXPECT_EQ(CountMessages("modified but not saved"), 3);
     answer_ = QMessageBox::Yes;
     EXPECT_TRUE(w->close());
 }
@@ -236,8 +257,7 @@ TEST_F(WindowTest, SavingWritesTheQualityOnlyAfterASuccessfulSave) {
     auto w = Make();
     const std::string photo = Picture("Portrait.JPG");
     w->OpenFile(photo);
-    QEvent done(um::kJobDone);
-    QApplication::sendEvent(w.get(), &done);
+    FinishAJob(*w);
     WriteIniString(paths_.settingsFile, "General", "jpeg", "5");
 
     // A failing save: a message, the flag and the title stay.
@@ -315,30 +335,30 @@ TEST_F(WindowTest, DraggingPansAndTheRightButtonShowsTheLoadedPicture) {
     auto w = Make();
     ASSERT_TRUE(w->OpenFile(Picture("a.png", 400, 300)));
     w->Command(cmd::kZoom100);
-    const ViewRect area = w->ViewArea();
+    const ViewRect area = w->View()->areas().view;
     const QPoint centre((area.left + area.right) / 2, (area.top + area.bottom) / 2);
     const double srcX = w->Anchor().srcX, srcY = w->Anchor().srcY;
-    w->MousePress(Qt::LeftButton, centre, Qt::NoModifier);
-    w->MouseMove(centre + QPoint(30, -20), Qt::LeftButton);
-    w->MouseRelease(Qt::LeftButton);
+    ViewPress(w->View(), centre);
+    ViewMove(w->View(), centre + QPoint(30, -20));
+    ViewRelease(w->View(), centre + QPoint(30, -20));
     EXPECT_DOUBLE_EQ(w->Anchor().srcX, srcX - 30);
     EXPECT_DOUBLE_EQ(w->Anchor().srcY, srcY + 20);
-    w->MouseMove(centre, Qt::NoButton);  // no button: no pan
+    ViewMove(w->View(), centre, Qt::NoButton);  // no button: no pan
     EXPECT_DOUBLE_EQ(w->Anchor().srcX, srcX - 30);
 
     // Make the displayed picture differ from the loaded one, as a result would.
-    CBxPicBufAPI::SetConst(w->Doc().displayed, 10);
+    CBxPicBufAPI::SetConst(const_cast<SBxPicBuf&>(w->Doc().displayed), 10);
     QEvent reload(um::kViewReload);
     QApplication::sendEvent(w.get(), &reload);
     auto shown = [&] { return w->Doc().backBuffer.Row<uint8_t>(centre.y())[3 * centre.x()]; };
     EXPECT_EQ(shown(), 10);
-    w->MousePress(Qt::RightButton, centre, Qt::NoModifier);
+    ViewPress(w->View(), centre, Qt::RightButton);
     EXPECT_EQ(shown(), 120);
-    w->MouseRelease(Qt::RightButton);
+    ViewRelease(w->View(), centre, Qt::RightButton);
     EXPECT_EQ(shown(), 10);
 
     const double zoom = w->Anchor().zoom;
-    w->Wheel(centre, 120);
+    ViewWheel(w->View(), centre, 120);
     EXPECT_DOUBLE_EQ(w->Anchor().zoom, zoom * 1.2);
     EXPECT_EQ(w->ZoomBox()->currentText(), "120.0 %");
 }

@@ -13,6 +13,7 @@
 
 #include "ids.h"
 #include "imagefile.h"
+#include "app_test_util.h"
 #include "main_window.h"
 #include "method_panels.h"
 
@@ -32,7 +33,7 @@ protected:
         paths_.localisationFile = (root_ / "none.ini").string();
         hooks_.message = [this](const MessageRequest& r) {
             messages_.push_back(r.text.toStdString());
-            return QMessageBox::Yes;
+            return answer_;
         };
         window_ = std::make_unique<MainWindow>(paths_, hooks_);
         window_->resize(1100, 760);
@@ -54,19 +55,11 @@ protected:
         const Document& d = window_->Doc();
         return std::memcmp(d.displayed.pixels, d.loaded.pixels, d.loaded.size) == 0;
     }
-    // Runs the event loop until `done` holds (or a generous limit passes).
-    template <typename Fn>
-    bool WaitFor(Fn done) {
-        QElapsedTimer t;
-        t.start();
-        while (!done() && t.elapsed() < 60000) QApplication::processEvents(QEventLoop::AllEvents, 20);
-        return done();
-    }
-
     fs::path root_;
     SettingsPaths paths_;
     UserInterfaceHooks hooks_;
     std::vector<std::string> messages_;
+    QMessageBox::StandardButton answer_ = QMessageBox::Yes;
     std::unique_ptr<MainWindow> window_;
 };
 
@@ -117,7 +110,7 @@ TEST_F(PanelTest, PreviewPaintsTheRectangleAndCancelRestores) {
     EXPECT_TRUE(DisplayedEqualsLoaded());
     EXPECT_TRUE(window_->IsCommandEnabled(cmd::kOpen));
     EXPECT_FALSE(window_->ResultUnsaved());
-    EXPECT_EQ(window_->View().previewFrame, nullptr);
+    EXPECT_EQ(window_->View()->State().previewFrame, nullptr);
 }
 
 TEST_F(PanelTest, AFinishedJobKeepsItsResultAndClosesThePanel) {
@@ -151,7 +144,9 @@ TEST_F(PanelTest, AnAbortedJobRestoresThePictureAndKeepsThePanel) {
     // While the job runs nothing may replace its pictures.
     window_->Command(cmd::kClose);
     EXPECT_NE(window_->Doc().loaded.pixels, nullptr);
+    answer_ = QMessageBox::No;  // closing asks whether to abort: not now
     EXPECT_FALSE(window_->close());
+    EXPECT_TRUE(window_->JobRunning());
     panel->Abort();
     ASSERT_TRUE(WaitFor([&] { return !window_->JobRunning() && panel->AbortButton()->isHidden(); }));
     EXPECT_EQ(window_->CurrentPanel(), panel);

@@ -11,7 +11,12 @@
 #include <vector>
 
 #include "ini_file.h"
+#include <climits>
+
+#include "original.h"
 #include "original_params.h"
+#include "redraw.h"
+#include "smudge.h"
 #include "settings.h"
 #include "text_table.h"
 
@@ -116,7 +121,7 @@ TEST_F(SettingsTest, FirstRunDefaultsAndOrderlySave) {
     AppSettings back;
     LoadSettings(back, paths_);
     EXPECT_EQ(back.crashFlag, 0);
-    EXPECT_EQ(back.ui.uiSigma, -3);  // stored as read, no clamping
+    EXPECT_EQ(back.ui.uiSigma, 0);  // put into the slider's range on reading
 }
 
 TEST_F(SettingsTest, JpegQualityHasTwoReadersAndHandEditsSurvive) {
@@ -126,7 +131,7 @@ TEST_F(SettingsTest, JpegQualityHasTwoReadersAndHandEditsSurvive) {
     LoadSettings(s, paths_);
     EXPECT_EQ(s.ui.jpegQuality, 90);
     EXPECT_EQ(ReadJpegQuality(paths_), 15);
-    EXPECT_EQ(s.ui.uiDetails, 0);
+    EXPECT_EQ(s.ui.uiDetails, 1);  // not a number reads as 0, below the range
     ASSERT_TRUE(WriteJpegQuality(paths_, 77));
     ASSERT_TRUE(SaveSettings(s, paths_));
     const std::string text = Read(paths_.settingsFile);
@@ -287,4 +292,86 @@ TEST(ShippedLocalisation, PanelAndDialogButtonsHaveDistinctMnemonics) {
             letters += m;
         }
     }
+}
+
+TEST_F(SettingsTest, FirstRunValuesComeFromTheParameterTables) {
+    AppSettings s;
+    LoadSettings(s, paths_);
+    ForEachParamSpec([&](const ParamSpec& p) {
+        EXPECT_EQ(*s.ui.Field(p.settingsKey), p.storedDefault) << p.settingsKey;
+        EXPECT_GE(p.storedDefault, p.min) << p.settingsKey;
+        EXPECT_LE(p.storedDefault, p.max) << p.settingsKey;
+        EXPECT_GE(p.def, p.min) << p.settingsKey;
+        EXPECT_LE(p.def, p.max) << p.settingsKey;
+    });
+    // The two sets the panels know: first run and the Default button.
+    EXPECT_EQ(kOriginalSpecs[kSmoothAlpha].storedDefault, 5);
+    EXPECT_EQ(kOriginalSpecs[kSmoothAlpha].def, 14);
+    EXPECT_EQ(kRedrawSpecs[kFuseToImage].storedDefault, 0);
+}
+
+// Whatever a hand-edited file holds, every method runs on what it reads.
+TEST_F(SettingsTest, ExtremeStoredValuesAreClampedAndEveryMethodRuns) {
+    PicBufHolder picture;
+    ASSERT_TRUE(CBxPicBufAPI::ReinitHeap(picture.buf, 40, 30, 3, 8));
+    for (uint32_t i = 0; i < picture.buf.size; ++i) picture.buf.pixels[i] = uint8_t((i * 37) & 0xFF);
+    for (const char* value : {"-2147483648", "2147483647", "-99999999999", "99999999999"}) {
+        fs::create_directories(paths_.folder);
+        std::string text = "[General]\n";
+        for (const SettingKey& k : kSettingKeys) text += std::string(k.key) + "=" + value + "\n";
+        Write(paths_.settingsFile, text);
+        AppSettings s;
+        LoadSettings(s, paths_);
+        ForEachParamSpec([&](const ParamSpec& p) {
+            const int v = *s.ui.Field(p.settingsKey);
+            EXPECT_EQ(v, value[0] == '-' ? p.min : p.max) << p.settingsKey << " " << value;
+        });
+        QuietProgress quiet;
+        PicBufHolder a, b, c;
+        EXPECT_EQ(RepaintOriginal(a.buf, picture.buf, OriginalParamsFrom(s.ui), quiet), RepaintStatus::Done) << value;
+        EXPECT_EQ(RepaintSmudge(b.buf, picture.buf, SmudgeParamsFrom(s.ui), quiet), RepaintStatus::Done) << value;
+        EXPECT_EQ(RunRedraw(c.buf, picture.buf, RedrawParamsFrom(s.ui), quiet), RepaintStatus::Done) << value;
+    }
+    // Values in memory that never went through the file are clamped too.
+    UiSettings wild;
+    wild.uiQuantization = 99;
+    wild.uiLoGPower = INT_MIN;
+    EXPECT_EQ(RedrawParamsFrom(wild).colourMode, 4);
+    EXPECT_EQ(OriginalParamsFrom(wild).sharpenStrength, 2.f);
+}
+
+TEST_F(SettingsTest, ReloadingKeepsWhatTheUserChanged) {
+    AppSettings s;
+    LoadSettings(s, paths_);
+    s.ui.uiSigma = 77;  // moved in a panel
+    WriteIniString(paths_.settingsFile, "General", "uiSigma", "12");
+    WriteIniString(paths_.settingsFile, "General", "uiDetails", "42");
+    ReloadSettings(s, paths_);
+    EXPECT_EQ(s.ui.uiSigma, 77);
+    EXPECT_EQ(s.ui.uiDetails, 42);  // never changed here: the file's value
+    s.ui.uiSigma = 12;              // changed back to what the file now says
+    WriteIniString(paths_.settingsFile, "General", "uiSigma", "13");
+    ReloadSettings(s, paths_);
+    EXPECT_EQ(s.ui.uiSigma, 13);
+}
+
+TEST_F(SettingsTest, ASecondInstanceIsNotACrash) {
+    auto first = LockAgainstOtherInstances(paths_);
+    EXPECT_FALSE(first->OthersAtStart());
+    EXPECT_FALSE(first->OthersNow());
+    {
+        auto second = LockAgainstOtherInstances(paths_);
+        EXPECT_TRUE(second->OthersAtStart());
+        EXPECT_TRUE(second->OthersNow());
+        EXPECT_TRUE(first->OthersNow());
+        // The second ends while the first runs: the marker stays for the first.
+        AppSettings s;
+        LoadSettings(s, paths_);
+        ASSERT_TRUE(SaveSettings(s, paths_, second->OthersNow()));
+        EXPECT_EQ(ReadIniString(paths_.settingsFile, "General", "Crashed Last Time", ""), "1");
+    }
+    EXPECT_FALSE(first->OthersNow());
+    first.reset();
+    auto third = LockAgainstOtherInstances(paths_);
+    EXPECT_FALSE(third->OthersAtStart());
 }

@@ -1,0 +1,46 @@
+// What a method panel may ask of the window it is docked in. The panels
+// know nothing else of the window.
+#pragma once
+
+#include <Qt>
+
+#include "job_runner.h"
+#include "picbuf.h"
+#include "settings.h"
+#include "text_table.h"
+
+class QPoint;
+
+class PanelHost {
+public:
+    virtual ~PanelHost() = default;
+
+    virtual const SBxPicBuf& Loaded() const = 0;
+    virtual const TextTable& Texts() const = 0;
+    virtual UiSettings& Ui() = 0;
+
+    // Shows the loaded picture with `patch` pasted at (left, top); without a
+    // patch, the loaded picture alone. Refused while a job runs.
+    virtual void ShowPreview(const SBxPicBuf* patch, int left, int top) = 0;
+    // The frame drawn over the picture (nothing: none); redraws the view.
+    virtual void SetPreviewFrame(const CBxRect<int>* frame) = 0;
+    virtual CBxPicMap ViewMap() const = 0;
+    virtual double ViewZoom() const = 0;
+    // The picture point at the centre of the view area, rounded.
+    virtual QPoint ViewCentreOnPicture() const = 0;
+    virtual void SetViewCursor(Qt::CursorShape shape) = 0;
+
+    // Starts `job` on a snapshot of the loaded picture; false when refused.
+    virtual bool StartJob(JobFunction job) = 0;
+    virtual void AbortJob() = 0;
+    virtual bool JobRunning() const = 0;
+
+    // The panel goes away: the displayed picture keeps the result or goes
+    // back to the loaded picture.
+    virtual void PanelClosing(bool keepResult) = 0;
+    // The panel changed its size.
+    virtual void PanelResized() = 0;
+    // Gives the keyboard back to the docked panel's last-used control.
+    virtual void FocusDocker() = 0;
+    virtual void WheelOverPanel(const QPoint& windowPoint, int delta) = 0;
+};

@@ -1,0 +1,82 @@
+#include "session.h"
+
+#include <filesystem>
+#include <fstream>
+
+namespace {
+
+constexpr size_t kMaxPath = 1023;
+
+bool StartsWith(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
+
+}  // namespace
+
+OpenFailure ClassifyLoadFailure(const std::string& path, const LoadResult& r) {
+    if (r.ok) return IsEightBitPicture(r.image.picture.buf) ? OpenFailure::None : OpenFailure::Unsupported;
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec) || !std::ifstream(path, std::ios::binary)) return OpenFailure::Missing;
+    if (StartsWith(r.error, "the picture is too large")) return OpenFailure::TooLarge;
+    if (r.error == "unknown file format" || r.error == "unsupported pixel layout") return OpenFailure::Unsupported;
+    return OpenFailure::Damaged;
+}
+
+DocumentSession::~DocumentSession() {
+    if (initialised_) ReleaseDocument(doc_);
+}
+
+bool DocumentSession::Init(int workspaceGrey) {
+    initialised_ = true;
+    return InitDocument(doc_, workspaceGrey);
+}
+
+OpenFailure DocumentSession::Open(const std::string& path) {
+    if (path.empty() || path.size() > kMaxPath) return OpenFailure::Unsupported;
+    LoadResult r = LoadImageFile(path);
+    return Adopt(path, r);
+}
+
+OpenFailure DocumentSession::Adopt(const std::string& path, LoadResult& r) {
+    const OpenFailure failure = ClassifyLoadFailure(path, r);
+    if (failure != OpenFailure::None) return failure;
+    PicBufHolder displayed;
+    if (!CBxPicBufAPI::ReinitHeap(displayed.buf, r.image.picture.buf) ||
+        !CBxPicBufAPI::Copy(displayed.buf, r.image.picture.buf))
+        return OpenFailure::TooLarge;
+    ClearPictures(doc_);
+    doc_.loaded = r.image.picture.buf;
+    CBxPicBufAPI::Init(r.image.picture.buf);
+    doc_.alpha = r.image.alpha.buf;
+    CBxPicBufAPI::Init(r.image.alpha.buf);
+    doc_.displayed = displayed.buf;
+    CBxPicBufAPI::Init(displayed.buf);
+    sourcePath_ = currentImagePath_ = titlePath_ = path;
+    unsaved_ = false;
+    return OpenFailure::None;
+}
+
+void DocumentSession::Close() {
+    ClearPictures(doc_);
+    titlePath_.clear();
+    unsaved_ = false;
+}
+
+SaveStatus DocumentSession::Save(const std::string& target, int quality, int format) {
+    const SaveStatus s = SaveImageFile(&doc_.displayed, &doc_.alpha, target, quality, sourcePath_, format);
+    titlePath_ = target;
+    unsaved_ = false;
+    return s;
+}
+
+void DocumentSession::AcceptResult(PicBufHolder result) {
+    if (result.Empty()) return;
+    CBxPicBufAPI::DoneHeap(doc_.displayed);
+    doc_.displayed = result.buf;
+    CBxPicBufAPI::Init(result.buf);
+    unsaved_ = true;
+}
+
+void DocumentSession::ShowLoaded() {
+    if (doc_.loaded.pixels) CBxPicBufAPI::Copy(doc_.displayed, doc_.loaded);
+}
+
+std::string DocumentSession::Title() const { return titlePath_.empty() ? "Quorvane" : "Quorvane - " + titlePath_; }

@@ -1,0 +1,57 @@
+// The open picture as a document: opening, closing and saving it, the
+// unsaved-result flag and the window title. No Qt here.
+#pragma once
+
+#include <string>
+
+#include "document.h"
+#include "imagefile.h"
+
+// Why a picture could not be opened.
+enum class OpenFailure { None, Missing, Damaged, TooLarge, Unsupported };
+
+// Tells the causes apart from what the loader reported.
+OpenFailure ClassifyLoadFailure(const std::string& path, const LoadResult& result);
+
+class DocumentSession {
+public:
+    DocumentSession() = default;
+    DocumentSession(const DocumentSession&) = delete;
+    DocumentSession& operator=(const DocumentSession&) = delete;
+    ~DocumentSession();
+
+    bool Init(int workspaceGrey);
+    Document& Doc() { return doc_; }
+    const Document& Doc() const { return doc_; }
+    bool HasPicture() const { return doc_.loaded.pixels != nullptr; }
+
+    // Reads `path` and makes it the document; the displayed picture starts
+    // as a copy of the loaded one. On failure the document is unchanged.
+    OpenFailure Open(const std::string& path);
+    // Takes a loaded picture as the document.
+    OpenFailure Adopt(const std::string& path, LoadResult& loaded);
+    void Close();
+
+    // Writes the displayed picture; throws what the image layer throws.
+    SaveStatus Save(const std::string& target, int quality, int format);
+
+    // A finished job's result becomes the displayed picture.
+    void AcceptResult(PicBufHolder result);
+    // The displayed picture shows the loaded one again.
+    void ShowLoaded();
+
+    bool Unsaved() const { return unsaved_; }
+    void SetUnsaved(bool unsaved) { unsaved_ = unsaved; }
+    // "Quorvane - <path>" while a picture is open, else "Quorvane".
+    std::string Title() const;
+    const std::string& SourcePath() const { return sourcePath_; }
+    const std::string& CurrentImagePath() const { return currentImagePath_; }
+
+private:
+    Document doc_{};
+    bool initialised_ = false;
+    bool unsaved_ = false;
+    std::string sourcePath_;        // the opened file, for its metadata
+    std::string currentImagePath_;  // the opened file, then each saved one
+    std::string titlePath_;
+};
