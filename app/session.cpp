@@ -16,7 +16,10 @@ OpenFailure ClassifyLoadFailure(const std::string& path, const LoadResult& r) {
     std::error_code ec;
     if (!std::filesystem::is_regular_file(path, ec) || !std::ifstream(path, std::ios::binary)) return OpenFailure::Missing;
     if (StartsWith(r.error, "the picture is too large")) return OpenFailure::TooLarge;
-    if (r.error == "unknown file format" || r.error == "unsupported pixel layout") return OpenFailure::Unsupported;
+    // The loader's words for a format or layout it does not take.
+    if (r.error == "not a BMP, PNG, JPEG, TIFF or PNM file" || r.error == "unknown file format" ||
+        r.error == "unsupported pixel layout")
+        return OpenFailure::Unsupported;
     return OpenFailure::Damaged;
 }
 

@@ -212,8 +212,9 @@ TEST_F(WindowTest, DroppingSeveralFilesOpensTheFirst) {
     w->DropFiles({QString::fromStdString(a), QString::fromStdString(b), QString::fromStdString(c)});
     EXPECT_TRUE(w->windowTitle().endsWith("first.png")) << w->windowTitle().toStdString();
     // Files that cannot be opened say why; nothing changes.
-    std::ofstream(root_ / "junk.png") << "junk";
-    EXPECT_FALSE(w->OpenFile((root_ / "junk.png").string()));
+    const std::string cut = Picture("cut.png", 200, 150);
+    fs::resize_file(cut, fs::file_size(cut) / 2);
+    EXPECT_FALSE(w->OpenFile(cut));
     EXPECT_EQ(CountMessages("The file is damaged"), 1);
     EXPECT_FALSE(w->OpenFile((root_ / "gone.png").string()));
     EXPECT_EQ(CountMessages("does not exist"), 1);
