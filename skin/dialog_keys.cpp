@@ -81,31 +81,37 @@ QAbstractButton* MnemonicButton(QWidget* from, QChar letter) {
 bool DialogKeys::eventFilter(QObject* watched, QEvent* event) {
     const QEvent::Type type = event->type();
     if (type != QEvent::KeyPress && type != QEvent::KeyRelease && type != QEvent::ShortcutOverride) return false;
-    auto* button = qobject_cast<QPushButton*>(watched);
-    if (!button || !button->hasFocus()) return false;
+    auto* focus = qobject_cast<QWidget*>(watched);
+    if (!focus || !focus->hasFocus()) return false;
     auto* key = static_cast<QKeyEvent*>(event);
-    const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
-    const QChar letter = LetterOf(key);
+    auto* button = qobject_cast<QPushButton*>(focus);
 
+    // A letter with Alt wherever the focus is; alone only on a push button,
+    // so that edits and lists keep their typing.
+    QChar letter = LetterOf(key);
+    if (!button && !(key->modifiers() & Qt::AltModifier)) letter = QChar();
+    QAbstractButton* target = letter.isNull() ? nullptr : MnemonicButton(focus, letter);
     if (type == QEvent::ShortcutOverride) {
-        // Alt+letter comes here first: keep it as a key press when a button
-        // near the focus has that mnemonic.
-        if (!letter.isNull() && MnemonicButton(button, letter)) key->accept();
-        return false;
+        // Claimed before the window's shortcuts, which would only move the
+        // focus when two hidden or disabled buttons share the letter.
+        if (!target) return false;
+        key->accept();
+        return true;
     }
+    if (type == QEvent::KeyPress && target) {
+        target->click();
+        return true;
+    }
+    if (!button) return false;
+
+    const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
     if (enter && key->modifiers() == Qt::NoModifier) {
         if (key->isAutoRepeat()) return true;
         if (type == QEvent::KeyPress) SendMouse(button, QEvent::MouseButtonPress);
         else if (button->isDown()) SendMouse(button, QEvent::MouseButtonRelease);
         return true;
     }
-    if (type != QEvent::KeyPress) return false;
-    if (key->key() == Qt::Key_Escape && key->modifiers() == Qt::NoModifier) return Escape(button);
-    if (!letter.isNull()) {
-        if (QAbstractButton* target = MnemonicButton(button, letter)) {
-            target->click();
-            return true;
-        }
-    }
+    if (type == QEvent::KeyPress && key->key() == Qt::Key_Escape && key->modifiers() == Qt::NoModifier)
+        return Escape(button);
     return false;
 }

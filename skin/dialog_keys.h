@@ -1,10 +1,10 @@
-// Keyboard rules for the buttons of dialogs and panels, for a push button
-// with the focus:
+// Keyboard rules for the buttons of dialogs and panels:
+// - a letter with Alt (or alone while a push button has the focus) clicks
+//   the nearest visible, enabled button whose text has "&" before it;
+// and for a push button with the focus:
 // - Enter presses it on key down and releases it (clicking) on key up;
 // - Escape cancels: outside a QDialog (which cancels by itself) the nearest
-//   container with a Cancel button (control number 2) gets it clicked;
-// - a letter, alone or with Alt, clicks the nearest visible, enabled button
-//   whose text has "&" before that letter.
+//   container with a Cancel button (control number 2) gets it clicked.
 #pragma once
 
 #include <QObject>

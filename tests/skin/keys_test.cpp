@@ -132,10 +132,13 @@ TEST(DialogKeys, LettersTriggerTheMnemonicButton) {
     EXPECT_EQ(panel.defaultClicks, 2);
     panel.defaults->setText("&Default");
 
-    // A letter typed into an edit stays there.
+    // A letter typed into an edit stays there; with Alt it is a mnemonic.
     Focus(panel.edit);
     Press(Qt::Key_D, Qt::NoModifier, "d");
     EXPECT_EQ(panel.defaultClicks, 2);
+    EXPECT_EQ(panel.edit->text(), "d");
+    Press(Qt::Key_D, Qt::AltModifier, "d");
+    EXPECT_EQ(panel.defaultClicks, 3);
     EXPECT_EQ(panel.edit->text(), "d");
 }
 
