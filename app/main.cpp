@@ -37,6 +37,8 @@ int main(int argc, char** argv) {
     }
 
     QApplication app(argc, argv);
+    // Lets the desktop match the window to the installed menu entry and icon.
+    QGuiApplication::setDesktopFileName("quorvane");
     InstallColorScheme();
     SkinStart();
 
