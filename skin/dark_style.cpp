@@ -241,7 +241,7 @@ void DarkStyle::drawPrimitive(PrimitiveElement element, const QStyleOption* o, Q
         case PE_FrameFocusRect: DottedRect(*p, r, SkinColor(kColorGrayText)); return;
         case PE_PanelLineEdit: {
             const auto* f = qstyleoption_cast<const QStyleOptionFrame*>(o);
-            p->fillRect(r.adjusted(0, 0, 0, 0), SkinColor(enabled ? kColorWindow : kColorBtnFace));
+            p->fillRect(r, SkinColor(enabled ? kColorWindow : kColorBtnFace));
             if (f && f->lineWidth > 0) SkinEdge(*p, r, kEdgeSunken);
             return;
         }
