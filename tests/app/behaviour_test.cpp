@@ -14,6 +14,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "app_test_util.h"
 #include "docker.h"
@@ -309,6 +310,11 @@ TEST_F(Behaviour, AJobWorksOnItsSnapshotWithTheValuesAtOk) {
     panel->RecomputePreview();
     EXPECT_EQ(panel->PreviewsComputed(), previews);
     EXPECT_TRUE(SameAsDisplayed(before.buf));
+    PicBufHolder patch;
+    ASSERT_TRUE(CBxPicBufAPI::ReinitHeap(patch.buf, 20, 20, 3, 8));
+    CBxPicBufAPI::SetConst(patch.buf, 7);
+    window_->ShowPreview(&patch.buf, 0, 0);  // whoever asks: the window refuses
+    EXPECT_TRUE(SameAsDisplayed(before.buf));
     window_->Ui().uiDetails = 90;  // too late for this job
     ASSERT_TRUE(WaitFor([&] { return window_->CurrentPanel() == nullptr; }));
     SmudgePositions p = DefaultSmudgePositions();
@@ -420,4 +426,21 @@ TEST_F(Behaviour, OversizedPicturesAreRefusedAsSuch) {
     EXPECT_FALSE(window_->OpenFile(big.string()));
     ASSERT_EQ(messages_.size(), 1u);
     EXPECT_TRUE(messages_[0].text.contains("too large")) << messages_[0].text.toStdString();
+}
+
+TEST_F(Behaviour, AJobAbortedAtItsLastStepLeavesNoResult) {
+    Start();
+    Open(64, 48);
+    MethodPanel* panel = Panel(cmd::kRepaintSmudge);
+    ASSERT_TRUE(window_->StartJob([](SBxPicBuf& result, const SBxPicBuf& source, RepaintProgress& progress) {
+        while (!progress.AbortRequested()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        CBxPicBufAPI::ReinitHeap(result, source);  // finishes anyway
+        CBxPicBufAPI::SetConst(result, 3);
+        return RepaintStatus::Done;
+    }));
+    panel->Abort();
+    ASSERT_TRUE(WaitFor([&] { return !window_->JobRunning(); }));
+    EXPECT_TRUE(SameAsDisplayed(window_->Loaded()));
+    EXPECT_FALSE(window_->ResultUnsaved());
+    EXPECT_EQ(window_->CurrentPanel(), panel);
 }
