@@ -24,17 +24,45 @@ std::atomic<bool> g_interrupted{false};
 
 enum class FileOutcome { Done, Failed, Interrupted };
 
-bool IsFolderTarget(const std::string& output) {
-    return !output.empty() && (fs::is_directory(output) || output.back() == '/');
+// What -o names: a folder to write into, a file, or a path that cannot be
+// looked at (no permission, a link loop, a name too long), which ends the run.
+struct OutputTarget {
+    bool folder = false;
+    std::string problem;
+};
+
+OutputTarget InspectOutput(const std::string& output) {
+    OutputTarget t;
+    if (output.empty()) return t;
+    std::error_code ec;
+    const fs::file_status st = fs::status(output, ec);
+    if (ec && ec != std::errc::no_such_file_or_directory) {
+        t.problem = "cannot use -o " + output + ": " + ec.message();
+        return t;
+    }
+    t.folder = fs::is_directory(st) || output.back() == '/';
+    return t;
+}
+
+// The format a named output file asks for by its extension, if it is one we write.
+int FormatOfOutputName(const std::string& output) {
+    const int named = FormatFromFileName(output);
+    return named == kFormatBmp || named == kFormatTiff || named == kFormatPng || named == kFormatJpeg ? named : -1;
 }
 
 bool SameFile(const std::string& a, const std::string& b) {
     std::error_code ec;
-    return fs::exists(b, ec) && fs::equivalent(a, b, ec);
+    return fs::exists(a, ec) && fs::exists(b, ec) && fs::equivalent(a, b, ec);
 }
 
-FileOutcome RepaintFile(const CliOptions& o, const std::string& input, TerminalProgress& progress,
-                        std::set<std::string>& written) {
+struct Run {
+    const CliOptions& options;
+    bool outputIsFolder = false;
+    std::set<std::string> written;
+};
+
+FileOutcome RepaintFile(Run& run, const std::string& input, TerminalProgress& progress) {
+    const CliOptions& o = run.options;
     auto fail = [&](const std::string& why) {
         progress.Finish();
         std::cerr << "quorvane-cli: " << input << ": " << why << "\n";
@@ -47,14 +75,17 @@ FileOutcome RepaintFile(const CliOptions& o, const std::string& input, TerminalP
     if (!loaded.ok)
         return fail("cannot read the picture (" + (loaded.error.empty() ? "unsupported format" : loaded.error) + ")");
     const SBxPicBuf& picture = loaded.image.picture.buf;
-    const int format = ChooseOutputFormat(o.format, input, picture);
+    const bool namedFile = !o.output.empty() && !run.outputIsFolder;
+    const int format = o.format < 0 && namedFile && FormatOfOutputName(o.output) >= 0
+                           ? FormatOfOutputName(o.output)
+                           : ChooseOutputFormat(o.format, input, picture);
     if (!FormatCanWrite(format, picture))
         return fail("a " + std::to_string(picture.bits) + "-bit picture cannot be saved as " + ExtensionFor(format) +
                     " (use --format tif or png)");
-    const std::string output =
-        o.output.empty() || IsFolderTarget(o.output) ? DefaultOutputPath(input, o.output, format) : o.output;
-    if (SameFile(input, output)) return fail("refusing to overwrite the input file " + output);
-    if (written.count(output)) return fail("another input of this run was already written to " + output);
+    const std::string output = namedFile ? o.output : DefaultOutputPath(input, o.output, format);
+    for (const std::string& other : o.inputs)
+        if (SameFile(other, output)) return fail("refusing to overwrite " + output + ", an input of this run");
+    if (run.written.count(output)) return fail("another input of this run was already written to " + output);
 
     const auto started = std::chrono::steady_clock::now();
     progress.Start(input, o.method->steps(picture.width, picture.height, picture.components));
@@ -69,7 +100,7 @@ FileOutcome RepaintFile(const CliOptions& o, const std::string& input, TerminalP
         const SaveStatus saved = SaveImageFile(&result.buf, &loaded.image.alpha.buf, output, o.quality, input, format);
         const double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-        written.insert(output);
+        run.written.insert(output);
         progress.Done(output, seconds);
         if (saved == SaveStatus::SavedWithoutMetadata)
             std::cerr << "quorvane-cli: " << output << ": saved without the metadata of " << input << "\n";
@@ -99,7 +130,12 @@ int main(int argc, char** argv) {
         std::cout << "quorvane-cli " QUORVANE_VERSION "\n";
         return 0;
     }
-    if (o.inputs.size() > 1 && !o.output.empty() && !IsFolderTarget(o.output)) {
+    const OutputTarget target = InspectOutput(o.output);
+    if (!target.problem.empty()) {
+        std::cerr << "quorvane-cli: " << target.problem << "\n";
+        return 2;
+    }
+    if (o.inputs.size() > 1 && !o.output.empty() && !target.folder) {
         std::cerr << "quorvane-cli: -o must name an existing folder when several inputs are given\n";
         return 2;
     }
@@ -107,17 +143,31 @@ int main(int argc, char** argv) {
     CatchInterrupts(g_interrupted);
 
     TerminalProgress progress(g_interrupted, o.quiet, isatty(STDERR_FILENO) != 0);
+    Run run{o, target.folder, {}};
     int failed = 0;
-    std::set<std::string> written;
+    size_t finished = 0;
+    bool cutShort = false;
     for (const std::string& input : o.inputs) {
         if (g_interrupted.load()) break;
-        const FileOutcome outcome = RepaintFile(o, input, progress, written);
-        if (outcome == FileOutcome::Interrupted) break;
+        const FileOutcome outcome = RepaintFile(run, input, progress);
+        if (outcome == FileOutcome::Interrupted) {
+            cutShort = true;
+            break;
+        }
+        ++finished;
         failed += outcome == FileOutcome::Failed;
     }
-    if (g_interrupted.load()) {
+    // An interrupt that arrives while a result is being written lets the
+    // write finish: say what happened to each file, not what was asked for.
+    if (cutShort) {
         std::cerr << "quorvane-cli: interrupted; the picture in progress was not saved\n";
         return 130;
     }
+    if (g_interrupted.load() && finished < o.inputs.size()) {
+        std::cerr << "quorvane-cli: interrupted; the remaining " << o.inputs.size() - finished
+                  << " input(s) were not repainted\n";
+        return 130;
+    }
+    if (g_interrupted.load()) std::cerr << "quorvane-cli: interrupted after the last result was saved\n";
     return failed ? 1 : 0;
 }

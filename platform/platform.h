@@ -72,10 +72,6 @@ constexpr long kStaleTemporarySeconds = 24L * 60 * 60;
 // SIGINT and SIGTERM set `flag` (which long work polls to stop cleanly); a
 // second one of the same kind ends the process at once.
 void CatchInterrupts(std::atomic<bool>& flag);
-// While work that cannot poll the flag runs (reading a file that may block or
-// never end), an interrupt ends the process at once with the usual signal
-// status instead. Nothing is being written during such work.
-void SetInterruptsEndAtOnce(bool atOnce);
 
 // ---- Child processes with limits ------------------------------------------
 // The descriptor under which a child finds its shared result memory.

@@ -71,14 +71,7 @@ bool FlushFolder(const std::string& folder, int& err) {
 }
 
 std::atomic<bool>* g_interruptFlag = nullptr;
-volatile sig_atomic_t g_endAtOnce = 0;
-
-void OnInterrupt(int sig) {
-    if (g_endAtOnce) {
-        signal(sig, SIG_DFL);
-        raise(sig);
-        return;
-    }
+void OnInterrupt(int) {
     if (g_interruptFlag) g_interruptFlag->store(true);
 }
 
@@ -238,9 +231,6 @@ void CatchInterrupts(std::atomic<bool>& flag) {
     sigaction(SIGTERM, &action, nullptr);
 }
 
-void SetInterruptsEndAtOnce(bool atOnce) {
-    g_endAtOnce = atOnce ? 1 : 0;
-}
 
 // ---- Child processes with limits ------------------------------------------
 

@@ -1,11 +1,17 @@
 // What the command line does with the files around it: full disks, paths it
 // cannot use, inputs of the same run, read-only targets and interrupts.
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
+#include <algorithm>
+#include <chrono>
 #include <random>
 
 #include "../imagefile/test_files.h"
@@ -33,6 +39,49 @@ CliResult Cli(const std::string& args) {
     fs::remove(errorsFile);
     return r;
 }
+
+// Starts quorvane-cli with its error output on a pipe.
+struct RunningCli {
+    pid_t pid = -1;
+    int errors = -1;
+
+    explicit RunningCli(const std::string& args) {
+        int fds[2];
+        if (pipe(fds) != 0) return;
+        pid = fork();
+        if (pid == 0) {
+            dup2(fds[1], 2);
+            close(fds[0]);
+            const std::string cmd = "exec " + std::string(QUORVANE_CLI) + " " + args + " >/dev/null";
+            execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(fds[1]);
+        errors = fds[0];
+    }
+    // Waits for one line of error output (progress lines go there too).
+    std::string Line(std::string& all) {
+        char c;
+        std::string line;
+        while (read(errors, &c, 1) == 1) {
+            all += c;
+            if (c == '\n') return line;
+            line += c;
+        }
+        return line;
+    }
+    int Finish(std::string& all) {
+        char buffer[4096];
+        ssize_t n;
+        while ((n = read(errors, buffer, sizeof buffer)) > 0) all.append(buffer, size_t(n));
+        close(errors);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+};
+
+bool IsPng(const std::string& path) { return ReadBytes(path).rfind("\x89PNG", 0) == 0; }
 
 PicBufHolder Noise(int width, int height) {
     PicBufHolder p;
@@ -73,4 +122,117 @@ TEST(CliFiles, FullDiskKeepsTheOldResultAndExitsWithOne) {
     });
     if (!run.ran) GTEST_SKIP() << run.skipped;
     EXPECT_EQ(run.failures, "");
+}
+
+TEST(CliFiles, OutputPathsItCannotInspectEndWithOneClearLineAndExitTwo) {
+    ScratchDir dir;
+    const PicBufHolder pic = Pattern(8, 8, 3, 8);
+    SaveImageFile(&pic.buf, nullptr, dir.File("in.png"), 0, "", -1);
+    fs::create_symlink(dir.File("loop-b"), dir.File("loop-a"));
+    fs::create_symlink(dir.File("loop-a"), dir.File("loop-b"));
+    fs::create_directories(dir.File("locked/inner"));
+    chmod(dir.File("locked").c_str(), 0);
+    fs::permissions(dir.Path(), fs::perms::all, fs::perm_options::add);
+    // Permissions bind only an ordinary user: root runs that case as nobody.
+    const std::string ordinaryUser = geteuid() == 0 ? "setpriv --reuid=65534 --regid=65534 --clear-groups " : "";
+    const struct {
+        std::string output, reason, prefix;
+    } cases[] = {
+        {dir.File("loop-a"), "symbolic links", ""},
+        {dir.File(std::string(300, 'n') + ".png"), "too long", ""},
+        {dir.File("locked/inner/out.png"), "Permission denied", ordinaryUser},
+    };
+    for (const auto& k : cases) {
+        SCOPED_TRACE(k.output.substr(0, 80));
+        const std::string cmd = k.prefix + QUORVANE_CLI + " original --quiet -o " + k.output + " " +
+                                dir.File("in.png") + " >/dev/null 2>" + dir.File("errors");
+        const int status = std::system(cmd.c_str());
+        const std::string errors = ReadBytes(dir.File("errors"));
+        ASSERT_TRUE(WIFEXITED(status)) << "ended by a signal";
+        EXPECT_EQ(WEXITSTATUS(status), 2) << errors;
+        EXPECT_NE(errors.find(k.reason), std::string::npos) << errors;
+        EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << errors;
+    }
+    chmod(dir.File("locked").c_str(), 0755);
+}
+
+TEST(CliFiles, InputsOfTheRunAndReadOnlyTargetsAreNeverReplaced) {
+    ScratchDir dir;
+    const PicBufHolder a = Pattern(10, 8, 3, 8), b = Pattern(12, 6, 3, 8);
+    SaveImageFile(&a.buf, nullptr, dir.File("a.png"), 0, "", -1);
+    SaveImageFile(&b.buf, nullptr, dir.File("a-repainted.png"), 0, "", -1);
+    const std::string second = ReadBytes(dir.File("a-repainted.png"));
+    // The result of a.png would land on the first input.
+    CliResult r = Cli("smudge --quiet " + dir.File("a-repainted.png") + " " + dir.File("a.png"));
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.errors.find("an input of this run"), std::string::npos) << r.errors;
+    EXPECT_EQ(ReadBytes(dir.File("a-repainted.png")), second);
+    EXPECT_TRUE(fs::exists(dir.File("a-repainted-repainted.png")));
+
+    // A read-only result of an earlier run stays as it is.
+    fs::create_directory(dir.File("out"));
+    WriteBytes(dir.File("out/a-repainted.png"), "keep this");
+    chmod(dir.File("out/a-repainted.png").c_str(), 0444);
+    r = Cli("smudge --quiet -o " + dir.File("out") + " " + dir.File("a.png"));
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.errors.find("read-only"), std::string::npos) << r.errors;
+    EXPECT_EQ(ReadBytes(dir.File("out/a-repainted.png")), "keep this");
+
+    // A named output file gets the format its extension names; temporary
+    // files a killed run left there over a day ago are cleared on the way.
+    WriteBytes(dir.File("out/.quorvane-Ab12Cd"), "left by a killed run");
+    fs::last_write_time(dir.File("out/.quorvane-Ab12Cd"), fs::file_time_type::clock::now() - std::chrono::hours(30));
+    const PicBufHolder deep = Pattern(8, 8, 3, 16);
+    SaveImageFile(&deep.buf, nullptr, dir.File("deep.tif"), 0, "", -1);
+    EXPECT_EQ(Cli("smudge --quiet -o " + dir.File("out/deep.png") + " " + dir.File("deep.tif")).exitCode, 0);
+    EXPECT_TRUE(IsPng(dir.File("out/deep.png")));
+    EXPECT_EQ(LoadImageFile(dir.File("out/deep.png")).image.picture.buf.bits, 16);
+    EXPECT_FALSE(fs::exists(dir.File("out/.quorvane-Ab12Cd")));
+    r = Cli("smudge --quiet -o " + dir.File("out/deep.jpg") + " " + dir.File("deep.tif"));
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_FALSE(fs::exists(dir.File("out/deep.jpg")));
+}
+
+TEST(CliFiles, InterruptDuringTheFinalWriteKeepsTheFileAndSaysSo) {
+    ScratchDir dir;
+    const PicBufHolder deep = Pattern(500, 400, 3, 16);
+    SaveImageFile(&deep.buf, nullptr, dir.File("in.tif"), 0, "", -1);
+    fs::create_directory(dir.File("out"));
+    // The signal goes out the moment the result's temporary file appears.
+    const int watch = inotify_init1(IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(inotify_add_watch(watch, dir.File("out").c_str(), IN_CREATE), 0);
+    RunningCli cli("smudge -o " + dir.File("out") + " " + dir.File("in.tif"));
+    pollfd p{watch, POLLIN, 0};
+    ASSERT_EQ(poll(&p, 1, 120000), 1) << "no file was ever created";
+    kill(cli.pid, SIGINT);
+    close(watch);
+    std::string errors;
+    const int exitCode = cli.Finish(errors);
+    EXPECT_EQ(exitCode, 0) << errors;
+    EXPECT_NE(errors.find("after the last result was saved"), std::string::npos) << errors;
+    EXPECT_EQ(errors.find("not saved"), std::string::npos) << errors;
+    const LoadResult out = LoadImageFile(dir.File("out/in-repainted.tif"));
+    ASSERT_TRUE(out.ok) << out.error;
+    EXPECT_EQ(out.image.picture.buf.width, 500);
+}
+
+TEST(CliFiles, InterruptDuringARepaintSavesNothingOfThatPicture) {
+    ScratchDir dir;
+    const PicBufHolder small = Pattern(16, 16, 3, 8), big = Pattern(1500, 1000, 3, 8);
+    SaveImageFile(&small.buf, nullptr, dir.File("small.png"), 0, "", -1);
+    SaveImageFile(&big.buf, nullptr, dir.File("big.png"), 0, "", -1);
+    RunningCli cli("original " + dir.File("small.png") + " " + dir.File("big.png"));
+    // The first line reports the small picture saved; the big one is then
+    // being read or repainted.
+    std::string errors;
+    EXPECT_NE(cli.Line(errors).find("small-repainted.png"), std::string::npos) << errors;
+    kill(cli.pid, SIGINT);
+    EXPECT_EQ(cli.Finish(errors), 130) << errors;
+    EXPECT_NE(errors.find("not saved"), std::string::npos) << errors;
+    EXPECT_TRUE(LoadImageFile(dir.File("small-repainted.png")).ok);
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir.Path())) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"big.png", "small-repainted.png", "small.png"}));
 }

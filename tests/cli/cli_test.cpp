@@ -152,16 +152,3 @@ TEST(CliRun, InterruptWhileAFileIsReadEndsTheRun) {
     EXPECT_TRUE(code == 130 || code == 128 + SIGTERM) << code;
     EXPECT_LT(seconds, 5.0) << "the interrupt waited for the decoder's time limit";
 }
-
-TEST(CliRun, InterruptLeavesNoOutput) {
-    ScratchDir dir;
-    PicBufHolder pic = Pattern(1500, 1000, 3, 8);
-    SaveImageFile(&pic.buf, nullptr, dir.File("big.png"), 0, "", -1);
-    const std::string cmd = "timeout --preserve-status -s INT 1 " + std::string(QUORVANE_CLI) + " original --quiet " +
-                            dir.File("big.png") + " >/dev/null 2>&1";
-    const int status = std::system(cmd.c_str());
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 130);
-    EXPECT_FALSE(fs::exists(dir.File("big-repainted.png")));
-    for (auto& e : fs::directory_iterator(dir.Path())) EXPECT_EQ(e.path().filename(), "big.png");
-}
