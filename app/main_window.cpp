@@ -124,7 +124,7 @@ QString MainWindow::StatusText() const { return status_->text(); }
 const ViewAnchor& MainWindow::Anchor() const { return view_->Anchor(); }
 
 void MainWindow::UpdateCommands() {
-    commands_->Apply({session_.HasPicture(), currentPanel_ != nullptr, runner_->Running()});
+    commands_->Apply({session_.HasPicture(), currentPanel_ != nullptr, runner_->Running() || loading_});
 }
 
 void MainWindow::UpdateTitle() { setWindowTitle(Q(session_.Title())); }
@@ -220,12 +220,18 @@ void MainWindow::dropEvent(QDropEvent* e) {
 }
 
 void MainWindow::DropFiles(const QStringList& paths) {
-    if (!paths.isEmpty()) OpenFile(paths.front().toStdString());
+    if (!paths.isEmpty() && !loading_) OpenFile(paths.front().toStdString());
 }
 
 // Closing during a job asks whether to abort it; the window closes once the
 // worker has stopped, and stays responsive meanwhile.
 void MainWindow::closeEvent(QCloseEvent* e) {
+    if (loading_) {
+        e->ignore();
+        closeAfterLoad_ = true;
+        loader_.Cancel();
+        return;
+    }
     if (runner_->Running()) {
         e->ignore();
         if (closeAfterJob_) return;

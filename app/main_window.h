@@ -8,6 +8,7 @@
 #include <QMenu>
 #include <memory>
 
+#include "background_load.h"
 #include "command_table.h"
 #include "image_view.h"
 #include "panel_host.h"
@@ -109,6 +110,8 @@ private:
     QLabel* status_ = nullptr;
     Docker* docker_ = nullptr;
     JobRunner* runner_ = nullptr;
+    BackgroundLoad loader_;
+    bool loading_ = false, closeAfterLoad_ = false;
     MethodPanel* currentPanel_ = nullptr;
     std::unique_ptr<QTranslator> qtTexts_;
     bool panelOpen_ = false, closeAfterJob_ = false, shutDown_ = false;

@@ -1,5 +1,6 @@
 // The window's commands: open, close, save, options, about, the method
 // panels, zoom and pan.
+#include <QApplication>
 #include <QComboBox>
 #include <QFileInfo>
 #include <QLabel>
@@ -49,13 +50,32 @@ void MainWindow::Command(int id, int lParam) {
     }
 }
 
+// The file is read on a worker thread while the window goes on painting; the
+// commands wait meanwhile, and closing the window cancels the read.
 bool MainWindow::Load(const std::string& path) {
-    switch (session_.Open(path)) {
+    if (loading_) return false;
+    QApplication::setOverrideCursor(Qt::BusyCursor);
+    const OpenFailure failure = session_.Open(path, [this](const std::string& p) {
+        loading_ = true;
+        UpdateCommands();
+        LoadResult r = loader_.Run(p);
+        loading_ = false;
+        UpdateCommands();
+        return r;
+    });
+    QApplication::restoreOverrideCursor();
+    if (closeAfterLoad_) {
+        closeAfterLoad_ = false;
+        QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+        return false;
+    }
+    switch (failure) {
         case OpenFailure::None: return true;
         case OpenFailure::Missing: Tell(106, Q(path)); return false;
         case OpenFailure::Damaged: Tell(107, Q(path)); return false;
         case OpenFailure::TooLarge: Tell(108, Q(path)); return false;
         case OpenFailure::Unsupported: Tell(41); return false;
+        case OpenFailure::Cancelled: return false;
     }
     return false;
 }
@@ -70,7 +90,7 @@ void MainWindow::PictureOpened() {
 }
 
 bool MainWindow::OpenFile(const std::string& path) {
-    if (panelOpen_ || currentPanel_ || runner_->Running() || !UnsavedPrompt()) return false;
+    if (panelOpen_ || currentPanel_ || runner_->Running() || loading_ || !UnsavedPrompt()) return false;
     if (!Load(path)) return false;
     PictureOpened();
     return true;

@@ -33,8 +33,13 @@ bool DocumentSession::Init(int workspaceGrey) {
 }
 
 OpenFailure DocumentSession::Open(const std::string& path) {
+    return Open(path, [](const std::string& p) { return LoadImageFile(p); });
+}
+
+OpenFailure DocumentSession::Open(const std::string& path, const std::function<LoadResult(const std::string&)>& read) {
     if (path.empty() || path.size() > kMaxPath) return OpenFailure::Unsupported;
-    LoadResult r = LoadImageFile(path);
+    LoadResult r = read(path);
+    if (r.cancelled) return OpenFailure::Cancelled;
     return Adopt(path, r);
 }
 

@@ -2,13 +2,14 @@
 // unsaved-result flag and the window title. No Qt here.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "document.h"
 #include "imagefile.h"
 
 // Why a picture could not be opened.
-enum class OpenFailure { None, Missing, Damaged, TooLarge, Unsupported };
+enum class OpenFailure { None, Missing, Damaged, TooLarge, Unsupported, Cancelled };
 
 // Tells the causes apart from what the loader reported.
 OpenFailure ClassifyLoadFailure(const std::string& path, const LoadResult& result);
@@ -28,6 +29,8 @@ public:
     // Reads `path` and makes it the document; the displayed picture starts
     // as a copy of the loaded one. On failure the document is unchanged.
     OpenFailure Open(const std::string& path);
+    // The same with the file read by `read` (the window reads off its thread).
+    OpenFailure Open(const std::string& path, const std::function<LoadResult(const std::string&)>& read);
     // Takes a loaded picture as the document.
     OpenFailure Adopt(const std::string& path, LoadResult& loaded);
     void Close();
