@@ -223,8 +223,9 @@ void MainWindow::DropFiles(const QStringList& paths) {
     if (!paths.isEmpty() && !loading_) OpenFile(paths.front().toStdString());
 }
 
-// Closing during a job asks whether to abort it; the window closes once the
-// worker has stopped, and stays responsive meanwhile.
+// Closing while a file is read cancels the read and closes once it has
+// stopped. Closing during a job asks whether to abort it; the window closes
+// once the worker has stopped, and stays responsive meanwhile.
 void MainWindow::closeEvent(QCloseEvent* e) {
     if (loading_) {
         e->ignore();
