@@ -83,20 +83,11 @@ struct RunningCli {
 
 bool IsPng(const std::string& path) { return ReadBytes(path).rfind("\x89PNG", 0) == 0; }
 
-PicBufHolder Noise(int width, int height) {
-    PicBufHolder p;
-    CBxPicBufAPI::ReinitHeap(p.buf, width, height, 3, 8);
-    std::mt19937 random(11);
-    for (int y = 0; y < height; ++y)
-        for (int i = 0; i < width * 3; ++i) p.buf.Row<uint8_t>(y)[i] = uint8_t(random());
-    return p;
-}
-
 }  // namespace
 
 TEST(CliFiles, FullDiskKeepsTheOldResultAndExitsWithOne) {
     ScratchDir dir;
-    const PicBufHolder noise = Noise(160, 160);
+    const PicBufHolder noise = Noise(160, 160, 11);
     SaveImageFile(&noise.buf, nullptr, dir.File("big.png"), 0, "", -1);
     const std::string input = dir.File("big.png");
     const SmallFileSystemRun run = RunOnSmallFileSystem(256 * 1024, [&](const std::string& folder) {

@@ -13,16 +13,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Noise does not compress: its encoded file is about as large as its pixels.
-PicBufHolder Noise(int width, int height) {
-    PicBufHolder p;
-    CBxPicBufAPI::ReinitHeap(p.buf, width, height, 3, 8);
-    std::mt19937 random(7);
-    for (int y = 0; y < height; ++y)
-        for (int i = 0; i < width * 3; ++i) p.buf.Row<uint8_t>(y)[i] = uint8_t(random());
-    return p;
-}
-
 std::vector<std::string> Names(const std::string& folder) {
     std::vector<std::string> names;
     for (const auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename().string());
@@ -35,7 +25,7 @@ std::vector<std::string> Names(const std::string& folder) {
 TEST(ImageFileSave, FullDiskKeepsTheOldFileAndReportsForEveryFormat) {
     const SmallFileSystemRun run = RunOnSmallFileSystem(320 * 1024, [](const std::string& folder) {
         std::string problems;
-        const PicBufHolder small = Pattern(8, 8, 3, 8), noise = Noise(200, 200);
+        const PicBufHolder small = Pattern(8, 8, 3, 8), noise = Noise(200, 200, 7);
         for (const char* ext : {"bmp", "tif", "png", "jpg"}) {
             const std::string keep = folder + "/keep." + ext, fresh = folder + "/fresh." + ext;
             SaveImageFile(&small.buf, nullptr, keep, 95, "", -1);

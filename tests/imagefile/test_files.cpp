@@ -32,6 +32,15 @@ PicBufHolder Pattern(int width, int height, int components, int bits) {
     return p;
 }
 
+PicBufHolder Noise(int width, int height, unsigned seed) {
+    PicBufHolder p;
+    CBxPicBufAPI::ReinitHeap(p.buf, width, height, 3, 8);
+    std::mt19937 random(seed);
+    for (int y = 0; y < height; ++y)
+        for (int i = 0; i < width * 3; ++i) p.buf.Row<uint8_t>(y)[i] = uint8_t(random());
+    return p;
+}
+
 bool SamePixels(const SBxPicBuf& a, const SBxPicBuf& b) {
     return CBxPicBufAPI::SameGeometry(a, b) && a.pixels && b.pixels &&
            std::memcmp(a.pixels, b.pixels, size_t(a.pitch) * a.height) == 0;

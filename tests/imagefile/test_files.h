@@ -20,6 +20,8 @@ private:
 
 // A picture whose every sample differs from its neighbours.
 PicBufHolder Pattern(int width, int height, int components, int bits);
+// 8-bit colour noise: its encoded file is about as large as its pixels.
+PicBufHolder Noise(int width, int height, unsigned seed);
 struct FIBITMAP;
 // The smallest well-formed RGB display profile: a header and an empty tag table.
 std::vector<unsigned char> MinimalIccProfile();
