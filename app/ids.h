@@ -5,6 +5,8 @@
 
 #include <QEvent>
 
+#include "dialog_keys.h"
+
 namespace cmd {
 constexpr int kAbout = 104;
 constexpr int kExit = 105;
@@ -58,4 +60,4 @@ constexpr int kQualityNumber = 1086;
 }  // namespace ctl
 
 // Widgets and actions carry their number in this property.
-constexpr const char* kIdProperty = "quorvaneId";
+constexpr const char* kIdProperty = kControlIdProperty;  // the skin's keyboard rules read it too
