@@ -7,11 +7,6 @@
 //             CPU-bound process started by the benchmark itself;
 //   --abort   how long each method takes to stop after Abort at 12 MP;
 //   --50mp    every method on a 50-megapixel picture, with its peak memory.
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <signal.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -26,52 +21,13 @@
 #include "bench_methods.h"
 #include "imagefile.h"
 #include "parallel.h"
+#include "platform.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-long PeakResidentKb() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6));
-    return -1;
-}
-
-void ResetPeak() {
-    std::ofstream("/proc/self/clear_refs") << "5";
-}
-
-double CpuSeconds() {
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
-
 double Seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }
-
-// A process that only burns CPU, standing in for the other programs of a
-// desktop; it ends with the returned guard.
-class CompetingProcess {
-public:
-    CompetingProcess() {
-        pid_ = fork();
-        if (pid_ == 0) {
-            volatile unsigned long spin = 0;
-            for (;;) spin = spin + 1;
-        }
-    }
-    ~CompetingProcess() {
-        if (pid_ <= 0) return;
-        kill(pid_, SIGKILL);
-        waitpid(pid_, nullptr, 0);
-    }
-    bool Running() const { return pid_ > 0; }
-
-private:
-    pid_t pid_ = -1;
-};
 
 PicBufHolder Upscaled(const SBxPicBuf& photo, int w, int h) {
     PicBufHolder out;
@@ -93,13 +49,13 @@ Timing Measure(const BenchMethod& m, const SBxPicBuf& picture, int threads, int 
     for (int r = 0; r < repeats; ++r) {
         PicBufHolder out;
         QuietProgress progress;
-        ResetPeak();
-        const double cpu0 = CpuSeconds();
+        ResetPeakResident();
+        const double cpu0 = ProcessorSeconds();
         const Clock::time_point t0 = Clock::now();
         m.run(out.buf, picture, progress);
         times.push_back(Seconds(t0));
-        t.cpu = std::max(t.cpu, CpuSeconds() - cpu0);
-        t.peakKb = std::max(t.peakKb, PeakResidentKb());
+        t.cpu = std::max(t.cpu, ProcessorSeconds() - cpu0);
+        t.peakKb = std::max(t.peakKb, PeakResidentKilobytes());
     }
     std::sort(times.begin(), times.end());
     t.best = times.front();
@@ -130,7 +86,7 @@ void RunLoaded(const BenchMethod& m, const SBxPicBuf& crop, const std::string& l
     Print(m, label, picture, oneQuiet, "quiet");
     const Timing allQuiet = Measure(m, picture, all, 1);
     Print(m, label, picture, allQuiet, "quiet");
-    CompetingProcess other;
+    BusyProcess other;
     if (!other.Running()) {
         std::printf("cannot start a competing process\n");
         return;

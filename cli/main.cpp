@@ -1,5 +1,4 @@
 // quorvane-cli: repaints image files in batch with the program's methods.
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -142,7 +141,7 @@ int main(int argc, char** argv) {
     SetEngineThreads(o.threads);
     CatchInterrupts(g_interrupted);
 
-    TerminalProgress progress(g_interrupted, o.quiet, isatty(STDERR_FILENO) != 0);
+    TerminalProgress progress(g_interrupted, o.quiet, StandardErrorIsTerminal());
     Run run{o, target.folder, {}};
     int failed = 0;
     size_t finished = 0;

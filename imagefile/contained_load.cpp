@@ -1,9 +1,8 @@
 // Loading a user's file through the contained decoder: the file is decoded by
 // the helper program, the pixels come back through shared memory and are
 // checked before the program takes them.
-#include <signal.h>
-#include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <vector>

@@ -126,6 +126,30 @@ bool LimitThisProcess(uint64_t addressSpace, int cpuSeconds, int parentPid);
 // Lowers the soft address-space limit (never above the hard one).
 void LowerAddressSpaceLimit(uint64_t bytes);
 
+// ---- The terminal and measurements of this process --------------------------
+// Whether standard error is a terminal (progress then redraws one line).
+bool StandardErrorIsTerminal();
+// Peak resident memory of this process in kilobytes, since it started or
+// since ResetPeakResident where the system allows that; -1 when unknown.
+long PeakResidentKilobytes();
+void ResetPeakResident();
+// Processor time, user and system, that this process has used so far.
+double ProcessorSeconds();
+// A child process that does nothing but keep one core busy, standing in for
+// the other programs of a loaded desktop; killed and reaped on destruction.
+class BusyProcess {
+public:
+    BusyProcess();
+    ~BusyProcess();
+    BusyProcess(const BusyProcess&) = delete;
+    BusyProcess& operator=(const BusyProcess&) = delete;
+    bool Running() const { return pid_ > 0; }
+    int Id() const { return pid_; }
+
+private:
+    int pid_ = -1;
+};
+
 // Every running instance holds a shared lock on the file `path` for its
 // lifetime; the system drops it however the process ends. An instance that
 // could not take it exclusively at start was not alone.

@@ -22,6 +22,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <ctime>
 #include <random>
 
@@ -290,6 +291,38 @@ uint64_t PhysicalMemoryBytes() {
 }
 
 int ThisProcessId() { return int(getpid()); }
+
+bool StandardErrorIsTerminal() { return isatty(STDERR_FILENO) != 0; }
+
+long PeakResidentKilobytes() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6));
+    return -1;
+}
+
+void ResetPeakResident() { std::ofstream("/proc/self/clear_refs") << "5"; }
+
+double ProcessorSeconds() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+BusyProcess::BusyProcess() {
+    pid_ = int(fork());
+    if (pid_ == 0) {
+        volatile unsigned long spin = 0;
+        for (;;) spin = spin + 1;
+    }
+}
+
+BusyProcess::~BusyProcess() {
+    if (pid_ <= 0) return;
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+}
 
 namespace {
 

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -8,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <vector>
 #include <sstream>
 
 #include "platform.h"
@@ -206,4 +208,41 @@ TEST(Places, ConfigurationFolderFollowsXdgAndExecutableFolderIsFound) {
         unsetenv("XDG_CONFIG_HOME");
 
     EXPECT_TRUE(fs::exists(ExecutableFolder() + "/platform_tests")) << ExecutableFolder();
+}
+
+TEST(Measurements, ProcessorTimeAndPeakMemoryFollowTheWorkAndTheBusyProcessEnds) {
+    const double before = ProcessorSeconds();
+    volatile double sink = 0;
+    for (long i = 0; ProcessorSeconds() - before < 0.05 && i < 2000000000L; ++i) sink = sink + 1;
+    EXPECT_GE(ProcessorSeconds() - before, 0.05);
+
+    const long peak = PeakResidentKilobytes();
+    ASSERT_GT(peak, 0);
+    {
+        std::vector<char> touched(size_t(96) << 20, 1);
+        EXPECT_GE(PeakResidentKilobytes(), peak + 90 * 1024);
+        EXPECT_EQ(touched[touched.size() / 2], 1);
+    }
+    ResetPeakResident();
+    EXPECT_LT(PeakResidentKilobytes(), peak + 90 * 1024);
+
+    int pid = -1;
+    {
+        BusyProcess busy;
+        ASSERT_TRUE(busy.Running());
+        pid = busy.Id();
+        EXPECT_EQ(kill(pid, 0), 0);
+    }
+    EXPECT_NE(kill(pid, 0), 0);  // killed and reaped, no zombie left
+
+    // Standard error sent to a file: progress must not redraw lines there.
+    Folder folder;
+    const int saved = dup(STDERR_FILENO);
+    const int file = open((folder.Path() + "/err").c_str(), O_WRONLY | O_CREAT, 0600);
+    dup2(file, STDERR_FILENO);
+    const bool terminal = StandardErrorIsTerminal();
+    dup2(saved, STDERR_FILENO);
+    close(file);
+    close(saved);
+    EXPECT_FALSE(terminal);
 }
