@@ -9,6 +9,7 @@
 #include <stdexcept>
 
 #include "imagefile.h"
+#include "metadata.h"
 #include "options.h"
 #include "output_names.h"
 #include "parallel.h"
@@ -54,10 +55,18 @@ bool SameFile(const std::string& a, const std::string& b) {
     return fs::exists(a, ec) && fs::exists(b, ec) && fs::equivalent(a, b, ec);
 }
 
+Recipe RecipeOf(const CliOptions& o) {
+    Recipe r{o.method->name, {}, QUORVANE_VERSION};
+    for (size_t i = 0; i < o.positions.size(); ++i)
+        r.positions.emplace_back(o.method->params[i].settingsKey, o.positions[i]);
+    return r;
+}
+
 struct Run {
     const CliOptions& options;
     bool outputIsFolder = false;
     std::set<std::string> written;
+    bool toldBmp = false;  // BMP's lack of metadata is said once a run
 };
 
 FileOutcome RepaintFile(Run& run, const std::string& input, TerminalProgress& progress) {
@@ -96,13 +105,20 @@ FileOutcome RepaintFile(Run& run, const std::string& input, TerminalProgress& pr
     }
     if (status != RepaintStatus::Done) return fail(RepaintStatusText(status));
     try {
-        const SaveStatus saved = SaveImageFile(&result.buf, &loaded.image.alpha.buf, output, o.quality, input, format);
+        const Recipe recipe = RecipeOf(o);
+        const SaveStatus saved =
+            SaveImageFile(&result.buf, &loaded.image.alpha.buf, output, o.quality, input, format, &recipe);
         const double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
         run.written.insert(output);
         progress.Done(output, seconds);
         if (saved == SaveStatus::SavedWithoutMetadata)
             std::cerr << "quorvane-cli: " << output << ": saved without the metadata of " << input << "\n";
+        if (saved == SaveStatus::FormatHoldsNoMetadata && !run.toldBmp) {
+            std::cerr << "quorvane-cli: BMP files hold no metadata; the tags and colour profiles of the inputs are "
+                         "not carried into the BMP results\n";
+            run.toldBmp = true;
+        }
     } catch (const UnsupportedImageFormat&) {
         return fail("the output format cannot be written: " + output);
     } catch (const ImageWriteError& e) {

@@ -2,10 +2,15 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <map>
+#include <optional>
 #include <sstream>
 #include <stdexcept>
 
 #include "imagefile.h"
+#include "ini_file.h"
+#include "metadata.h"
+#include "settings.h"
 
 namespace {
 
@@ -36,8 +41,10 @@ const CliMethod* FindMethod(const std::string& name) {
     return nullptr;
 }
 
-// Applies one method option; false when `name` is not one of the method's.
-bool ApplyMethodOption(CliOptions& o, const std::string& name, const std::string* value, bool& usedValue) {
+// Records one method option in `chosen` (parameter index -> position);
+// false when `name` is not one of the method's.
+bool ApplyMethodOption(const CliOptions& o, std::map<size_t, int>& chosen, const std::string& name,
+                       const std::string* value, bool& usedValue) {
     const std::vector<ParamSpec>& params = o.method->params;
     usedValue = false;
     const bool negated = name.rfind("no-", 0) == 0;
@@ -45,37 +52,63 @@ bool ApplyMethodOption(CliOptions& o, const std::string& name, const std::string
     for (size_t i = 0; i < params.size(); ++i) {
         if (base != params[i].option) continue;
         if (negated && params[i].kind == ParamKind::CheckBox) {
-            o.positions[i] = 0;
+            chosen[i] = 0;
             return true;
         }
         if (!negated && params[i].kind == ParamKind::Choice) {
             if (!value) throw std::invalid_argument("--" + name + " needs a value");
-            int chosen = -1;
+            int entry = -1;
             std::string names;
             for (int v = params[i].min; v <= params[i].max; ++v) {
                 const char* n = params[i].choices[v - params[i].min];
-                if (*value == n) chosen = v;
+                if (*value == n) entry = v;
                 names += std::string(names.empty() ? "" : ", ") + n;
             }
-            if (chosen < 0)
+            if (entry < 0)
                 throw std::invalid_argument("invalid value '" + *value + "' for --" + name + ": expected " + names);
-            o.positions[i] = chosen;
+            chosen[i] = entry;
             usedValue = true;
             for (size_t j = 0; j < params.size(); ++j)
-                if (params[j].kind == ParamKind::CheckBox && base == params[j].option) o.positions[j] = 1;
+                if (params[j].kind == ParamKind::CheckBox && base == params[j].option) chosen[j] = 1;
             return true;
         }
         if (!negated && params[i].kind == ParamKind::Slider) {
             if (!value) throw std::invalid_argument("--" + name + " needs a value");
-            o.positions[i] = ParseInt(name, *value, params[i].min, params[i].max);
+            chosen[i] = ParseInt(name, *value, params[i].min, params[i].max);
             usedValue = true;
             // Giving a value also switches on the step it belongs to.
             for (size_t j = 0; j < params.size(); ++j)
-                if (params[j].kind == ParamKind::CheckBox && base == params[j].option) o.positions[j] = 1;
+                if (params[j].kind == ParamKind::CheckBox && base == params[j].option) chosen[j] = 1;
             return true;
         }
     }
     return false;
+}
+
+// Positions stored by the desktop program; keys it never wrote keep the
+// fallback it would use itself.
+std::vector<std::pair<std::string, int>> StoredPositions(const std::string& settingsFile) {
+    const IniDocument file = IniDocument::Load(settingsFile);
+    std::vector<std::pair<std::string, int>> stored;
+    for (const SettingKey& k : kSettingKeys)
+        stored.emplace_back(k.key, IniToInt(file.Get("General", k.key, k.fallback)));
+    return stored;
+}
+
+std::vector<std::pair<std::string, int>> RecipePositions(const CliMethod& method, const std::string& picture) {
+    const std::optional<Recipe> recipe = ReadRecipe(picture);
+    if (!recipe) throw std::invalid_argument("--like: " + picture + " holds no repainting recipe");
+    if (recipe->method != method.name)
+        throw std::invalid_argument("--like: " + picture + " was repainted with " + recipe->method + ", not " +
+                                    method.name);
+    return recipe->positions;
+}
+
+void Overlay(std::vector<int>& positions, const std::vector<ParamSpec>& params,
+             const std::vector<std::pair<std::string, int>>& values) {
+    for (size_t i = 0; i < params.size(); ++i)
+        for (const auto& [key, value] : values)
+            if (key == params[i].settingsKey) positions[i] = ClampPosition(params[i], value);
 }
 
 }  // namespace
@@ -104,6 +137,9 @@ std::string UsageText() {
          "  --quality 10..100       JPEG quality (default 90)\n"
          "  --threads N             threads to use (default: all cores)\n"
          "  --quiet                 no progress output\n"
+         "  --like PICTURE          the method's settings stored in PICTURE by an earlier run\n"
+         "  --settings              the settings last used in the desktop program\n"
+         "                          (options given explicitly override both)\n"
          "  -h, --help              show this help\n"
          "  --version               show the version\n"
          "\nExit status: 0 all files repainted, 1 some failed, 2 bad command line, 130 interrupted.\n";
@@ -124,6 +160,7 @@ CliOptions ParseCommandLine(const std::vector<std::string>& args) {
     if (!o.method) throw std::invalid_argument("unknown method '" + args[i] + "' (try --help)");
     for (const ParamSpec& p : o.method->params) o.positions.push_back(p.def);
 
+    std::map<size_t, int> chosen;
     for (++i; i < args.size(); ++i) {
         std::string arg = args[i];
         if (arg == "--") {
@@ -154,13 +191,17 @@ CliOptions ParseCommandLine(const std::vector<std::string>& args) {
         else if (name == "format") o.format = ParseFormat(value());
         else if (name == "quality") o.quality = ParseInt(name, value(), 10, 100);
         else if (name == "threads") o.threads = ParseInt(name, value(), 1, 256);
+        else if (name == "settings")
+            Overlay(o.positions, o.method->params, StoredPositions(DefaultSettingsPaths().settingsFile));
+        else if (name == "like") Overlay(o.positions, o.method->params, RecipePositions(*o.method, value()));
         else {
             bool used = false;
-            if (!ApplyMethodOption(o, name, next, used))
+            if (!ApplyMethodOption(o, chosen, name, next, used))
                 throw std::invalid_argument("unknown option '" + arg + "' for " + o.method->name + " (try --help)");
             if (used && !hasInline) ++i;
         }
     }
+    for (const auto& [index, position] : chosen) o.positions[index] = position;
     if (!o.help && o.inputs.empty()) throw std::invalid_argument("no input files given");
     return o;
 }

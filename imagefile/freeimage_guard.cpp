@@ -1,6 +1,7 @@
 #include "freeimage_guard.h"
 
 #include <FreeImage.h>
+#include <tiffio.h>
 
 namespace {
 
@@ -21,6 +22,11 @@ struct FreeImageLibrary {
     FreeImageLibrary() {
         FreeImage_Initialise(FALSE);
         FreeImage_SetOutputMessage(CollectMessage);
+        // FreeImage reads and writes TIFF through libtiff, which prints a line
+        // for every EXIF tag it does not know; whether a file was read or
+        // written is told by FreeImage's own results.
+        TIFFSetErrorHandler(nullptr);
+        TIFFSetWarningHandler(nullptr);
     }
     ~FreeImageLibrary() { FreeImage_DeInitialise(); }
 };

@@ -5,10 +5,12 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <optional>
 
 #include "bmp_versions.h"
 #include "file_header.h"
 #include "freeimage_guard.h"
+#include "metadata.h"
 #include "platform.h"
 
 namespace {
@@ -18,26 +20,6 @@ struct BitmapDeleter {
 };
 using BitmapPtr = std::unique_ptr<FIBITMAP, BitmapDeleter>;
 
-// Copies metadata and ICC profile; false when the source cannot be read.
-bool CopyMetadata(FIBITMAP* bitmap, const std::string& source) {
-    // Only a regular file: a pipe or device could block or give other bytes.
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(source, ec)) return false;
-    const FileHeader header = ReadFileHeader(source);
-    if (!header.accepted) return false;
-    const FREE_IMAGE_FORMAT sfif = FREE_IMAGE_FORMAT(header.format);
-    if (sfif != FIF_JPEG && sfif != FIF_PNG && sfif != FIF_TIFF) return true;  // BMP and PNM hold none
-    // Only the metadata is wanted: skip the pixels where the decoder can.
-    int flags = sfif == FIF_JPEG ? JPEG_ACCURATE : 0;
-    if (FreeImage_FIFSupportsNoPixels(sfif)) flags |= FIF_LOAD_NOPIXELS;
-    BitmapPtr src(FreeImage_Load(sfif, source.c_str(), flags));
-    if (!src) return false;
-    FreeImage_CloneMetadata(bitmap, src.get());
-    if (FIICCPROFILE* icc = FreeImage_GetICCProfile(src.get()); icc && icc->data && icc->size > 0)
-        FreeImage_CreateICCProfile(bitmap, icc->data, long(icc->size));
-    return true;
-}
-
 struct MemoryDeleter {
     void operator()(FIMEMORY* m) const { FreeImage_CloseMemory(m); }
 };
@@ -45,7 +27,7 @@ using MemoryPtr = std::unique_ptr<FIMEMORY, MemoryDeleter>;
 
 // Encodes the whole file in memory first: the encoders do not all check their
 // own writes, so the bytes reach the disk only through checked writes.
-void WriteBitmapSafely(FIBITMAP* bitmap, FREE_IMAGE_FORMAT fif, const std::string& target, int flags) {
+std::string EncodeBitmap(FIBITMAP* bitmap, FREE_IMAGE_FORMAT fif, int flags) {
     MemoryPtr encoded(FreeImage_OpenMemory());
     if (!encoded) throw ImageWriteError("not enough memory to encode the picture");
     ClearFreeImageMessage();
@@ -56,8 +38,21 @@ void WriteBitmapSafely(FIBITMAP* bitmap, FREE_IMAGE_FORMAT fif, const std::strin
         const std::string why = LastFreeImageMessage();
         throw ImageWriteError(why.empty() ? "the encoder could not write the file" : why);
     }
-    std::string why;
-    if (!WriteFileSafely(target, data, size, why)) throw ImageWriteError(why);
+    return std::string(reinterpret_cast<const char*>(data), size);
+}
+
+bool FormatHoldsMetadata(FREE_IMAGE_FORMAT fif) { return fif == FIF_JPEG || fif == FIF_PNG || fif == FIF_TIFF; }
+
+// The metadata of the opened file; nothing when it can no longer be read.
+// Files of formats without metadata (BMP, PNM, ...) give an empty record.
+std::optional<FileMetadata> SourceMetadata(const std::string& source) {
+    // Only a regular file: a pipe or device could block or give other bytes.
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(source, ec)) return std::nullopt;
+    const FREE_IMAGE_FORMAT sfif = FreeImage_GetFileType(source.c_str(), 0);
+    if (sfif == FIF_UNKNOWN) return std::nullopt;
+    if (!FormatHoldsMetadata(sfif)) return FileMetadata();
+    return ReadFileMetadata(source);
 }
 
 }  // namespace
@@ -100,6 +95,11 @@ LoadResult DecodeImageFile(const std::string& path) {
         result.error = "unsupported pixel layout";
         return result;
     }
+    if (FormatHoldsMetadata(fif) && !ApplyOrientation(result.image, ReadOrientation(path))) {
+        result.image = PictureAndAlpha();
+        result.error = "not enough memory to turn the picture upright";
+        return result;
+    }
     result.ok = true;
     return result;
 }
@@ -120,7 +120,7 @@ bool FormatCanWrite(int format, const SBxPicBuf& picture) {
 }
 
 SaveStatus SaveImageFile(const SBxPicBuf* picture, const SBxPicBuf* alpha, const std::string& target,
-                         int quality, const std::string& source, int format) {
+                         int quality, const std::string& source, int format, const Recipe* recipe) {
     EnsureFreeImage();
     if (!picture || !picture->pixels) throw ImageWriteError("there is no picture to save");
     if (format == -1) format = FreeImage_GetFIFFromFilename(target.c_str());
@@ -136,8 +136,19 @@ SaveStatus SaveImageFile(const SBxPicBuf* picture, const SBxPicBuf* alpha, const
     // The JPEG flags carry the quality in their low bits; larger values would
     // select other encoder options.
     const int flags = fif == FIF_JPEG ? (quality >= 1 ? (quality > 100 ? 100 : quality) : 95) : 0;
-    // Metadata and ICC profile travel with the bitmap into the encoded file.
-    const bool metadataCopied = source.empty() || CopyMetadata(bitmap.get(), source);
-    WriteBitmapSafely(bitmap.get(), fif, target, flags);
-    return metadataCopied ? SaveStatus::Saved : SaveStatus::SavedWithoutMetadata;
+    if (fif == FIF_PNG && recipe)
+        FreeImage_SetMetadataKeyValue(FIMD_COMMENTS, bitmap.get(), "Quorvane recipe", RecipeText(*recipe).c_str());
+    std::optional<FileMetadata> metadata;
+    if (!source.empty()) metadata = SourceMetadata(source);
+    std::string encoded = EncodeBitmap(bitmap.get(), fif, flags);
+    bitmap.reset();
+    SaveStatus status = source.empty() || metadata ? SaveStatus::Saved : SaveStatus::SavedWithoutMetadata;
+    if (!FormatHoldsMetadata(fif)) {
+        if (metadata && !metadata->Empty()) status = SaveStatus::FormatHoldsNoMetadata;
+    } else if (!EmbedMetadata(encoded, metadata ? &*metadata : nullptr, recipe, picture->width, picture->height)) {
+        if (!source.empty()) status = SaveStatus::SavedWithoutMetadata;
+    }
+    std::string why;
+    if (!WriteFileSafely(target, encoded.data(), encoded.size(), why)) throw ImageWriteError(why);
+    return status;
 }

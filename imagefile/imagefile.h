@@ -52,6 +52,10 @@ bool BitmapToPicture(FIBITMAP* bitmap, PictureAndAlpha& out);
 // an unsupported layout, or memory runs out.
 FIBITMAP* PictureToBitmap(const SBxPicBuf* picture, const SBxPicBuf* alpha);
 
+// Turns picture and alpha upright for an EXIF orientation (1 to 8; others
+// leave them as they are). False when memory runs out.
+bool ApplyOrientation(PictureAndAlpha& image, int orientation);
+
 // Larger pictures are refused before they are decoded.
 constexpr uint64_t kMaxPixels = uint64_t(1) << 28;  // 268 megapixels, e.g. 16384 × 16384
 
@@ -74,6 +78,7 @@ struct LoadControl {
 // and converts. Accepts 8- and 16-bit grey and colour, with or without alpha.
 // The file is decoded in a separate process (see contained.h), so that no file
 // can crash, hang or exhaust the caller; safe to call from any thread.
+// Pictures whose EXIF says they are stored turned or mirrored come back upright.
 LoadResult LoadImageFile(const std::string& path, const LoadControl& control = {});
 
 // The same decoding in this process. Only for the decoding helper program and
@@ -85,19 +90,26 @@ int DecodeImageTask(const std::vector<std::string>& args, ContainedOutput& out);
 // The layouts the picture view and the panels work on: 8-bit grey or colour.
 bool IsEightBitPicture(const SBxPicBuf& picture);
 
-enum class SaveStatus { Saved, SavedWithoutMetadata };
+// SavedWithoutMetadata: the source could not be read for its metadata.
+// FormatHoldsNoMetadata: the source has metadata but the format (BMP) has no
+// place for it.
+enum class SaveStatus { Saved, SavedWithoutMetadata, FormatHoldsNoMetadata };
+
+struct Recipe;
 
 // Writes `picture` (with `alpha` when it has pixels) to `target`. `format` is a
 // FreeImage format code, or -1 to take it from the target's extension.
 // `quality` is the JPEG quality (below 1: 95). When `source` is not empty its
-// metadata and ICC profile are copied into the new file; if it can no longer
-// be read the picture is saved without them and SavedWithoutMetadata returned.
-// The whole file is encoded before anything is written; the target then holds
-// either its old contents or the complete new file, never a part, and a
-// failure (a full disk included) is reported, never taken for success. A
-// read-only target is refused. Throws UnsupportedImageFormat or ImageWriteError.
+// EXIF, IPTC, XMP and ICC profile are copied into a JPEG, PNG or TIFF result;
+// if it can no longer be read the picture is saved without them and
+// SavedWithoutMetadata returned. `recipe`, when given, is written into the
+// result's XMP. The whole file is encoded before anything is written; the
+// target then holds either its old contents or the complete new file, never a
+// part, and a failure (a full disk included) is reported, never taken for
+// success. A read-only target is refused. Throws UnsupportedImageFormat or
+// ImageWriteError.
 SaveStatus SaveImageFile(const SBxPicBuf* picture, const SBxPicBuf* alpha, const std::string& target,
-                         int quality, const std::string& source, int format);
+                         int quality, const std::string& source, int format, const Recipe* recipe = nullptr);
 
 // Format code from a file name's extension, or kFormatUnknown.
 int FormatFromFileName(const std::string& path);

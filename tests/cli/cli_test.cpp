@@ -8,9 +8,12 @@
 #include <cstring>
 #include <filesystem>
 
+#include "../imagefile/tagged_files.h"
 #include "../imagefile/test_files.h"
 #include "imagefile.h"
+#include "metadata.h"
 #include "options.h"
+#include "original_params.h"
 #include "output_names.h"
 
 namespace fs = std::filesystem;
@@ -22,6 +25,18 @@ int RunCli(const std::string& args) {
     const std::string cmd = std::string(QUORVANE_CLI) + " " + args + " >/dev/null 2>&1";
     const int status = std::system(cmd.c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Runs quorvane-cli with `args`; returns what it wrote to stderr.
+std::string CliMessages(const std::string& args) {
+    const std::string cmd = std::string(QUORVANE_CLI) + " " + args + " 2>&1 >/dev/null";
+    std::string out;
+    if (FILE* p = popen(cmd.c_str(), "r")) {
+        char buf[512];
+        while (size_t n = fread(buf, 1, sizeof buf, p)) out.append(buf, n);
+        pclose(p);
+    }
+    return out;
 }
 
 std::vector<std::string> Args(std::initializer_list<const char*> a) { return {a.begin(), a.end()}; }
@@ -106,18 +121,22 @@ TEST(CliRun, RepaintsKeepsAlphaAndMetadataAndReportsFailures) {
 
 TEST(CliRun, MetadataAndColourProfileTravelWithTheResult) {
     ScratchDir dir;
-    FIBITMAP* src = FreeImage_Allocate(32, 24, 24);
-    std::vector<unsigned char> icc = MinimalIccProfile();
-    FreeImage_CreateICCProfile(src, icc.data(), long(icc.size()));
-    AttachXmp(src, "harbour at dusk");
-    ASSERT_TRUE(FreeImage_Save(FIF_TIFF, src, dir.File("photo.tif").c_str(), 0));
-    FreeImage_Unload(src);
+    WriteTaggedPhoto(dir.File("photo.tif"));
     ASSERT_EQ(RunCli("redraw --quiet " + dir.File("photo.tif")), 0);
-    FIBITMAP* out = FreeImage_Load(FIF_TIFF, dir.File("photo-repainted.tif").c_str());
-    ASSERT_NE(out, nullptr);
-    EXPECT_EQ(FreeImage_GetICCProfile(out)->size, long(icc.size()));
-    EXPECT_NE(XmpOf(out).find("harbour"), std::string::npos);
-    FreeImage_Unload(out);
+    const FileTags before = ReadTags(dir.File("photo.tif")), after = ReadTags(dir.File("photo-repainted.tif"));
+    EXPECT_EQ(after.icc, before.icc);
+    for (const auto& [key, value] : kCameraTags) EXPECT_EQ(after.values.at(key), before.values.at(key)) << key;
+    // BMP has no room for them: said once per run, and the pictures are written.
+    fs::create_directory(dir.File("bmp"));
+    fs::copy_file(dir.File("photo.tif"), dir.File("second.tif"));
+    const std::string said = CliMessages("smudge --quiet --format bmp -o " + dir.File("bmp") + " " +
+                                         dir.File("photo.tif") + " " + dir.File("second.tif"));
+    EXPECT_NE(said.find("BMP files hold no metadata"), std::string::npos) << said;
+    EXPECT_EQ(said.find("BMP files hold no metadata"), said.rfind("BMP files hold no metadata"));
+    EXPECT_TRUE(LoadImageFile(dir.File("bmp/photo-repainted.bmp")).ok);
+    EXPECT_TRUE(LoadImageFile(dir.File("bmp/second-repainted.bmp")).ok);
+    // Nothing else is said about the tags.
+    EXPECT_EQ(CliMessages("smudge --quiet --format png -o " + dir.File("bmp") + " " + dir.File("photo.tif")), "");
 }
 
 TEST(CliRun, ACrashingDecoderRefusesOnlyItsFileAndTheBatchGoesOn) {
@@ -151,4 +170,58 @@ TEST(CliRun, InterruptWhileAFileIsReadEndsTheRun) {
     const int code = WEXITSTATUS(status);
     EXPECT_TRUE(code == 130 || code == 128 + SIGTERM) << code;
     EXPECT_LT(seconds, 5.0) << "the interrupt waited for the decoder's time limit";
+}
+
+TEST(CliRecipe, ALikeRunReproducesTheResultAndExplicitOptionsWin) {
+    ScratchDir dir;
+    PicBufHolder pic = Pattern(40, 30, 3, 8);
+    SaveImageFile(&pic.buf, nullptr, dir.File("in.png"), 0, "", -1);
+    fs::create_directory(dir.File("first"));
+    fs::create_directory(dir.File("second"));
+    fs::create_directory(dir.File("plain"));
+    ASSERT_EQ(RunCli("redraw --quiet --details 77 --cut 12 --colors rough -o " + dir.File("first") + " " +
+                     dir.File("in.png")),
+              0);
+    const std::string first = dir.File("first/in-repainted.png");
+    ASSERT_EQ(RunCli("redraw --quiet --like " + first + " -o " + dir.File("second") + " " + dir.File("in.png")), 0);
+    ASSERT_EQ(RunCli("redraw --quiet -o " + dir.File("plain") + " " + dir.File("in.png")), 0);
+    const SBxPicBuf& a = LoadImageFile(first).image.picture.buf;
+    EXPECT_TRUE(SamePixels(LoadImageFile(dir.File("second/in-repainted.png")).image.picture.buf, a));
+    EXPECT_FALSE(SamePixels(LoadImageFile(dir.File("plain/in-repainted.png")).image.picture.buf, a));
+
+    const std::vector<int> liked = ParseCommandLine({"redraw", "--like", first, "x.png"}).positions;
+    std::vector<int> expected = ParseCommandLine({"redraw", "--details", "77", "--cut", "12", "--colors", "rough",
+                                                  "x.png"}).positions;
+    EXPECT_EQ(liked, expected);
+    // An explicit option wins wherever it stands.
+    const std::vector<int> mixed = ParseCommandLine({"redraw", "--details", "5", "--like", first, "x.png"}).positions;
+    EXPECT_EQ(mixed, ParseCommandLine({"redraw", "--details", "5", "--cut", "12", "--colors", "rough", "x.png"})
+                         .positions);
+    EXPECT_THROW(ParseCommandLine({"smudge", "--like", first, "x.png"}), std::invalid_argument);
+    EXPECT_THROW(ParseCommandLine({"redraw", "--like", dir.File("in.png"), "x.png"}), std::invalid_argument);
+    EXPECT_THROW(ParseCommandLine({"redraw", "--like", dir.File("none.png"), "x.png"}), std::invalid_argument);
+}
+
+TEST(CliRecipe, SettingsOfTheDesktopProgramAreTakenReadOnly) {
+    ScratchDir dir;
+    fs::create_directories(dir.File("Quorvane"));
+    const std::string file = dir.File("Quorvane/Quorvane.txt");
+    WriteBytes(file, "[General]\nCrashed Last Time=0\nuiSmoothAlpha=9\nuiRelaxation=99\nuiDoLoG=0\n");
+    const char* old = std::getenv("XDG_CONFIG_HOME");
+    const std::string saved = old ? old : "";
+    setenv("XDG_CONFIG_HOME", dir.Path().c_str(), 1);
+    const std::vector<int> stored = ParseCommandLine({"original", "--settings", "x.png"}).positions;
+    const std::vector<int> overridden =
+        ParseCommandLine({"original", "--weak-edges", "3", "--settings", "x.png"}).positions;
+    if (old) setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
+    else unsetenv("XDG_CONFIG_HOME");
+    // Keys absent from the file take the desktop program's own fallbacks; out
+    // of range values are brought into range.
+    EXPECT_EQ(stored[kSmoothAlpha], 9);
+    EXPECT_EQ(stored[kRelaxation], kOriginalSpecs[kRelaxation].max);
+    EXPECT_EQ(stored[kDoLoG], 0);
+    EXPECT_EQ(stored[kFlatten], 20);
+    EXPECT_EQ(overridden[kRelaxation], 3);
+    EXPECT_EQ(overridden[kSmoothAlpha], 9);
+    EXPECT_EQ(ReadBytes(file), "[General]\nCrashed Last Time=0\nuiSmoothAlpha=9\nuiRelaxation=99\nuiDoLoG=0\n");
 }

@@ -152,56 +152,6 @@ TEST(ImageFile, UnknownOrUnwritableFormatsAreRefused) {
     EXPECT_TRUE(std::filesystem::is_empty(dir.Path()));
 }
 
-TEST(ImageFile, MetadataAndIccProfileAreCarriedIntoTheSavedFile) {
-    ScratchDir dir;
-    FIBITMAP* src = FreeImage_Allocate(8, 8, 24);
-    std::vector<unsigned char> icc = MinimalIccProfile();
-    FreeImage_CreateICCProfile(src, icc.data(), long(icc.size()));
-    FreeImage_SetMetadataKeyValue(FIMD_COMMENTS, src, "Comment", "painted by hand");
-    AttachXmp(src, "quorvane");
-    ASSERT_TRUE(FreeImage_Save(FIF_TIFF, src, dir.File("source.tif").c_str(), 0));
-    FreeImage_Unload(src);
-
-    PicBufHolder pic = Pattern(8, 8, 3, 8);
-    for (const char* name : {"out.jpg", "out.png", "out.tif"}) {
-        SCOPED_TRACE(name);
-        ASSERT_EQ(SaveImageFile(&pic.buf, nullptr, dir.File(name), 90, dir.File("source.tif"), -1),
-                  SaveStatus::Saved);
-        FIBITMAP* back = FreeImage_Load(FreeImage_GetFileType(dir.File(name).c_str()), dir.File(name).c_str());
-        ASSERT_NE(back, nullptr);
-        // libpng drops this minimal profile on reading, so only JPEG and TIFF are checked for it.
-        FIICCPROFILE* p = FreeImage_GetICCProfile(back);
-        if (std::string(name) != "out.png") {
-            ASSERT_EQ(p->size, long(icc.size()));
-            EXPECT_EQ(0, std::memcmp(p->data, icc.data(), icc.size()));
-        }
-        EXPECT_NE(XmpOf(back).find("quorvane"), std::string::npos);
-        FreeImage_Unload(back);
-    }
-}
-
-TEST(ImageFile, MetadataIsCopiedFromJpegAndPngSourcesToo) {
-    ScratchDir dir;
-    for (const char* name : {"source.jpg", "source.png"}) {
-        SCOPED_TRACE(name);
-        FIBITMAP* src = FreeImage_Allocate(8, 8, 24);
-        std::vector<unsigned char> icc = MinimalIccProfile();
-        FreeImage_CreateICCProfile(src, icc.data(), long(icc.size()));
-        AttachXmp(src, "from the camera");
-        const std::string path = dir.File(name);
-        ASSERT_TRUE(FreeImage_Save(FreeImage_GetFIFFromFilename(name), src, path.c_str(), 0));
-        FreeImage_Unload(src);
-        PicBufHolder pic = Pattern(8, 8, 3, 8);
-        ASSERT_EQ(SaveImageFile(&pic.buf, nullptr, dir.File("out.tif"), 0, path, -1), SaveStatus::Saved);
-        FIBITMAP* back = FreeImage_Load(FIF_TIFF, dir.File("out.tif").c_str());
-        EXPECT_NE(XmpOf(back).find("from the camera"), std::string::npos);
-        if (std::string(name) == "source.jpg") {
-            EXPECT_EQ(FreeImage_GetICCProfile(back)->size, long(icc.size()));
-        }
-        FreeImage_Unload(back);
-    }
-}
-
 TEST(ImageFile, MissingMetadataSourceStillSavesThePicture) {
     ScratchDir dir;
     PicBufHolder pic = Pattern(5, 5, 3, 8);

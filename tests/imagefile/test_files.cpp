@@ -67,21 +67,3 @@ std::vector<unsigned char> MinimalIccProfile() {
     std::memcpy(icc.data() + 68, d50, 12);
     return icc;
 }
-
-void AttachXmp(FIBITMAP* bitmap, const std::string& text) {
-    const std::string xmp = "<x:xmpmeta xmlns:x='adobe:ns:meta/'>" + text + "</x:xmpmeta>";
-    FITAG* tag = FreeImage_CreateTag();
-    FreeImage_SetTagKey(tag, "XMLPacket");
-    FreeImage_SetTagType(tag, FIDT_ASCII);
-    FreeImage_SetTagLength(tag, DWORD(xmp.size() + 1));
-    FreeImage_SetTagCount(tag, DWORD(xmp.size() + 1));
-    FreeImage_SetTagValue(tag, xmp.c_str());
-    FreeImage_SetMetadata(FIMD_XMP, bitmap, "XMLPacket", tag);
-    FreeImage_DeleteTag(tag);
-}
-
-std::string XmpOf(FIBITMAP* bitmap) {
-    FITAG* tag = nullptr;
-    if (!FreeImage_GetMetadata(FIMD_XMP, bitmap, "XMLPacket", &tag) || !tag) return "";
-    return static_cast<const char*>(FreeImage_GetTagValue(tag));
-}

@@ -22,13 +22,8 @@ private:
 PicBufHolder Pattern(int width, int height, int components, int bits);
 // 8-bit colour noise: its encoded file is about as large as its pixels.
 PicBufHolder Noise(int width, int height, unsigned seed);
-struct FIBITMAP;
 // The smallest well-formed RGB display profile: a header and an empty tag table.
 std::vector<unsigned char> MinimalIccProfile();
-// Attaches an XMP packet holding `text`.
-void AttachXmp(FIBITMAP* bitmap, const std::string& text);
-// The text of the bitmap's XMP packet, or "".
-std::string XmpOf(FIBITMAP* bitmap);
 bool SamePixels(const SBxPicBuf& a, const SBxPicBuf& b);
 std::string ReadBytes(const std::string& path);
 void WriteBytes(const std::string& path, const std::string& bytes);
