@@ -8,7 +8,6 @@
 #include <stdexcept>
 
 #include "imagefile.h"
-#include "ini_file.h"
 #include "metadata.h"
 #include "settings.h"
 
@@ -85,13 +84,11 @@ bool ApplyMethodOption(const CliOptions& o, std::map<size_t, int>& chosen, const
     return false;
 }
 
-// Positions stored by the desktop program; keys it never wrote keep the
-// fallback it would use itself.
-std::vector<std::pair<std::string, int>> StoredPositions(const std::string& settingsFile) {
-    const IniDocument file = IniDocument::Load(settingsFile);
+// Positions stored by the desktop program, as it would take them itself.
+std::vector<std::pair<std::string, int>> StoredPositions() {
+    const UiSettings ui = ReadStoredPanelValues(DefaultSettingsPaths());
     std::vector<std::pair<std::string, int>> stored;
-    for (const SettingKey& k : kSettingKeys)
-        stored.emplace_back(k.key, IniToInt(file.Get("General", k.key, k.fallback)));
+    for (const SettingKey& k : kSettingKeys) stored.emplace_back(k.key, ui.*k.field);
     return stored;
 }
 
@@ -192,7 +189,7 @@ CliOptions ParseCommandLine(const std::vector<std::string>& args) {
         else if (name == "quality") o.quality = ParseInt(name, value(), 10, 100);
         else if (name == "threads") o.threads = ParseInt(name, value(), 1, 256);
         else if (name == "settings")
-            Overlay(o.positions, o.method->params, StoredPositions(DefaultSettingsPaths().settingsFile));
+            Overlay(o.positions, o.method->params, StoredPositions());
         else if (name == "like") Overlay(o.positions, o.method->params, RecipePositions(*o.method, value()));
         else {
             bool used = false;

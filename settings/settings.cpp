@@ -114,6 +114,10 @@ SettingsPaths DefaultSettingsPaths() {
     return p;
 }
 
+UiSettings ReadStoredPanelValues(const SettingsPaths& paths) {
+    return ReadStoredValues(IniDocument::Load(paths.settingsFile));
+}
+
 void LoadSettings(AppSettings& s, const SettingsPaths& paths) {
     CreateFolder(paths);
     const IniDocument file = IniDocument::Load(paths.settingsFile);

@@ -112,6 +112,9 @@ struct AppSettings {
 // Reads the language list and the settings file; marks the run as started
 // ("Crashed Last Time" = 1) until SaveSettings.
 void LoadSettings(AppSettings& settings, const SettingsPaths& paths);
+// The stored panel values as the program would take them at start (missing
+// keys at their defaults, all within range), without touching the file.
+UiSettings ReadStoredPanelValues(const SettingsPaths& paths);
 // Reads the file again (the Options dialog does): the language list, and
 // the file's value of every setting the user has not changed since it was
 // last read; changed values are kept.

@@ -215,12 +215,12 @@ TEST(CliRecipe, SettingsOfTheDesktopProgramAreTakenReadOnly) {
         ParseCommandLine({"original", "--weak-edges", "3", "--settings", "x.png"}).positions;
     if (old) setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
     else unsetenv("XDG_CONFIG_HOME");
-    // Keys absent from the file take the desktop program's own fallbacks; out
+    // Keys absent from the file take the desktop program's own defaults; out
     // of range values are brought into range.
     EXPECT_EQ(stored[kSmoothAlpha], 9);
     EXPECT_EQ(stored[kRelaxation], kOriginalSpecs[kRelaxation].max);
     EXPECT_EQ(stored[kDoLoG], 0);
-    EXPECT_EQ(stored[kFlatten], 20);
+    EXPECT_EQ(stored[kFlatten], kOriginalSpecs[kFlatten].storedDefault);
     EXPECT_EQ(overridden[kRelaxation], 3);
     EXPECT_EQ(overridden[kSmoothAlpha], 9);
     EXPECT_EQ(ReadBytes(file), "[General]\nCrashed Last Time=0\nuiSmoothAlpha=9\nuiRelaxation=99\nuiDoLoG=0\n");
