@@ -3,9 +3,11 @@
 // time and memory (see imagefile/contained.h). Not meant to be run by hand.
 #include "contained.h"
 #include "imagefile.h"
+#include "metadata.h"
 
 int main(int argc, char** argv) {
     return ContainedHelperMain(argc, argv, {
                                                {"image", DecodeImageTask},
+                                               {"metadata", ReadMetadataTask},
                                            });
 }

@@ -34,6 +34,9 @@ void TightenToDeclaredSize(const std::string& path) {
     if (header.accepted) TightenContainedMemory(DecodeBudget(header.width, header.height, header.bitsPerPixel));
 }
 
+
+}  // namespace
+
 // Test hook: QUORVANE_DECODE_TEST_FAULT=crash|hang|allocate[:NAME] makes the
 // decoder misbehave (for files whose path contains NAME), so that the tests
 // can show each way of failing ends as a refusal.
@@ -57,8 +60,6 @@ void MisbehaveIfAsked(const std::string& path) {
         }
     }
 }
-
-}  // namespace
 
 void WriteDecodedImage(const PictureAndAlpha& image, const DecodedImageSink& sink) {
     const SBxPicBuf& pic = image.picture.buf;

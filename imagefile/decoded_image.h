@@ -28,3 +28,7 @@ void WriteDecodedImage(const PictureAndAlpha& image, const DecodedImageSink& sin
 // against the `size` bytes actually there, then copies the pixels. False with
 // a reason when anything does not add up.
 bool ReadDecodedImage(const DecodedImageSource& source, uint64_t size, PictureAndAlpha& out, std::string& why);
+
+// Test hook of the helper program's tasks: QUORVANE_DECODE_TEST_FAULT makes
+// the task crash, hang or allocate without end (see contained_load.cpp).
+void MisbehaveIfAsked(const std::string& path);

@@ -41,21 +41,9 @@ std::string EncodeBitmap(FIBITMAP* bitmap, FREE_IMAGE_FORMAT fif, int flags) {
     return std::string(reinterpret_cast<const char*>(data), size);
 }
 
-bool FormatHoldsMetadata(FREE_IMAGE_FORMAT fif) { return fif == FIF_JPEG || fif == FIF_PNG || fif == FIF_TIFF; }
-
-// The metadata of the opened file; nothing when it can no longer be read.
-// Files of formats without metadata (BMP, PNM, ...) give an empty record.
-std::optional<FileMetadata> SourceMetadata(const std::string& source) {
-    // Only a regular file: a pipe or device could block or give other bytes.
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(source, ec)) return std::nullopt;
-    const FREE_IMAGE_FORMAT sfif = FreeImage_GetFileType(source.c_str(), 0);
-    if (sfif == FIF_UNKNOWN) return std::nullopt;
-    if (!FormatHoldsMetadata(sfif)) return FileMetadata();
-    return ReadFileMetadata(source);
-}
-
 }  // namespace
+
+bool FormatHoldsMetadata(int format) { return format == FIF_JPEG || format == FIF_PNG || format == FIF_TIFF; }
 
 bool IsEightBitPicture(const SBxPicBuf& picture) {
     return picture.pixels && picture.bits == 8 && (picture.components == 1 || picture.components == 3);
@@ -139,7 +127,7 @@ SaveStatus SaveImageFile(const SBxPicBuf* picture, const SBxPicBuf* alpha, const
     if (fif == FIF_PNG && recipe)
         FreeImage_SetMetadataKeyValue(FIMD_COMMENTS, bitmap.get(), "Quorvane recipe", RecipeText(*recipe).c_str());
     std::optional<FileMetadata> metadata;
-    if (!source.empty()) metadata = SourceMetadata(source);
+    if (!source.empty()) metadata = ReadSourceMetadata(source);
     std::string encoded = EncodeBitmap(bitmap.get(), fif, flags);
     bitmap.reset();
     SaveStatus status = source.empty() || metadata ? SaveStatus::Saved : SaveStatus::SavedWithoutMetadata;

@@ -111,6 +111,9 @@ struct Recipe;
 SaveStatus SaveImageFile(const SBxPicBuf* picture, const SBxPicBuf* alpha, const std::string& target,
                          int quality, const std::string& source, int format, const Recipe* recipe = nullptr);
 
+// JPEG, PNG and TIFF files hold metadata; BMP and PNM do not.
+bool FormatHoldsMetadata(int format);
+
 // Format code from a file name's extension, or kFormatUnknown.
 int FormatFromFileName(const std::string& path);
 bool FormatCanWrite(int format, const SBxPicBuf& picture);

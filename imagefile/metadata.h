@@ -31,6 +31,13 @@ struct Recipe {
 // record). Nothing when the file cannot be read or its metadata is damaged.
 std::optional<FileMetadata> ReadFileMetadata(const std::string& path);
 
+// The same, read by the helper program in a process of its own (see
+// contained.h): a file that makes the reader crash or hang gives nothing.
+std::optional<FileMetadata> ReadSourceMetadata(const std::string& path);
+// The helper program's task "metadata PATH".
+class ContainedOutput;
+int ReadMetadataTask(const std::vector<std::string>& args, ContainedOutput& out);
+
 // Writes `metadata` (when given), the program's name and version and `recipe`
 // (when given) into an encoded JPEG, PNG or TIFF file held in `encoded`. The
 // copied EXIF is cleaned of what no longer fits the result: the source's

@@ -1,6 +1,8 @@
 #include <FreeImage.h>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include "imagefile.h"
 #include "metadata.h"
 #include "tagged_files.h"
@@ -149,4 +151,19 @@ TEST(Metadata, RecipeIsWrittenReadBackAndReplacesAnOlderOne) {
     EXPECT_FALSE(ReadRecipe(dir.File("missing.png")));
     SaveImageFile(&pic.buf, nullptr, dir.File("plain.png"), 0, "", -1);
     EXPECT_FALSE(ReadRecipe(dir.File("plain.png")));
+}
+
+TEST(Metadata, AReaderThatCrashesOrHangsOnTheSourceStillSavesThePicture) {
+    ScratchDir dir;
+    WriteTaggedPhoto(dir.File("hostile.jpg"));
+    PicBufHolder pic = Pattern(6, 5, 3, 8);
+    for (const char* fault : {"crash:hostile"}) {
+        SCOPED_TRACE(fault);
+        setenv("QUORVANE_DECODE_TEST_FAULT", fault, 1);
+        const SaveStatus status = SaveImageFile(&pic.buf, nullptr, dir.File("out.png"), 0, dir.File("hostile.jpg"), -1);
+        unsetenv("QUORVANE_DECODE_TEST_FAULT");
+        EXPECT_EQ(status, SaveStatus::SavedWithoutMetadata);
+        EXPECT_TRUE(SamePixels(LoadImageFile(dir.File("out.png")).image.picture.buf, pic.buf));
+        EXPECT_FALSE(ReadTags(dir.File("out.png")).values.count("Exif.Image.Artist"));
+    }
 }
