@@ -226,7 +226,7 @@ void MirrorPad(SBxPicBuf& buffer, int F) {
 }
 
 bool PatchWeightedFilter(SBxPicBuf& dst, const SBxPicBuf& src, const SBxPicBuf& guide, double strength, double gain,
-                         int threads) {
+                         int threads, const RepaintProgress* stop) {
     const int W = src.width, H = src.height;
     if (!CBxPicBufAPI::ReinitHeap(dst, src)) return false;
     if (W <= 16 || H <= 16 || (W % 2) || (H % 2) || guide.width != W || guide.height != H || guide.bits != 8 ||
@@ -249,6 +249,7 @@ bool PatchWeightedFilter(SBxPicBuf& dst, const SBxPicBuf& src, const SBxPicBuf& 
     // Bands of rows, each filtered whole by one thread with small sums.
     const int bands = (H + kBandRows - 1) / kBandRows;
     auto band = [&](int k) {
+        if (stop && stop->AbortRequested()) return;
         thread_local BandWork work;
         const int y0 = k * kBandRows, y1 = std::min(H, y0 + kBandRows);
         FilterBand(job, y0, y1, work, dst.pixels + size_t(y0) * W);
@@ -266,7 +267,8 @@ bool PatchWeightedFilter(SBxPicBuf& dst, const SBxPicBuf& src, const SBxPicBuf& 
     return true;
 }
 
-bool SmoothPatchWeighted(SBxPicBuf& dst, const SBxPicBuf& src, double strength, double gain) {
+bool SmoothPatchWeighted(SBxPicBuf& dst, const SBxPicBuf& src, double strength, double gain,
+                         const RepaintProgress* stop) {
     if (!CBxPicBufAPI::IsValid(src) || src.components != 1 || src.bits != 8) return false;
     const int W = src.width + (src.width % 2), H = src.height + (src.height % 2);
     PicBufHolder a, b, guide;
@@ -274,7 +276,7 @@ bool SmoothPatchWeighted(SBxPicBuf& dst, const SBxPicBuf& src, double strength, 
     CBxPicBufAPI::SetConst(a.buf, 0);
     CBxPicBufAPI::CopyRect(a.buf, src, {0, 0}, {0, 0}, {src.width, src.height});
     if (!CBxPicBufAPI::ReinitHeap(guide.buf, a.buf) || !CBxPicBufAPI::Copy(guide.buf, a.buf)) return false;
-    const bool filtered = PatchWeightedFilter(b.buf, a.buf, guide.buf, strength, gain, EngineThreads());
+    const bool filtered = PatchWeightedFilter(b.buf, a.buf, guide.buf, strength, gain, EngineThreads(), stop);
     if (!CBxPicBufAPI::ReinitHeap(dst, src)) return false;
     return CBxPicBufAPI::CopyRect(dst, filtered ? b.buf : a.buf, {0, 0}, {0, 0}, {src.width, src.height}) &&
            filtered;

@@ -7,15 +7,19 @@
 #include <vector>
 
 #include "picbuf.h"
+#include "progress.h"
 
 constexpr int kPatchTableLength = 9216;
 
 // `dst` receives the smoothed `src` (one component, 8 bits); `src` is unchanged.
-bool SmoothPatchWeighted(SBxPicBuf& dst, const SBxPicBuf& src, double strength, double gain);
+// With `stop`, bands are left unfiltered once an abort is requested there;
+// the result is then of no use.
+bool SmoothPatchWeighted(SBxPicBuf& dst, const SBxPicBuf& src, double strength, double gain,
+                         const RepaintProgress* stop = nullptr);
 // The core on even-sized buffers; `guide` supplies distances and values.
 // Bands of rows are spread over the engine's threads when `threads` > 1.
 bool PatchWeightedFilter(SBxPicBuf& dst, const SBxPicBuf& src, const SBxPicBuf& guide, double strength, double gain,
-                         int threads);
+                         int threads, const RepaintProgress* stop = nullptr);
 // Fills the margins of a padded one-component buffer by mirroring without
 // repeating the edge row or column.
 void MirrorPad(SBxPicBuf& buffer, int margin);

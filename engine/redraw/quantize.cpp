@@ -12,15 +12,18 @@ struct Band {
 };
 constexpr Band kBands[3] = {{64.f, 0.5f}, {51.f, 0.3f}, {26.f, 0.2f}};
 
-bool SmoothChannels(SBxPicBuf& picture) {
+RepaintStatus SmoothChannels(SBxPicBuf& picture, const RepaintProgress* stop) {
     PicBufHolder in, out;
-    if (!CBxPicBufAPI::ReinitHeap(in.buf, picture.width, picture.height, 1, 8)) return false;
+    if (!CBxPicBufAPI::ReinitHeap(in.buf, picture.width, picture.height, 1, 8)) return RepaintStatus::OutOfMemory;
     for (int c = 0; c < picture.components; ++c) {
         CBxPicBufAPI::ExtractComponent(in.buf, c, picture);
-        if (!SmoothPatchWeighted(out.buf, in.buf, kStrength, kGain)) return false;
+        const bool smoothed = SmoothPatchWeighted(out.buf, in.buf, kStrength, kGain, stop);
+        if (stop && stop->AbortRequested()) return RepaintStatus::Aborted;
+        // The channels are valid filter input: a failure can only be memory.
+        if (!smoothed) return RepaintStatus::OutOfMemory;
         CBxPicBufAPI::InsertComponent(picture, c, out.buf);
     }
-    return true;
+    return RepaintStatus::Done;
 }
 
 void QuantizePlane(uint8_t* v, size_t count, size_t stride, int mode) {
@@ -39,10 +42,10 @@ uint8_t QuantizeLevel(uint8_t v, int mode) {
     return r >= 255.0 ? 255 : r <= 0.0 ? 0 : uint8_t(r);
 }
 
-RepaintStatus QuantizeColors(SBxPicBuf& picture, int mode) {
+RepaintStatus QuantizeColors(SBxPicBuf& picture, int mode, const RepaintProgress* stop) {
     if (!CBxPicBufAPI::IsValid(picture) || picture.bits != 8 || mode < 0 || mode > 3) return RepaintStatus::BadInput;
-    // The channels are valid filter input: a failure can only be memory.
-    if (!SmoothChannels(picture)) return RepaintStatus::OutOfMemory;
+    const RepaintStatus smoothed = SmoothChannels(picture, stop);
+    if (smoothed != RepaintStatus::Done) return smoothed;
     if (mode == 3) return RepaintStatus::Done;
     const size_t n = size_t(picture.width) * picture.height;
     if (picture.components == 1) {

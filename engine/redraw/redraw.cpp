@@ -58,7 +58,7 @@ RepaintStatus DrawEightBit(SBxPicBuf& target, const SBxPicBuf& source, const SBx
     if (!CBxPicBufAPI::ReinitHeap(colour.buf, source) || !CBxPicBufAPI::Copy(colour.buf, source))
         throw std::bad_alloc();
     if (p.colourMode != int(ColourMode::Original)) {
-        const RepaintStatus quantised = QuantizeColors(colour.buf, p.colourMode);
+        const RepaintStatus quantised = QuantizeColors(colour.buf, p.colourMode, &run.Progress());
         if (quantised != RepaintStatus::Done) return quantised;
     }
     if (!run.End(kRedrawSteps[kColours])) return RepaintStatus::Aborted;

@@ -4,6 +4,7 @@
 
 #include "cimg_bridge.h"
 #include "engine_test_util.h"
+#include "quantize.h"
 
 namespace {
 
@@ -59,4 +60,14 @@ TEST(AbortInsideFilters, AnisotropicSmoothingStopsSoonAfterAbortAndOnlyThen) {
     for (int c = 0; c < 3; ++c) std::copy(plain.data.begin(), plain.data.end(), three.Channel(c));
     AskedProgress alsoSoon(20);
     EXPECT_FALSE(BlurAnisotropicChannels(three, tensors, 200.f, 0.8f, 30.f, 2.f, 0, true, &alsoSoon));
+}
+
+TEST(AbortInsideFilters, ColourSmoothingEndsAsAbortedNotAsAFailure) {
+    PicBufHolder picture = TestPicture(120, 90, 3, 8, 9), copy;
+    CBxPicBufAPI::ReinitHeap(copy.buf, picture.buf);
+    CBxPicBufAPI::Copy(copy.buf, picture.buf);
+    AskedProgress never(-1), atOnce(1);
+    EXPECT_EQ(QuantizeColors(picture.buf, 1, &never), RepaintStatus::Done);
+    EXPECT_GT(never.asked.load(), 3);  // asked while filtering, not only between channels
+    EXPECT_EQ(QuantizeColors(copy.buf, 1, &atOnce), RepaintStatus::Aborted);
 }
