@@ -91,8 +91,9 @@ FloatPlanes DiffusionTensors(const FloatPlanes& grey, float sharpness, float ani
     return out;
 }
 
-bool BlurAnisotropic(FloatPlanes& image, const FloatPlanes& tensors, float amplitude, float dl, float da,
-                     float gaussPrecision, unsigned interpolation, bool fastApproximation, const RepaintProgress* stop) {
+bool BlurAnisotropic(FloatPlanes& image, const FloatPlanes& tensors, const RepaintProgress* stop) {
+    constexpr float kAmplitude = 200.f, kDl = 0.8f, kDa = 30.f, kGaussPrecision = 2.f;
+    constexpr unsigned kNearest = 0;
     struct Watch {
         explicit Watch(const RepaintProgress* p) { tStop = p; }
         ~Watch() { tStop = nullptr; }
@@ -100,8 +101,7 @@ bool BlurAnisotropic(FloatPlanes& image, const FloatPlanes& tensors, float ampli
     try {
         Guarded([&] {
             CImg<float> img = Shared(image);
-            img.blur_anisotropic(SharedConst(tensors), amplitude, dl, da, gaussPrecision, interpolation,
-                                 fastApproximation);
+            img.blur_anisotropic(SharedConst(tensors), kAmplitude, kDl, kDa, kGaussPrecision, kNearest, true);
         });
     } catch (const cimg_library::CImgAbortException&) {
         return false;
@@ -109,9 +109,7 @@ bool BlurAnisotropic(FloatPlanes& image, const FloatPlanes& tensors, float ampli
     return true;
 }
 
-bool BlurAnisotropicChannels(FloatPlanes& image, const FloatPlanes& tensors, float amplitude, float dl, float da,
-                             float gaussPrecision, unsigned interpolation, bool fastApproximation,
-                             const RepaintProgress* stop) {
+bool BlurAnisotropicChannels(FloatPlanes& image, const FloatPlanes& tensors, const RepaintProgress* stop) {
     // CImg clamps its result to the value range of the whole image; alone, a
     // channel is clamped to its own range, so that is restored here.
     const size_t n = size_t(image.width) * image.height;
@@ -120,7 +118,7 @@ bool BlurAnisotropicChannels(FloatPlanes& image, const FloatPlanes& tensors, flo
         const auto mm = std::minmax_element(image.Channel(c), image.Channel(c) + n);
         ranges.emplace_back(*mm.first, *mm.second);
     }
-    if (!BlurAnisotropic(image, tensors, amplitude, dl, da, gaussPrecision, interpolation, fastApproximation, stop))
+    if (!BlurAnisotropic(image, tensors, stop))
         return false;
     for (int c = 0; c < image.channels; ++c)
         for (float* v = image.Channel(c); v != image.Channel(c) + n; ++v)

@@ -7,64 +7,9 @@
 #include <emmintrin.h>
 #endif
 
-#include "exp_float.h"
+#include "blur.h"
 #include "flow_trace.h"
 #include "parallel.h"
-
-std::vector<float> GaussianKernel(float sigma) {
-    const int length = int(2.f * sigma + 0.5f) * 2 + 3, half = length / 2;
-    std::vector<float> k(static_cast<size_t>(length));
-    const float twoSigma2 = 2.f * sigma * sigma;
-    float sum = 0.f;
-    for (int i = 0; i < length; ++i) {
-        k[size_t(i)] = ExpFloat(-float((i - half) * (i - half)) / twoSigma2);
-        sum += k[size_t(i)];
-    }
-    for (float& v : k) v /= sum;
-    return k;
-}
-
-namespace {
-
-// One blur direction over a w × h plane, renormalised where the kernel is
-// cut by the ends. Horizontal and then vertical passes give the same sums,
-// in the same order, as the transposing row passes they replace.
-void BlurRows(const float* in, float* out, int w, int h, const std::vector<float>& k) {
-    const int half = int(k.size()) / 2;
-    ParallelRows(0, h, [&](int y) {
-        const float* row = in + size_t(y) * w;
-        for (int x = 0; x < w; ++x) {
-            const int first = std::max(x - half, 0), last = std::min(x + half, w - 1);
-            float acc = 0.f, weight = 0.f;
-            for (int p = first; p <= last; ++p) {
-                const float kv = k[size_t(p - x + half)];
-                acc += kv * row[p];
-                weight += kv;
-            }
-            out[size_t(y) * w + x] = acc / weight;
-        }
-    });
-}
-
-void BlurColumns(const float* in, float* out, int w, int h, const std::vector<float>& k) {
-    const int half = int(k.size()) / 2;
-    ParallelRows(0, h, [&](int y) {
-        const int first = std::max(y - half, 0), last = std::min(y + half, h - 1);
-        float weight = 0.f;
-        for (int p = first; p <= last; ++p) weight += k[size_t(p - y + half)];
-        float* o = out + size_t(y) * w;
-        std::fill(o, o + w, 0.f);
-        for (int p = first; p <= last; ++p) {
-            const float kv = k[size_t(p - y + half)];
-            const float* row = in + size_t(p) * w;
-            for (int x = 0; x < w; ++x) o[x] += kv * row[x];
-        }
-        for (int x = 0; x < w; ++x) o[x] /= weight;
-    });
-}
-
-
-}  // namespace
 
 bool GaussianBlurFloat(SBxPicBuf& dst, const SBxPicBuf& src, float sigma) {
     if (!CBxPicBufAPI::IsValid(src) || src.bits != 32) return false;
@@ -78,8 +23,7 @@ bool GaussianBlurFloat(SBxPicBuf& dst, const SBxPicBuf& src, float sigma) {
     float* t = reinterpret_cast<float*>(temp.buf.pixels);
     for (int c = 0; c < src.components; ++c) {
         CBxPicBufAPI::ExtractComponent(plane.buf, c, src);
-        BlurRows(p, t, w, h, k);
-        BlurColumns(t, p, w, h, k);
+        SeparableBlur(p, t, w, h, k);
         CBxPicBufAPI::InsertComponent(dst, c, plane.buf);
     }
     return true;

@@ -9,8 +9,6 @@
 #include "progress.h"
 #include "work_image.h"
 
-constexpr int kFlowListMax = 40;
-
 // Per pixel, the kept samples of both directions (backward first) are stored
 // contiguously in the list of the pixel's row; the centre sample (weight 128)
 // is implicit. A table keeps its storage when it is built again, so the
@@ -35,6 +33,5 @@ bool BuildFlowTable(FlowTable& table, const SBxPicBuf& jxx, const SBxPicBuf& jxy
                     const RepaintProgress* stop = nullptr);
 void FlowSmooth(IntImage& image, const FlowTable& table);
 
-std::vector<float> GaussianKernel(float sigma);
 // The three tensor planes of a tile, interleaved for the direction fields.
 std::vector<float> InterleaveTensorPlanes(const SBxPicBuf& jxx, const SBxPicBuf& jxy, const SBxPicBuf& jyy);

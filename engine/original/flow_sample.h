@@ -6,6 +6,10 @@
 
 #include "direction.h"
 
+// Places in each of a pixel's two sample lists; the longest flow line (L = 40)
+// keeps at most 39 samples each way.
+constexpr int kFlowListMax = 40;
+
 struct FlowSample {
     int32_t offset;  // from the pixel's first sample to that of the top-left neighbour
     uint8_t wx, wy;  // weights of column bx and row by; the others are 128 minus these

@@ -7,8 +7,6 @@
 
 #include "flow_sample.h"
 
-constexpr int kFlowListMaxSamples = 40;
-
 struct FlowTracer {
     TensorField field;
     const float* grey;  // blurred grey guide, width × height
@@ -23,7 +21,7 @@ struct FlowTracer {
 struct PixelTrace {
     int total = 0;  // weights of the kept samples, centre not included
     int forward = 0, backward = 0;
-    FlowSample fwd[kFlowListMaxSamples], bwd[kFlowListMaxSamples];
+    FlowSample fwd[kFlowListMax], bwd[kFlowListMax];
 };
 
 void TraceFlowPixel(const FlowTracer& t, int x, int y, PixelTrace& out);

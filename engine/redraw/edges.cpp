@@ -10,8 +10,6 @@
 
 namespace {
 
-constexpr float kAmplitude = 200.f, kDl = 0.8f, kDa = 30.f, kGaussPrecision = 2.f;
-
 // (255 - clamp(B - A, 0, 255)) × 256 with the two blurs of one channel.
 std::vector<uint16_t> ChannelEdges(const FloatPlanes& a, const FloatPlanes& b) {
     std::vector<uint16_t> e(a.data.size());
@@ -82,7 +80,7 @@ RepaintStatus DrawEdges(SBxPicBuf& target, const SBxPicBuf& source, const SBxPic
     if (!CBxPicBufAPI::ReinitHeap(target, source) || !CBxPicBufAPI::Copy(target, source)) throw std::bad_alloc();
     FloatPlanes f = PlaneFromBuffer(edgeMap);
     const FloatPlanes g = DiffusionTensors(f, 0.6f / strokeScale, 1.f, 1.f, 5.f * strokeScale, &run.Progress());
-    if (g.data.empty() || !BlurAnisotropic(f, g, kAmplitude, kDl, kDa, kGaussPrecision, 0, true, &run.Progress()))
+    if (g.data.empty() || !BlurAnisotropic(f, g, &run.Progress()))
         return RepaintStatus::Aborted;
     if (!run.End(kRedrawSteps[kStrokeSmoothing])) return RepaintStatus::Aborted;
     PicBufHolder strokes;

@@ -11,7 +11,6 @@
 namespace {
 
 constexpr int kMargin = 50;
-constexpr float kAmplitude = 200.f, kDl = 0.8f, kDa = 30.f, kGaussPrecision = 2.f;
 
 // The progress steps: the tensor field (weighing 3 in tiled mode), then one
 // per channel, of the whole picture or of every tile. A one-component
@@ -41,7 +40,7 @@ bool SmoothChannels(SBxPicBuf& into, const SBxPicBuf& from, const FloatPlanes& t
         const FloatPlanes one = PlaneFromBuffer(channel.buf);
         std::copy(one.data.begin(), one.data.end(), planes.Channel(c));
     }
-    if (!BlurAnisotropicChannels(planes, tensors, kAmplitude, kDl, kDa, kGaussPrecision, 0, true, &run.Progress()))
+    if (!BlurAnisotropicChannels(planes, tensors, &run.Progress()))
         return false;
     FloatPlanes one(from.width, from.height, 1);
     for (int c = 0; c < from.components; ++c) {
@@ -57,7 +56,7 @@ RepaintStatus Whole(SBxPicBuf& target, const SBxPicBuf& source, const SmudgePara
     if (source.components == 1) {
         FloatPlanes f = PlaneFromBuffer(source);
         const FloatPlanes g = DiffusionTensors(f, p.sharpness, 1.f, p.alpha, p.sigma);
-        BlurAnisotropic(f, g, kAmplitude, kDl, kDa, kGaussPrecision, 0, true);
+        BlurAnisotropic(f, g);
         BufferFromPlane(target, f);
         run.End(kChannel);  // the last step: the result is complete either way
         return RepaintStatus::Done;

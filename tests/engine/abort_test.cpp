@@ -35,18 +35,18 @@ TEST(AbortInsideFilters, AnisotropicSmoothingStopsSoonAfterAbortAndOnlyThen) {
     const PicBufHolder picture = TestPicture(300, 200, 1, 8, 5);
     FloatPlanes plain = Plane(picture);
     const FloatPlanes tensors = DiffusionTensors(plain, 0.25f, 1.f, 0.4f, 4.f);
-    ASSERT_TRUE(BlurAnisotropic(plain, tensors, 200.f, 0.8f, 30.f, 2.f, 0, true));
+    ASSERT_TRUE(BlurAnisotropic(plain, tensors));
 
     AskedProgress never(-1);
     FloatPlanes watched = Plane(picture);
-    ASSERT_TRUE(BlurAnisotropic(watched, tensors, 200.f, 0.8f, 30.f, 2.f, 0, true, &never));
+    ASSERT_TRUE(BlurAnisotropic(watched, tensors, &never));
     EXPECT_EQ(watched.data, plain.data);
     const int questions = never.asked.load();
     EXPECT_GT(questions, 100);  // asked row by row, not once
 
     AskedProgress soon(20);
     FloatPlanes stopped = Plane(picture);
-    EXPECT_FALSE(BlurAnisotropic(stopped, tensors, 200.f, 0.8f, 30.f, 2.f, 0, true, &soon));
+    EXPECT_FALSE(BlurAnisotropic(stopped, tensors, &soon));
     EXPECT_LT(soon.asked.load(), questions / 2);
 
     // The tensor field of a picture stops too, with nothing to show.
@@ -59,7 +59,7 @@ TEST(AbortInsideFilters, AnisotropicSmoothingStopsSoonAfterAbortAndOnlyThen) {
     FloatPlanes three(300, 200, 3);
     for (int c = 0; c < 3; ++c) std::copy(plain.data.begin(), plain.data.end(), three.Channel(c));
     AskedProgress alsoSoon(20);
-    EXPECT_FALSE(BlurAnisotropicChannels(three, tensors, 200.f, 0.8f, 30.f, 2.f, 0, true, &alsoSoon));
+    EXPECT_FALSE(BlurAnisotropicChannels(three, tensors, &alsoSoon));
 }
 
 TEST(AbortInsideFilters, ColourSmoothingEndsAsAbortedNotAsAFailure) {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "engine_test_util.h"
+#include "blur.h"
 #include "flow.h"
 #include "exp_float.h"
 #include "flow_trace.h"

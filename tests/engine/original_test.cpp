@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "blur.h"
 #include "direction.h"
 #include "engine_test_util.h"
 #include "flow.h"

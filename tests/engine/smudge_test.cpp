@@ -102,9 +102,9 @@ TEST(SmudgeRun, SmoothingAllChannelsAtOnceEqualsSmoothingEachAlone) {
         CBxPicBufAPI::ExtractComponent(channel.buf, c, pic.buf);
         alone.push_back(PlaneFromBuffer(channel.buf));
         std::copy(alone.back().data.begin(), alone.back().data.end(), all.Channel(c));
-        BlurAnisotropic(alone.back(), g, 200, 0.8f, 30, 2, 0, true);
+        BlurAnisotropic(alone.back(), g);
     }
-    BlurAnisotropicChannels(all, g, 200, 0.8f, 30, 2, 0, true);
+    BlurAnisotropicChannels(all, g);
     for (int c = 0; c < 3; ++c)
         for (size_t i = 0; i < 70 * 50; ++i) ASSERT_EQ(all.Channel(c)[i], alone[size_t(c)].data[i]) << c << " " << i;
 }

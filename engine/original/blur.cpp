@@ -1,0 +1,23 @@
+#include "blur.h"
+
+#include "exp_float.h"
+
+std::vector<float> GaussianKernel(float sigma) {
+    const int length = int(2.f * sigma + 0.5f) * 2 + 3, half = length / 2;
+    std::vector<float> k(static_cast<size_t>(length));
+    const float twoSigma2 = 2.f * sigma * sigma;
+    float sum = 0.f;
+    for (int i = 0; i < length; ++i) {
+        k[size_t(i)] = ExpFloat(-float((i - half) * (i - half)) / twoSigma2);
+        sum += k[size_t(i)];
+    }
+    for (float& v : k) v /= sum;
+    return k;
+}
+
+std::vector<int32_t> IntegerGaussianKernel(float sigma) {
+    const std::vector<float> k = GaussianKernel(sigma);
+    std::vector<int32_t> kw(k.size());
+    for (size_t i = 0; i < k.size(); ++i) kw[i] = int32_t(k[i] * 128.f + 0.5f) + 1;
+    return kw;
+}

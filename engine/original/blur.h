@@ -1,0 +1,67 @@
+// Gaussian kernels and the separable blur shared by the Original method's
+// stages: in float for the grey guide of the flow lines, in integers for
+// border sharpening. Where the kernel is cut by the picture's ends it is
+// renormalised over the entries inside; integer sums divide with truncation.
+// Each output is Σ(weight × sample) ÷ Σ weight over its window, the window
+// positions taken in order, so the column pass gives the same sums in the
+// same order as a second row pass over the transposed plane would.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "parallel.h"
+
+// trunc(2σ + 0.5) × 2 + 3 entries exp(−(i − h)² ÷ 2σ²), h the middle one,
+// divided by their sum.
+std::vector<float> GaussianKernel(float sigma);
+// The same as 7-bit weights trunc(entry × 128 + 0.5) + 1, never 0:
+// σ = 0.7 gives 2, 27, 74, 27, 2.
+std::vector<int32_t> IntegerGaussianKernel(float sigma);
+
+// Horizontal pass over the `components` interleaved channels of a
+// width × height plane.
+template <typename T>
+void BlurRows(const T* in, T* out, int w, int h, int components, const std::vector<T>& k) {
+    const int half = int(k.size()) / 2, C = components;
+    ParallelRows(0, h, [&](int y) {
+        const T* row = in + size_t(y) * w * C;
+        T* o = out + size_t(y) * w * C;
+        for (int x = 0; x < w; ++x) {
+            const int first = std::max(x - half, 0), last = std::min(x + half, w - 1);
+            T weight = 0;
+            for (int p = first; p <= last; ++p) weight += k[size_t(p - x + half)];
+            for (int c = 0; c < C; ++c) {
+                T acc = 0;
+                for (int p = first; p <= last; ++p) acc += k[size_t(p - x + half)] * row[p * C + c];
+                o[x * C + c] = acc / weight;
+            }
+        }
+    });
+}
+
+// Vertical pass for row y alone: `out` receives its `rowSamples` samples.
+template <typename T>
+void BlurColumnsOfRow(const T* in, T* out, int rowSamples, int h, int y, const std::vector<T>& k) {
+    const int half = int(k.size()) / 2;
+    const int first = std::max(y - half, 0), last = std::min(y + half, h - 1);
+    T weight = 0;
+    for (int p = first; p <= last; ++p) weight += k[size_t(p - y + half)];
+    std::fill(out, out + rowSamples, T(0));
+    for (int p = first; p <= last; ++p) {
+        const T kv = k[size_t(p - y + half)];
+        const T* row = in + size_t(p) * rowSamples;
+        for (int i = 0; i < rowSamples; ++i) out[i] += kv * row[i];
+    }
+    for (int i = 0; i < rowSamples; ++i) out[i] /= weight;
+}
+
+// Blurs a one-component width × height plane in place, with `temp` (as large
+// as the plane) as scratch.
+template <typename T>
+void SeparableBlur(T* plane, T* temp, int w, int h, const std::vector<T>& k) {
+    BlurRows(plane, temp, w, h, 1, k);
+    ParallelRows(0, h, [&](int y) { BlurColumnsOfRow(temp, plane + size_t(y) * w, w, h, y, k); });
+}
