@@ -34,13 +34,14 @@ std::vector<float> InterleaveTensorPlanes(const SBxPicBuf& jxx, const SBxPicBuf&
                             reinterpret_cast<const float*>(jyy.pixels), size_t(jxx.width) * jxx.height);
 }
 
-bool BuildFlowTable(FlowTable& table, const SBxPicBuf& jxx, const SBxPicBuf& jxy, const SBxPicBuf& jyy,
+RepaintStatus BuildFlowTable(FlowTable& table, const SBxPicBuf& jxx, const SBxPicBuf& jxy, const SBxPicBuf& jyy,
                     const SBxPicBuf& guide, float sigma, int length, int components, const RepaintProgress* stop) {
     const int W = jxx.width, H = jxx.height;
-    if (W < 3 || H < 3 || guide.width != W || guide.height != H || length > kFlowListMax) return false;
+    if (length < 1 || length > kFlowListMax) return RepaintStatus::BadSettings;
+    if (W < 3 || H < 3 || guide.width != W || guide.height != H || guide.bits != 32) return RepaintStatus::BadInput;
     PicBufHolder grey;
     if (!GaussianBlurFloat(grey.buf, guide, sigma) || !CBxPicBufAPI::ConvertBpcComp(grey.buf, 32, 1))
-        return false;
+        return RepaintStatus::OutOfMemory;
     const float* G = reinterpret_cast<const float*>(grey.buf.pixels);
     const std::vector<float> tensor = InterleaveTensorPlanes(jxx, jxy, jyy);
     const TensorField field{tensor.data(), W, H};
@@ -81,7 +82,7 @@ bool BuildFlowTable(FlowTable& table, const SBxPicBuf& jxx, const SBxPicBuf& jxy
         }
         start[W - 1] = uint32_t(out.size());
     });
-    return true;
+    return RepaintStatus::Done;
 }
 
 namespace {

@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "engine_status.h"
 #include "flow_sample.h"
 #include "picbuf.h"
 #include "progress.h"
@@ -28,7 +29,9 @@ struct FlowTable {
 bool GaussianBlurFloat(SBxPicBuf& dst, const SBxPicBuf& src, float sigma);
 // With `stop`, rows are left untraced once an abort is requested there; the
 // table is then of no use.
-bool BuildFlowTable(FlowTable& table, const SBxPicBuf& jxx, const SBxPicBuf& jxy, const SBxPicBuf& jyy,
+// BadSettings when the length does not fit the sample lists, BadInput when
+// the planes do not match, OutOfMemory when the blurred guide cannot be made.
+RepaintStatus BuildFlowTable(FlowTable& table, const SBxPicBuf& jxx, const SBxPicBuf& jxy, const SBxPicBuf& jyy,
                     const SBxPicBuf& guide, float sigma, int length, int components,
                     const RepaintProgress* stop = nullptr);
 void FlowSmooth(IntImage& image, const FlowTable& table);

@@ -121,8 +121,9 @@ RepaintStatus RunTile(SBxPicBuf& result, const SBxPicBuf& source, const Original
     FillWeakTensor(b.jxx.buf, b.jxy.buf, b.jyy.buf, params.weakThreshold, run.Progress());
     if (!run.End(kSetupSteps[kWeakFill])) return RepaintStatus::Aborted;
 
-    if (!BuildFlowTable(flow, b.jxx.buf, b.jxy.buf, b.jyy.buf, b.guide.buf, sigma, length, C, &run.Progress()))
-        return RepaintStatus::OutOfMemory;
+    const RepaintStatus traced =
+        BuildFlowTable(flow, b.jxx.buf, b.jxy.buf, b.jyy.buf, b.guide.buf, sigma, length, C, &run.Progress());
+    if (traced != RepaintStatus::Done) return traced;
     if (!run.End(kSetupSteps[kFlowTable])) return RepaintStatus::Aborted;
     if (!BuildShockTable(shock, b.jxx.buf, b.jxy.buf, b.jyy.buf, C)) return RepaintStatus::OutOfMemory;
     if (!run.End(kSetupSteps[kShockTable])) return RepaintStatus::Aborted;
@@ -231,6 +232,7 @@ RepaintStatus RepaintOriginal(SBxPicBuf& destination, const SBxPicBuf& source, c
                 break;
             case RepaintStatus::OutOfMemory:
             case RepaintStatus::BadInput:
+            case RepaintStatus::BadSettings:
                 return status;
         }
         if (run.AbortRequested()) return RepaintStatus::Aborted;

@@ -80,7 +80,8 @@ RepaintStatus Guarded(Fn&& fn) {
 
 RepaintStatus BuildRedrawEdgeMap(SBxPicBuf& edgeMap, const SBxPicBuf& source, const RedrawParams& params,
                                  RepaintProgress& progress) {
-    if (!SupportedPicture(source) || !ValidParams(params)) return RepaintStatus::BadInput;
+    if (!SupportedPicture(source)) return RepaintStatus::BadInput;
+    if (!ValidParams(params)) return RepaintStatus::BadSettings;
     StepRunner run(progress);
     return Guarded([&] {
         if (!run.End(kRedrawSteps[kEdgeMapStart])) return RepaintStatus::Aborted;
@@ -91,7 +92,8 @@ RepaintStatus BuildRedrawEdgeMap(SBxPicBuf& edgeMap, const SBxPicBuf& source, co
 
 RepaintStatus RedrawWithEdgeMap(SBxPicBuf& target, const SBxPicBuf& source, const SBxPicBuf& edgeMap,
                                 const RedrawParams& params, RepaintProgress& progress) {
-    if (!SupportedPicture(source) || !ValidParams(params) || !CBxPicBufAPI::IsValid(edgeMap) ||
+    if (!ValidParams(params)) return RepaintStatus::BadSettings;
+    if (!SupportedPicture(source) || !CBxPicBufAPI::IsValid(edgeMap) ||
         edgeMap.components != 1 || edgeMap.bits != 8 || edgeMap.width != source.width ||
         edgeMap.height != source.height)
         return RepaintStatus::BadInput;

@@ -163,6 +163,12 @@ TEST(OriginalPipeline, BadInputIsRefused) {
     EXPECT_EQ(RepaintOriginal(out.buf, empty.buf, Fast(), progress), RepaintStatus::BadInput);
     CBxPicBufAPI::ReinitHeap(floaty.buf, 5, 5, 1, 32);
     EXPECT_EQ(RepaintOriginal(out.buf, floaty.buf, Fast(), progress), RepaintStatus::BadInput);
+    // A smoothness beyond the slider's range asks for longer flow lines than
+    // the tables hold: a bad setting, not a lack of memory.
+    OriginalParams tooSmooth = Fast();
+    tooSmooth.smoothness = 6.f;
+    PicBufHolder small = TestPicture(12, 10, 1, 8);
+    EXPECT_EQ(RepaintOriginal(out.buf, small.buf, tooSmooth, progress), RepaintStatus::BadSettings);
     PicBufHolder one = TestPicture(1, 1, 3, 8);
     EXPECT_EQ(RepaintOriginal(out.buf, one.buf, Fast(), progress), RepaintStatus::Done);
     EXPECT_TRUE(SameBuffer(out.buf, one.buf));

@@ -247,6 +247,9 @@ TEST(RedrawRun, TwoStepsShareTheProgressAndRefuseAMismatchedMap) {
     PicBufHolder crop;
     CBxPicBufAPI::Copy(crop.buf, pic.buf, CBxRect<int>(5, 5, 25, 15));
     EXPECT_EQ(RedrawWithEdgeMap(out.buf, crop.buf, map.buf, p, second), RepaintStatus::BadInput);
+    RedrawParams noSuchMode = p;
+    noSuchMode.colourMode = 7;
+    EXPECT_EQ(RunRedraw(out.buf, pic.buf, noSuchMode, second), RepaintStatus::BadSettings);
 
     CountingProgress abortAtOnce(1);
     EXPECT_EQ(BuildRedrawEdgeMap(map.buf, pic.buf, p, abortAtOnce), RepaintStatus::Aborted);

@@ -2,6 +2,7 @@
 // results can be worked out by hand.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -151,7 +152,12 @@ TEST(FlowStage, SmoothingKeepsAConstantAndALinearRamp) {
     ASSERT_TRUE(StructureTensor(jxx.buf, jxy.buf, jyy.buf, guide.buf));
     const float sigma = FlowSigma(1.75f);
     FlowTable table;
-    ASSERT_TRUE(BuildFlowTable(table, jxx.buf, jxy.buf, jyy.buf, guide.buf, sigma, FlowLength(sigma), 1));
+    ASSERT_EQ(BuildFlowTable(table, jxx.buf, jxy.buf, jyy.buf, guide.buf, sigma, FlowLength(sigma), 1),
+              RepaintStatus::Done);
+    // A line longer than the lists hold is a bad setting, not a lack of memory.
+    FlowTable tooLong;
+    EXPECT_EQ(BuildFlowTable(tooLong, jxx.buf, jxy.buf, jyy.buf, guide.buf, sigma, kFlowListMax + 1, 1),
+              RepaintStatus::BadSettings);
 
     IntImage constant(w, h, 1);
     std::fill(constant.data.begin(), constant.data.end(), 51234);
@@ -164,4 +170,82 @@ TEST(FlowStage, SmoothingKeepsAConstantAndALinearRamp) {
     FlowSmooth(ramp, table);
     for (int y = 10; y < h - 10; ++y)
         for (int x = 10; x < w - 10; ++x) ASSERT_NEAR(ramp.Row(y)[x], 256 * (3 * x + 2 * y), 8) << x << "," << y;
+}
+
+namespace {
+
+// The weak-area fill as the method describes it, level by level, with the
+// coarse levels averaged, relaxed and their change added back.
+void ReferenceFill(std::vector<float>& jxx, std::vector<float>& jxy, std::vector<float>& jyy, int w, int h, float t) {
+    QuietProgress quiet;
+    TensorLevel full(w, h);
+    full.jxx = jxx;
+    full.jxy = jxy;
+    full.jyy = jyy;
+    for (size_t i = 0; i < full.mask.size(); ++i) full.mask[i] = IsWeak(jxx[i], jxy[i], jyy[i], t) ? 255 : 1;
+    RelaxWeak(full, t, 20, quiet);
+    int m = std::min(w, h), n = 0;
+    while (m > 4 && n < 6) {
+        m /= 2;
+        ++n;
+    }
+    for (int k = 1; k <= n - 1; ++k) {
+        const int u = 1 << k, cw = (w - 1) / u + 1, ch = (h - 1) / u + 1;
+        TensorLevel coarse(cw, ch);
+        std::vector<int> count(size_t(cw) * ch, 0);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                const size_t f = size_t(y) * w + x, c = size_t(y / u) * cw + x / u;
+                coarse.jxx[c] += full.jxx[f];
+                coarse.jxy[c] += full.jxy[f];
+                coarse.jyy[c] += full.jyy[f];
+                coarse.mask[c] = std::max(coarse.mask[c], full.mask[f]);
+                ++count[c];
+            }
+        for (size_t c = 0; c < count.size(); ++c) {
+            coarse.mask[c] = coarse.mask[c] == 1 ? 1 : 255;
+            coarse.jxx[c] /= float(count[c]);
+            coarse.jxy[c] /= float(count[c]);
+            coarse.jyy[c] /= float(count[c]);
+        }
+        const TensorLevel kept = coarse;
+        RelaxWeak(coarse, t, 40 + 20 * (k - 1), quiet);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                const size_t f = size_t(y) * w + x, c = size_t(y / u) * cw + x / u;
+                full.jxx[f] += coarse.jxx[c] - kept.jxx[c];
+                full.jxy[f] += coarse.jxy[c] - kept.jxy[c];
+                full.jyy[f] += coarse.jyy[c] - kept.jyy[c];
+                full.mask[f] = IsWeak(full.jxx[f], full.jxy[f], full.jyy[f], t) ? 255 : 1;
+            }
+    }
+    jxx = full.jxx;
+    jxy = full.jxy;
+    jyy = full.jyy;
+}
+
+}  // namespace
+
+TEST(WeakFillStage, CoarseLevelsCarryTheFillFarIntoAWideFlatArea) {
+    // Large enough for all five coarse levels; a few strong spots in a flat
+    // field, with a threshold that keeps most of the field weak to the end.
+    const int w = 170, h = 164;
+    PicBufHolder jxx = FloatPlane(w, h, 0.f), jxy = FloatPlane(w, h, 0.f), jyy = FloatPlane(w, h, 0.f);
+    for (int y = 0; y < h; ++y) jxx.buf.Row<float>(y)[0] = 900.f;
+    for (int y = 60; y < 64; ++y)
+        for (int x = 100; x < 104; ++x) {
+            jyy.buf.Row<float>(y)[x] = 4000.f;
+            jxy.buf.Row<float>(y)[x] = -700.f;
+        }
+    auto plane = [&](PicBufHolder& p) { return std::vector<float>(p.buf.Row<float>(0), p.buf.Row<float>(0) + w * h); };
+    std::vector<float> rxx = plane(jxx), rxy = plane(jxy), ryy = plane(jyy);
+    const float t = 300.f;
+    ReferenceFill(rxx, rxy, ryy, w, h, t);
+    QuietProgress quiet;
+    ASSERT_TRUE(FillWeakTensor(jxx.buf, jxy.buf, jyy.buf, t, quiet));
+    EXPECT_EQ(plane(jxx), rxx);
+    EXPECT_EQ(plane(jxy), rxy);
+    EXPECT_EQ(plane(jyy), ryy);
+    // The far corner, well beyond twenty passes from any strong pixel, was reached.
+    EXPECT_GT(jxx.buf.Row<float>(h - 20)[w - 20], 0.f);
 }
