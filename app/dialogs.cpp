@@ -23,13 +23,21 @@ std::function<QMessageBox::StandardButton(const MessageRequest&)> ShowMessageBox
     };
 }
 
+// Every name the decoder takes, in one entry; the dialog matches names without
+// regard to case, so PHOTO.JPG shows as well.
+void SetUpOpenDialog(QFileDialog& dialog) {
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFilter(dialog.filter() & ~QDir::CaseSensitive);
+    const QString pictures = "*.bmp *.jpg *.jpeg *.jpe *.tif *.tiff *.png *.ppm *.pgm";
+    dialog.setNameFilters({pictures + " (" + pictures + ")", "All files (*)"});
+}
+
 std::function<std::optional<std::string>(const QString&)> RunOpenDialog(QWidget* owner) {
     return [owner](const QString& title) -> std::optional<std::string> {
         QFileDialog dialog(owner, title);
-        dialog.setOption(QFileDialog::DontUseNativeDialog);
-        dialog.setFileMode(QFileDialog::ExistingFile);
-        dialog.setAcceptMode(QFileDialog::AcceptOpen);
-        dialog.setNameFilter("*.bmp;*.jpg;*.tif;*.png (*.bmp *.jpg *.tif *.png)");
+        SetUpOpenDialog(dialog);
         if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
         return dialog.selectedFiles().front().toStdString();
     };

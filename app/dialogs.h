@@ -12,6 +12,7 @@ class QSlider;
 class QLabel;
 
 std::function<QMessageBox::StandardButton(const MessageRequest&)> ShowMessageBox(QWidget* owner);
+void SetUpOpenDialog(QFileDialog& dialog);
 std::function<std::optional<std::string>(const QString&)> RunOpenDialog(QWidget* owner);
 SaveDialogHook RunSaveDialog(QWidget* owner);
 std::function<std::optional<int>(const AppSettings&, const TextTable&)> RunOptionsDialog(QWidget* owner);

@@ -3,6 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <QComboBox>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QListView>
+#include <QThread>
 #include <QLabel>
 #include <QSlider>
 
@@ -108,4 +114,39 @@ TEST(Skin, SchemeFallbacksAndGreyedImages) {
     EXPECT_EQ(qBlue(grey.pixel(0, 0)), expected);
     EXPECT_EQ(qAlpha(grey.pixel(0, 0)), 255);
     EXPECT_EQ(qAlpha(grey.pixel(1, 0)), 30);
+}
+
+// The Open dialog lists every picture name the program opens, whatever the case
+// of its extension, and hides the rest until "All files" is chosen.
+TEST(OpenDialog, ListsEveryPictureExtensionInAnyCase) {
+    const QString folder = QDir::temp().filePath(QString("quorvane-open-filter-%1").arg(QCoreApplication::applicationPid()));
+    QDir(folder).removeRecursively();
+    QDir().mkpath(folder);
+    const QStringList pictures = {"a.bmp", "b.JPG", "c.jpeg", "d.jpe", "e.tif", "f.TIFF", "g.png", "h.ppm", "i.pgm"};
+    for (const QString& name : pictures + QStringList{"notes.txt"}) {
+        QFile f(folder + "/" + name);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    }
+    QFileDialog dialog;
+    SetUpOpenDialog(dialog);
+    dialog.setDirectory(folder);
+    auto* list = dialog.findChild<QListView*>("listView");
+    ASSERT_NE(list, nullptr);
+    auto visibleNames = [&] {
+        QStringList names;
+        QAbstractItemModel* model = list->model();
+        for (int i = 0; i < 200 && model->rowCount(list->rootIndex()) == 0; ++i) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+            QThread::msleep(10);
+        }
+        for (int i = 0; i < 20; ++i) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        for (int r = 0; r < model->rowCount(list->rootIndex()); ++r)
+            names << model->index(r, 0, list->rootIndex()).data().toString();
+        names.sort(Qt::CaseInsensitive);
+        return names;
+    };
+    EXPECT_EQ(visibleNames(), pictures);
+    dialog.selectNameFilter("All files (*)");
+    EXPECT_TRUE(visibleNames().contains("notes.txt"));
+    QDir(folder).removeRecursively();
 }
