@@ -62,6 +62,7 @@ TEST(CliOptions, DefaultsValuesAndRefusals) {
     EXPECT_THROW(ParseCommandLine(Args({"original"})), std::invalid_argument);
     try {
         ParseCommandLine(Args({"original", "--smoothness", "0", "a.png"}));
+        FAIL() << "a smoothness of 0 was taken";
     } catch (const std::invalid_argument& e) {
         EXPECT_NE(std::string(e.what()).find("1 to 20"), std::string::npos);
     }
