@@ -59,7 +59,7 @@ public:
     double ViewZoom() const override;
     QPoint ViewCentreOnPicture() const override;
     void SetViewCursor(Qt::CursorShape shape) override;
-    bool StartJob(JobFunction job) override;
+    bool StartJob(JobFunction job, Recipe recipe = {}) override;
     void AbortJob() override;
     bool JobRunning() const override;
     void PanelClosing(bool keepResult) override;
@@ -78,6 +78,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* e) override;
 
 private:
+    Recipe jobRecipe_;  // of the running job
     QMessageBox::StandardButton Ask(const MessageRequest& r);
     void Tell(int textKey, const QString& detail = QString());
     bool UnsavedPrompt();  // true: go on

@@ -35,12 +35,13 @@ QPoint MainWindow::ViewCentreOnPicture() const {
 
 void MainWindow::SetViewCursor(Qt::CursorShape shape) { view_->SetShape(shape); }
 
-bool MainWindow::StartJob(JobFunction job) {
+bool MainWindow::StartJob(JobFunction job, Recipe recipe) {
     if (!currentPanel_ || runner_->Running()) return false;
     if (!runner_->Start(Loaded(), std::move(job))) {
         Tell(102);
         return false;
     }
+    jobRecipe_ = std::move(recipe);
     connect(runner_, &JobRunner::Progressed, currentPanel_, &MethodPanel::AdvanceProgress, Qt::UniqueConnection);
     panelOpen_ = false;
     UpdateCommands();
@@ -60,7 +61,7 @@ void MainWindow::JobEnded(QEvent* e) {
     PicBufHolder result = runner_->TakeResult();
     const bool done = end->status == RepaintStatus::Done;
     if (done) {
-        session_.AcceptResult(std::move(result));
+        session_.AcceptResult(std::move(result), jobRecipe_);
     } else {
         panelOpen_ = true;
         session_.SetUnsaved(false);

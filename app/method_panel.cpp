@@ -224,7 +224,7 @@ void MethodPanel::Ok() {
     progress_->setRange(0, ProgressRange());
     progress_->setValue(ProgressStart());
     JobStarting();
-    if (!host_.StartJob(MakeJob())) {
+    if (!host_.StartJob(MakeJob(), MakeRecipe())) {
         closing_ = false;
         return;
     }
@@ -303,4 +303,12 @@ void MethodPanel::wheelEvent(QWheelEvent* e) {
 void MethodPanel::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.fillRect(rect(), SkinBrush(kColorBtnFace));
+}
+
+Recipe MethodPanel::MakeRecipe() const {
+    Recipe r{MethodName(), {}, QUORVANE_VERSION};
+    for (int i = 0; i < table_.count; ++i)
+        if (const int32_t* v = host_.Ui().Field(table_.specs[i].settingsKey))
+            r.positions.emplace_back(table_.specs[i].settingsKey, int(*v));
+    return r;
 }

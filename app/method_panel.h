@@ -11,6 +11,7 @@
 
 #include "engine_status.h"
 #include "job_runner.h"
+#include "metadata.h"
 #include "param_controls.h"
 #include "picbuf.h"
 
@@ -76,6 +77,9 @@ protected:
     virtual RepaintStatus RunPreview(SBxPicBuf& result, const SBxPicBuf& crop, const CBxRect<int>& rect) = 0;
     // The method with the parameters as they are now.
     virtual JobFunction MakeJob() const = 0;
+    // The method's name as the command line spells it.
+    virtual const char* MethodName() const = 0;
+    Recipe MakeRecipe() const;
     virtual int ProgressRange() const = 0;
     virtual int ProgressStart() const { return 1; }
     virtual void PreviewSwitchedOn() {}

@@ -20,6 +20,7 @@ public:
 protected:
     RepaintStatus RunPreview(SBxPicBuf& result, const SBxPicBuf& crop, const CBxRect<int>& rect) override;
     JobFunction MakeJob() const override;
+    const char* MethodName() const override { return "original"; }
     int ProgressRange() const override;
     int ProgressStart() const override { return 0; }
     void JobStarting() override;
@@ -37,6 +38,7 @@ public:
 protected:
     RepaintStatus RunPreview(SBxPicBuf& result, const SBxPicBuf& crop, const CBxRect<int>& rect) override;
     JobFunction MakeJob() const override;
+    const char* MethodName() const override { return "smudge"; }
     int ProgressRange() const override;
 };
 
@@ -50,6 +52,7 @@ public:
 protected:
     RepaintStatus RunPreview(SBxPicBuf& result, const SBxPicBuf& crop, const CBxRect<int>& rect) override;
     JobFunction MakeJob() const override;
+    const char* MethodName() const override { return "redraw"; }
     int ProgressRange() const override;
     void PreviewSwitchedOn() override { cacheKey_ = 0.f; }
     void AbortPressed() override { cacheKey_ = 0.f; }

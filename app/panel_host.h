@@ -5,6 +5,7 @@
 #include <Qt>
 
 #include "job_runner.h"
+#include "metadata.h"
 #include "picbuf.h"
 #include "settings.h"
 #include "text_table.h"
@@ -31,7 +32,8 @@ public:
     virtual void SetViewCursor(Qt::CursorShape shape) = 0;
 
     // Starts `job` on a snapshot of the loaded picture; false when refused.
-    virtual bool StartJob(JobFunction job) = 0;
+    // `recipe` says how the result is made; a save writes it into the file.
+    virtual bool StartJob(JobFunction job, Recipe recipe = {}) = 0;
     virtual void AbortJob() = 0;
     virtual bool JobRunning() const = 0;
 

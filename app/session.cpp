@@ -58,6 +58,7 @@ OpenFailure DocumentSession::Adopt(const std::string& path, LoadResult& r) {
     doc_.displayed = displayed.buf;
     CBxPicBufAPI::Init(displayed.buf);
     sourcePath_ = currentImagePath_ = titlePath_ = path;
+    recipe_.reset();
     unsaved_ = false;
     return OpenFailure::None;
 }
@@ -66,17 +67,20 @@ void DocumentSession::Close() {
     ClearPictures(doc_);
     titlePath_.clear();
     unsaved_ = false;
+    recipe_.reset();
 }
 
 SaveStatus DocumentSession::Save(const std::string& target, int quality, int format) {
-    const SaveStatus s = SaveImageFile(&doc_.displayed, &doc_.alpha, target, quality, sourcePath_, format);
+    const SaveStatus s = SaveImageFile(&doc_.displayed, &doc_.alpha, target, quality, sourcePath_, format,
+                                       recipe_ ? &*recipe_ : nullptr);
     titlePath_ = target;
     unsaved_ = false;
     return s;
 }
 
-void DocumentSession::AcceptResult(PicBufHolder result) {
+void DocumentSession::AcceptResult(PicBufHolder result, const Recipe& recipe) {
     if (result.Empty()) return;
+    recipe_ = recipe;
     CBxPicBufAPI::DoneHeap(doc_.displayed);
     doc_.displayed = result.buf;
     CBxPicBufAPI::Init(result.buf);
@@ -84,6 +88,7 @@ void DocumentSession::AcceptResult(PicBufHolder result) {
 }
 
 void DocumentSession::ShowLoaded() {
+    recipe_.reset();
     if (doc_.loaded.pixels) CBxPicBufAPI::Copy(doc_.displayed, doc_.loaded);
 }
 

@@ -3,10 +3,12 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "document.h"
 #include "imagefile.h"
+#include "metadata.h"
 
 // Why a picture could not be opened.
 enum class OpenFailure { None, Missing, Damaged, TooLarge, Unsupported, Cancelled };
@@ -39,7 +41,9 @@ public:
     SaveStatus Save(const std::string& target, int quality, int format);
 
     // A finished job's result becomes the displayed picture.
-    void AcceptResult(PicBufHolder result);
+    // The finished job's picture becomes the displayed one; `recipe` says how
+    // it was made and goes into the file at the next save.
+    void AcceptResult(PicBufHolder result, const Recipe& recipe);
     // The displayed picture shows the loaded one again.
     void ShowLoaded();
 
@@ -54,6 +58,7 @@ private:
     Document doc_{};
     bool initialised_ = false;
     bool unsaved_ = false;
+    std::optional<Recipe> recipe_;  // of the displayed picture, when it is a result
     std::string sourcePath_;        // the opened file, for its metadata
     std::string currentImagePath_;  // the opened file, then each saved one
     std::string titlePath_;

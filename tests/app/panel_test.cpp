@@ -1,3 +1,4 @@
+#include <algorithm>
 // The method panels: preview rectangle, preview, Cancel, jobs that finish
 // and jobs that are aborted, driven through the main window.
 #include <gtest/gtest.h>
@@ -16,6 +17,7 @@
 #include "app_test_util.h"
 #include "main_window.h"
 #include "method_panels.h"
+#include "metadata.h"
 
 namespace fs = std::filesystem;
 
@@ -204,4 +206,39 @@ TEST_F(PanelTest, OriginalDefaultsAndOnePanelAtATime) {
     EXPECT_EQ(window_->CurrentPanel(), panel);
     panel->Cancel();
     QApplication::processEvents();
+}
+
+// A saved result carries how it was made: the method and the positions the
+// job ran with, which the command line can take up again with --like.
+TEST_F(PanelTest, ASavedResultCarriesItsRecipe) {
+    std::string saveName;
+    hooks_.saveDialog = [&saveName](const SaveDialogRequest&, const QString&, const QString&, int) {
+        return std::optional<SaveChoice>(SaveChoice{saveName, 3, 85});
+    };
+    window_ = std::make_unique<MainWindow>(paths_, hooks_);
+    Open(120, 90);
+    const std::string result = (root_ / "result.png").string();
+    window_->Command(cmd::kRepaintSmudge);
+    ASSERT_NE(window_->CurrentPanel(), nullptr);
+    UiSettings& ui = window_->Ui();
+    ui.uiProlongation = 37;
+    window_->CurrentPanel()->Ok();
+    ASSERT_TRUE(WaitFor([&] { return window_->CurrentPanel() == nullptr; }));
+    saveName = result;
+    window_->Command(cmd::kSaveAs);
+    const std::optional<Recipe> recipe = ReadRecipe(result);
+    ASSERT_TRUE(recipe.has_value());
+    EXPECT_EQ(recipe->method, "smudge");
+    const auto& pos = recipe->positions;
+    EXPECT_NE(std::find(pos.begin(), pos.end(), std::make_pair(std::string("uiProlongation"), 37)), pos.end());
+    EXPECT_NE(std::find(pos.begin(), pos.end(), std::make_pair(std::string("uiDetails"), int(ui.uiDetails))), pos.end());
+
+    // Back to the loaded picture: a save no longer claims a recipe.
+    window_->Command(cmd::kRepaintOriginal);
+    window_->CurrentPanel()->Cancel();
+    QApplication::processEvents();
+    saveName = (root_ / "plain.png").string();
+    window_->Command(cmd::kSaveAs);
+    ASSERT_TRUE(fs::exists(saveName));
+    EXPECT_FALSE(ReadRecipe(saveName).has_value());
 }
