@@ -8,8 +8,14 @@
 #include <QMouseEvent>
 #include <QWheelEvent>
 #include <QTest>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
 
 #include "picture_view.h"
+#include "settings.h"
 
 // Sends a mouse event to the view at a point given in window coordinates.
 inline void ViewMouse(PictureView* view, QEvent::Type type, QPoint windowPoint, Qt::MouseButton button,
@@ -51,4 +57,21 @@ bool WaitFor(Fn done) {
     t.start();
     while (!done() && t.elapsed() < 60000) QApplication::processEvents(QEventLoop::AllEvents, 20);
     return done();
+}
+
+// A fresh folder of the running test's own (PREFIX-PID-TEST) with a settings
+// folder inside it; the localisation file is `localisation` in that folder,
+// which the test may or may not create.
+inline SettingsPaths FreshTestSettings(std::filesystem::path& root, const std::string& prefix,
+                                       const std::string& localisation) {
+    namespace fs = std::filesystem;
+    root = fs::temp_directory_path() / (prefix + "-" + std::to_string(::getpid()) + "-" +
+                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(root);
+    fs::create_directories(root);
+    SettingsPaths paths;
+    paths.folder = (root / "config").string();
+    paths.settingsFile = paths.folder + "/Quorvane.txt";
+    paths.localisationFile = (root / localisation).string();
+    return paths;
 }

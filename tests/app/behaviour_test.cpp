@@ -34,13 +34,7 @@ namespace {
 class Behaviour : public ::testing::Test {
 protected:
     void SetUp() override {
-        root_ = fs::temp_directory_path() / ("quorvane-behaviour-" + std::to_string(::getpid()) + "-" +
-                                             ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(root_);
-        fs::create_directories(root_);
-        paths_.folder = (root_ / "config").string();
-        paths_.settingsFile = paths_.folder + "/Quorvane.txt";
-        paths_.localisationFile = (root_ / "Quorvane_loc.ini").string();
+        paths_ = FreshTestSettings(root_, "quorvane-behaviour", "Quorvane_loc.ini");
         fs::copy_file(std::string(QUORVANE_SOURCE_DIR) + "/data/Quorvane_loc.ini", paths_.localisationFile);
         hooks_.message = [this](const MessageRequest& r) {
             messages_.push_back(r);

@@ -28,14 +28,7 @@ namespace {
 class WindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        root_ = fs::temp_directory_path() /
-                ("quorvane-app-" + std::to_string(::getpid()) + "-" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(root_);
-        fs::create_directories(root_);
-        paths_.folder = (root_ / "config").string();
-        paths_.settingsFile = paths_.folder + "/Quorvane.txt";
-        paths_.localisationFile = (root_ / "Quorvane_loc.ini").string();
+        paths_ = FreshTestSettings(root_, "quorvane-app", "Quorvane_loc.ini");
         hooks_.message = [this](const MessageRequest& r) {
             messages_.push_back(r);
             return answer_;
