@@ -196,12 +196,18 @@ TEST(CliFiles, InterruptDuringTheFinalWriteKeepsTheFileAndSaysSo) {
     RunningCli cli("smudge -o " + dir.File("out") + " " + dir.File("in.tif"));
     pollfd p{watch, POLLIN, 0};
     ASSERT_EQ(poll(&p, 1, 120000), 1) << "no file was ever created";
+    // On a busy machine the whole write may be over before the signal goes
+    // out; then there is nothing to report about an interrupt.
+    siginfo_t ended{};
+    waitid(P_PID, id_t(cli.pid), &ended, WEXITED | WNOHANG | WNOWAIT);
+    const bool interruptedInTime = ended.si_pid == 0;
     kill(cli.pid, SIGINT);
     close(watch);
     std::string errors;
     const int exitCode = cli.Finish(errors);
     EXPECT_EQ(exitCode, 0) << errors;
-    EXPECT_NE(errors.find("after the last result was saved"), std::string::npos) << errors;
+    if (interruptedInTime)
+        EXPECT_NE(errors.find("after the last result was saved"), std::string::npos) << errors;
     EXPECT_EQ(errors.find("not saved"), std::string::npos) << errors;
     const LoadResult out = LoadImageFile(dir.File("out/in-repainted.tif"));
     ASSERT_TRUE(out.ok) << out.error;
