@@ -1,25 +1,23 @@
 #include "session.h"
 
-#include <filesystem>
-#include <fstream>
-
 namespace {
 
 constexpr size_t kMaxPath = 1023;
 
-bool StartsWith(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
-
 }  // namespace
 
-OpenFailure ClassifyLoadFailure(const std::string& path, const LoadResult& r) {
+OpenFailure ClassifyLoadFailure(const LoadResult& r) {
     if (r.ok) return IsEightBitPicture(r.image.picture.buf) ? OpenFailure::None : OpenFailure::Unsupported;
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(path, ec) || !std::ifstream(path, std::ios::binary)) return OpenFailure::Missing;
-    if (StartsWith(r.error, "the picture is too large")) return OpenFailure::TooLarge;
-    // The loader's words for a format or layout it does not take.
-    if (r.error == "not a BMP, PNG, JPEG, TIFF or PNM file" || r.error == "unknown file format" ||
-        r.error == "unsupported pixel layout")
-        return OpenFailure::Unsupported;
+    switch (r.failure) {
+        case LoadFailure::Missing:
+        case LoadFailure::NoDecoder: return OpenFailure::Missing;
+        case LoadFailure::Unsupported: return OpenFailure::Unsupported;
+        case LoadFailure::TooLarge:
+        case LoadFailure::OutOfMemory: return OpenFailure::TooLarge;
+        case LoadFailure::Cancelled: return OpenFailure::Cancelled;
+        case LoadFailure::None:
+        case LoadFailure::Damaged: return OpenFailure::Damaged;
+    }
     return OpenFailure::Damaged;
 }
 
@@ -44,7 +42,7 @@ OpenFailure DocumentSession::Open(const std::string& path, const std::function<L
 }
 
 OpenFailure DocumentSession::Adopt(const std::string& path, LoadResult& r) {
-    const OpenFailure failure = ClassifyLoadFailure(path, r);
+    const OpenFailure failure = ClassifyLoadFailure(r);
     if (failure != OpenFailure::None) return failure;
     PicBufHolder displayed;
     if (!CBxPicBufAPI::ReinitHeap(displayed.buf, r.image.picture.buf) ||

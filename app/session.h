@@ -13,8 +13,8 @@
 // Why a picture could not be opened.
 enum class OpenFailure { None, Missing, Damaged, TooLarge, Unsupported, Cancelled };
 
-// Tells the causes apart from what the loader reported.
-OpenFailure ClassifyLoadFailure(const std::string& path, const LoadResult& result);
+// The cause the user is told, from the kind of failure the loader reported.
+OpenFailure ClassifyLoadFailure(const LoadResult& result);
 
 class DocumentSession {
 public:

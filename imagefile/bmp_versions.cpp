@@ -40,7 +40,9 @@ bool ReadWhole(const std::string& path, std::vector<unsigned char>& bytes) {
 
 }  // namespace
 
-bool RewriteNewerBmp(const std::string& path, std::vector<unsigned char>& classic, std::string& why) {
+bool RewriteNewerBmp(const std::string& path, std::vector<unsigned char>& classic, std::string& why,
+                     LoadFailure& failure) {
+    failure = LoadFailure::Damaged;
     std::vector<unsigned char> in;
     if (!ReadWhole(path, in) || in.size() < kFileHeader + 4) return false;
     const uint32_t infoSize = Get(in, 14, 4);
@@ -72,6 +74,7 @@ bool RewriteNewerBmp(const std::string& path, std::vector<unsigned char>& classi
         compression = 0;
     } else if (masked) {
         why = "this BMP colour layout is not supported";
+        failure = LoadFailure::Unsupported;
         return true;
     }
     Put(classic, 30, compression, 4);

@@ -7,6 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "load_failure.h"
+
 // True when `path` is a BMP with a newer header; `classic` then holds the
-// rewritten file, or `why` says why it cannot be read.
-bool RewriteNewerBmp(const std::string& path, std::vector<unsigned char>& classic, std::string& why);
+// rewritten file, or `why` says why it cannot be read and `failure` names
+// the kind of fault.
+bool RewriteNewerBmp(const std::string& path, std::vector<unsigned char>& classic, std::string& why,
+                     LoadFailure& failure);

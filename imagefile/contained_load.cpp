@@ -35,6 +35,30 @@ void TightenToDeclaredSize(const std::string& path) {
 }
 
 
+// A refusal travels from the helper as text: its first line names the kind
+// of failure, the rest is the reason.
+constexpr const char* kFailureNames[] = {"none",      "missing",   "unsupported", "damaged",
+                                         "too-large", "no-memory", "cancelled",   "no-decoder"};
+constexpr int kFailureCount = int(sizeof kFailureNames / sizeof kFailureNames[0]);
+
+std::string RefusalText(LoadFailure failure, const std::string& why) {
+    return std::string(kFailureNames[int(failure)]) + "\n" + why;
+}
+
+// Splits a refusal into its kind and its reason; a refusal without a kind
+// (an exception in the helper) counts as a damaged file.
+LoadFailure ReadRefusal(const std::string& message, std::string& why) {
+    const size_t eol = message.find('\n');
+    if (eol != std::string::npos)
+        for (int k = 1; k < kFailureCount; ++k)
+            if (message.compare(0, eol, kFailureNames[k]) == 0) {
+                why = message.substr(eol + 1);
+                return LoadFailure(k);
+            }
+    why = message;
+    return LoadFailure::Damaged;
+}
+
 }  // namespace
 
 // Test hook: QUORVANE_DECODE_TEST_FAULT=crash|hang|allocate[:NAME] makes the
@@ -78,34 +102,34 @@ void WriteDecodedImage(const PictureAndAlpha& image, const DecodedImageSink& sin
     if (h.hasAlpha) sink(alpha.pixels, size_t(h.alphaBytes));
 }
 
-bool ReadDecodedImage(const DecodedImageSource& source, uint64_t size, PictureAndAlpha& out, std::string& why) {
+LoadFailure ReadDecodedImage(const DecodedImageSource& source, uint64_t size, PictureAndAlpha& out, std::string& why) {
     out = PictureAndAlpha();
     DecodedImageHeader h;
-    if (size < sizeof h || !source(0, &h, sizeof h)) return why = "the decoder returned no picture", false;
+    if (size < sizeof h || !source(0, &h, sizeof h)) return why = "the decoder returned no picture", LoadFailure::Damaged;
     if (std::memcmp(h.magic, kDecodedImageMagic, sizeof h.magic) != 0)
-        return why = "the decoder returned something that is not a picture", false;
+        return why = "the decoder returned something that is not a picture", LoadFailure::Damaged;
     const uint64_t w = h.width, ht = h.height;
     const bool layoutOk = (h.components == 1 || h.components == 3) && (h.bits == 8 || h.bits == 16) && h.hasAlpha <= 1;
     if (w == 0 || ht == 0 || w > 0x7fffffffu || ht > 0x7fffffffu || w * ht > kMaxPixels || !layoutOk)
-        return why = "the decoder returned an impossible picture layout", false;
+        return why = "the decoder returned an impossible picture layout", LoadFailure::Damaged;
     const uint64_t pictureBytes = RowBytes(w, h.components, h.bits) * ht;
     const uint64_t alphaBytes = h.hasAlpha ? RowBytes(w, 1, h.bits) * ht : 0;
     if (h.pictureBytes != pictureBytes || h.alphaBytes != alphaBytes || size - sizeof h < pictureBytes + alphaBytes)
-        return why = "the decoder returned fewer pixels than the picture needs", false;
+        return why = "the decoder returned fewer pixels than the picture needs", LoadFailure::Damaged;
 
     if (!CBxPicBufAPI::ReinitHeap(out.picture.buf, int(w), int(ht), int(h.components), int(h.bits)) ||
         (h.hasAlpha && !CBxPicBufAPI::ReinitHeap(out.alpha.buf, int(w), int(ht), 1, int(h.bits)))) {
         out = PictureAndAlpha();
-        return why = "not enough memory for the picture", false;
+        return why = "not enough memory for the picture", LoadFailure::OutOfMemory;
     }
     AdviseLargePages(out.picture.buf.pixels, size_t(pictureBytes));
     const bool complete = source(sizeof h, out.picture.buf.pixels, size_t(pictureBytes)) &&
                           (!h.hasAlpha || source(sizeof h + pictureBytes, out.alpha.buf.pixels, size_t(alphaBytes)));
     if (!complete) {
         out = PictureAndAlpha();
-        return why = "the decoder returned fewer pixels than the picture needs", false;
+        return why = "the decoder returned fewer pixels than the picture needs", LoadFailure::Damaged;
     }
-    return true;
+    return LoadFailure::None;
 }
 
 int DecodeImageTask(const std::vector<std::string>& args, ContainedOutput& out) {
@@ -115,7 +139,8 @@ int DecodeImageTask(const std::vector<std::string>& args, ContainedOutput& out) 
     TightenToDeclaredSize(path);
     LoadResult r = DecodeImageFile(path);
     if (!r.ok) {
-        out.Refuse(r.error.empty() ? "the file could not be decoded" : r.error);
+        out.Refuse(RefusalText(r.failure == LoadFailure::None ? LoadFailure::Damaged : r.failure,
+                               r.error.empty() ? "the file could not be decoded" : r.error));
         return kContainedExitRefused;
     }
     WriteDecodedImage(r.image, [&](const void* data, size_t size) { out.Write(data, size); });
@@ -127,23 +152,27 @@ LoadResult LoadImageFile(const std::string& path, const LoadControl& control) {
     ContainedResult run = RunContained("image", {path}, control.limits, control.cancelled);
     switch (run.outcome) {
     case ContainedOutcome::Finished:
-        result.ok = ReadDecodedImage(
+        result.failure = ReadDecodedImage(
             [&](uint64_t offset, void* data, size_t size) { return run.output.Read(offset, data, size); },
             run.output.size(), result.image, result.error);
-        result.damaged = !result.ok;
+        result.ok = result.failure == LoadFailure::None;
+        result.damaged = result.failure == LoadFailure::Damaged;
         break;
     case ContainedOutcome::Refused:
-        result.error = run.message;
+        result.failure = ReadRefusal(run.message, result.error);
         break;
     case ContainedOutcome::Cancelled:
         result.cancelled = true;
+        result.failure = LoadFailure::Cancelled;
         result.error = DescribeContainedFailure(run);
         break;
     case ContainedOutcome::NotStarted:
+        result.failure = LoadFailure::NoDecoder;
         result.error = DescribeContainedFailure(run);
         break;
     default:
         result.damaged = true;
+        result.failure = LoadFailure::Damaged;
         result.error = "the file is damaged: " + DescribeContainedFailure(run);
         break;
     }

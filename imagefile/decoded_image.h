@@ -25,9 +25,9 @@ using DecodedImageSource = std::function<bool(uint64_t offset, void* data, size_
 
 void WriteDecodedImage(const PictureAndAlpha& image, const DecodedImageSink& sink);
 // Checks the header against the limits of a picture the program accepts and
-// against the `size` bytes actually there, then copies the pixels. False with
-// a reason when anything does not add up.
-bool ReadDecodedImage(const DecodedImageSource& source, uint64_t size, PictureAndAlpha& out, std::string& why);
+// against the `size` bytes actually there, then copies the pixels. None when
+// it does; otherwise the kind of failure, with a reason in `why`.
+LoadFailure ReadDecodedImage(const DecodedImageSource& source, uint64_t size, PictureAndAlpha& out, std::string& why);
 
 // Test hook of the helper program's tasks: QUORVANE_DECODE_TEST_FAULT makes
 // the task crash, hang or allocate without end (see contained_load.cpp).

@@ -66,9 +66,10 @@ private:
     mutable std::map<uint64_t, std::vector<unsigned char>> pages_;
 };
 
-FileHeader Refuse(FileHeader h, const std::string& why) {
+FileHeader Refuse(FileHeader h, const std::string& why, LoadFailure failure = LoadFailure::Damaged) {
     h.accepted = false;
     h.refusal = why;
+    h.failure = failure;
     return h;
 }
 
@@ -76,8 +77,10 @@ FileHeader Refuse(FileHeader h, const std::string& why) {
 FileHeader Accept(FileHeader h, uint64_t neededBytes = 0, uint64_t fileSize = 0) {
     if (h.width == 0 || h.height == 0) return Refuse(h, "the file's header gives no picture size");
     if (h.width > 0x7fffffff || h.height > 0x7fffffff || h.width * h.height > kMaxPixels)
-        return Refuse(h, "the picture is too large (" + std::to_string(h.width) + " x " + std::to_string(h.height) +
-                             " pixels)");
+        return Refuse(h,
+                      "the picture is too large (" + std::to_string(h.width) + " x " + std::to_string(h.height) +
+                          " pixels)",
+                      LoadFailure::TooLarge);
     if (neededBytes > fileSize) return Refuse(h, "the file is truncated");
     h.accepted = true;
     return h;
@@ -111,7 +114,7 @@ FileHeader ReadBmp(const Head& in) {
         if (int32_t(in.Le(18, 4)) < 0) return Refuse(h, "the BMP header is damaged");
     }
     h.height = uint64_t(height < 0 ? -height : height);
-    if (compression == 4 || compression == 5) return Refuse(h, "BMP files holding a JPEG or PNG are not supported");
+    if (compression == 4 || compression == 5) return Refuse(h, "BMP files holding a JPEG or PNG are not supported", LoadFailure::Unsupported);
     switch (h.bitsPerPixel) {
     case 1: case 4: case 8: case 16: case 24: case 32: break;
     default: return Refuse(h, "the BMP header is damaged");
@@ -224,7 +227,7 @@ FileHeader ReadTiff(const Head& in) {
     // The decoder drops (8 bits) or garbles (16 bits) the transparency of
     // grey pictures: refused rather than shown without it.
     if (samples == 2 && photometric <= 1)
-        return Refuse(h, "grey TIFF pictures with transparency are not supported");
+        return Refuse(h, "grey TIFF pictures with transparency are not supported", LoadFailure::Unsupported);
     // Uncompressed pixels must all be in the file.
     const uint64_t raw = compression == 1 && h.width * h.height <= kMaxPixels
                              ? (h.width * bitsPerSample * samples + 7) / 8 * h.height
@@ -290,7 +293,7 @@ FileHeader ReadPnm(const Head& in) {
 FileHeader ReadFileHeader(const std::string& path) {
     const Head in(path);
     FileHeader none;
-    if (!in.Open()) return Refuse(none, "the file cannot be read");
+    if (!in.Open()) return Refuse(none, "the file cannot be read", LoadFailure::Missing);
     if (in.Matches(0, "BM", 2)) return ReadBmp(in);
     if (in.Matches(0, "\x89PNG\r\n\x1a\n", 8)) return ReadPng(in);
     if (in.Matches(0, "\xFF\xD8\xFF", 3)) return ReadJpeg(in);
@@ -298,6 +301,6 @@ FileHeader ReadFileHeader(const std::string& path) {
         in.Matches(0, "MM\0+", 4))
         return ReadTiff(in);
     if (in.Has(0, 2) && in[0] == 'P' && in[1] >= '1' && in[1] <= '6') return ReadPnm(in);
-    none.unsupported = true;
-    return Refuse(none, in.fileSize == 0 ? "the file is empty" : "not a BMP, PNG, JPEG, TIFF or PNM file");
+    if (in.fileSize == 0) return Refuse(none, "the file is empty");
+    return Refuse(none, "not a BMP, PNG, JPEG, TIFF or PNM file", LoadFailure::Unsupported);
 }

@@ -9,13 +9,15 @@
 #include <cstdint>
 #include <string>
 
+#include "load_failure.h"
+
 struct FileHeader {
     bool accepted = false;
     int format = -1;  // FreeImage format code of the content (kFormatBmp …)
     uint64_t width = 0, height = 0;
     unsigned bitsPerPixel = 0;
     std::string refusal;  // why it is not accepted
-    bool unsupported = false;  // refused because of its format, not its contents
+    LoadFailure failure = LoadFailure::None;  // and its kind
 };
 
 FileHeader ReadFileHeader(const std::string& path);

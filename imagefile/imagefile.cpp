@@ -57,13 +57,18 @@ LoadResult DecodeImageFile(const std::string& path) {
     const FileHeader header = ReadFileHeader(path);
     if (!header.accepted) {
         result.error = header.refusal;
+        result.failure = header.failure;
         return result;
     }
     const FREE_IMAGE_FORMAT fif = FREE_IMAGE_FORMAT(header.format);
     BitmapPtr bitmap;
     std::vector<unsigned char> classicBmp;
-    if (fif == FIF_BMP && RewriteNewerBmp(path, classicBmp, result.error)) {
-        if (!result.error.empty()) return result;
+    LoadFailure bmpFailure = LoadFailure::None;
+    if (fif == FIF_BMP && RewriteNewerBmp(path, classicBmp, result.error, bmpFailure)) {
+        if (!result.error.empty()) {
+            result.failure = bmpFailure;
+            return result;
+        }
         MemoryPtr memory(FreeImage_OpenMemory(classicBmp.data(), DWORD(classicBmp.size())));
         if (memory) bitmap.reset(FreeImage_LoadFromMemory(FIF_BMP, memory.get(), 0));
     } else {
@@ -76,16 +81,19 @@ LoadResult DecodeImageFile(const std::string& path) {
     if (!bitmap) {
         result.error = LastFreeImageMessage();
         if (result.error.empty()) result.error = "the file could not be decoded";
+        result.failure = LoadFailure::Damaged;
         return result;
     }
     if (BitmapToPicture(bitmap.get(), result.image) || result.image.picture.Empty()) {
         result.image = PictureAndAlpha();
         result.error = "unsupported pixel layout";
+        result.failure = LoadFailure::Unsupported;
         return result;
     }
     if (FormatHoldsMetadata(fif) && !ApplyOrientation(result.image, ReadOrientation(path))) {
         result.image = PictureAndAlpha();
         result.error = "not enough memory to turn the picture upright";
+        result.failure = LoadFailure::OutOfMemory;
         return result;
     }
     result.ok = true;

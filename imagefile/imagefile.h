@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "contained.h"
+#include "load_failure.h"
 #include "picbuf.h"
 
 struct FIBITMAP;
@@ -63,7 +64,8 @@ constexpr uint64_t kMaxPixels = uint64_t(1) << 28;  // 268 megapixels, e.g. 1638
 // added must be carried by the decoded-image format too (decoded_image.h).
 struct LoadResult {
     bool ok = false;
-    std::string error;       // FreeImage's own message when it gave one
+    LoadFailure failure = LoadFailure::None;  // why not ok
+    std::string error;       // the reason in words, FreeImage's own message when it gave one
     bool damaged = false;    // the decoder crashed, hung or ran out of its memory
     bool cancelled = false;  // the caller gave up waiting
     PictureAndAlpha image;

@@ -48,7 +48,7 @@ bool Decoded(const std::vector<uint8_t>& bytes, size_t size, PictureAndAlpha& ou
         std::memcpy(data, bytes.data() + offset, n);
         return true;
     };
-    return ReadDecodedImage(source, size, out, why);
+    return ReadDecodedImage(source, size, out, why) == LoadFailure::None;
 }
 
 DecodedImageHeader HeaderOf(const std::vector<uint8_t>& bytes) {
@@ -91,10 +91,16 @@ TEST(ContainedDecoding, RefusalsCarryTheDecodersReason) {
     LoadResult r = LoadImageFile(dir.File("notes.jpg"));
     EXPECT_FALSE(r.ok);
     EXPECT_FALSE(r.damaged);
-    EXPECT_FALSE(r.error.empty());
+    EXPECT_EQ(int(r.failure), int(LoadFailure::Unsupported));
+    EXPECT_EQ(r.error, "not a BMP, PNG, JPEG, TIFF or PNM file") << "the kind travels apart from the words";
     LoadResult missing = LoadImageFile(dir.File("absent.png"));
     EXPECT_FALSE(missing.ok);
+    EXPECT_EQ(int(missing.failure), int(LoadFailure::Missing));
     EXPECT_FALSE(missing.error.empty());
+    // A picture cut short is damaged, whichever decoder notices.
+    const std::string cut = SavedPattern(dir, "cut.png", 3, 8, false);
+    std::filesystem::resize_file(cut, std::filesystem::file_size(cut) / 2);
+    EXPECT_EQ(int(LoadImageFile(cut).failure), int(LoadFailure::Damaged));
 }
 
 TEST(ContainedDecoding, CrashHangOrEndlessAllocationEndsAsRefusalWithinTheLimit) {
@@ -111,6 +117,7 @@ TEST(ContainedDecoding, CrashHangOrEndlessAllocationEndsAsRefusalWithinTheLimit)
         const double seconds = SecondsSince(start);
         EXPECT_FALSE(r.ok);
         EXPECT_TRUE(r.damaged) << r.error;
+        EXPECT_EQ(int(r.failure), int(LoadFailure::Damaged));
         std::printf("%s: %s after %.2f s\n", fault, r.error.c_str(), seconds);
         EXPECT_TRUE(r.image.picture.Empty());
         EXPECT_LT(seconds, 3.0);

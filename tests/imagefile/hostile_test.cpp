@@ -75,6 +75,13 @@ std::vector<Hostile> HostileFiles() {
     };
 }
 
+// The kind of failure each refusal reason stands for.
+LoadFailure KindOf(const std::string& reason) {
+    if (reason == "not a BMP") return LoadFailure::Unsupported;
+    if (reason == "too large") return LoadFailure::TooLarge;
+    return LoadFailure::Damaged;
+}
+
 }  // namespace
 
 TEST(HostileFiles, RefusedFromTheHeaderWithinASecond) {
@@ -91,6 +98,8 @@ TEST(HostileFiles, RefusedFromTheHeaderWithinASecond) {
         EXPECT_FALSE(r.ok);
         EXPECT_FALSE(r.damaged) << "refused by the header, not by a failing decoder";
         EXPECT_NE(r.error.find(h.reason), std::string::npos) << r.error;
+        EXPECT_EQ(int(r.failure), int(KindOf(h.reason))) << r.error;
+        EXPECT_EQ(int(header.failure), int(KindOf(h.reason)));
         EXPECT_LT(seconds, 1.0);
     }
 }
@@ -134,7 +143,9 @@ TEST(HostileFiles, EveryAcceptedKindOfHeaderStillLoads) {
     // Bitmaps pass the header check; their one-bit layout is refused by name.
     WriteBytes(dir.File("e.pbm"), std::string("P4 8 1\n\x0f", 8));
     EXPECT_TRUE(ReadFileHeader(dir.File("e.pbm")).accepted);
-    EXPECT_EQ(LoadImageFile(dir.File("e.pbm")).error, "unsupported pixel layout");
+    const LoadResult bitmap = LoadImageFile(dir.File("e.pbm"));
+    EXPECT_EQ(bitmap.error, "unsupported pixel layout");
+    EXPECT_EQ(int(bitmap.failure), int(LoadFailure::Unsupported));
 
     // The JPEG frame may follow large metadata segments; the TIFF directory
     // may sit at the end of the file.
