@@ -19,8 +19,8 @@
 #include <vector>
 
 #include "bench_methods.h"
+#include "engine_threads.h"
 #include "imagefile.h"
-#include "parallel.h"
 #include "platform.h"
 
 namespace {

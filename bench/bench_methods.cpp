@@ -1,7 +1,7 @@
 #include "bench_methods.h"
 
+#include "bench_stages.h"
 #include "original.h"
-#include "patch_filter.h"
 #include "redraw.h"
 #include "smudge.h"
 
@@ -21,12 +21,7 @@ const std::vector<BenchMethod>& BenchMethods() {
          }},
         // The patch-weighted filter alone, on the picture's first channel.
         {"patchfilter",
-         [](SBxPicBuf& dst, const SBxPicBuf& src, RepaintProgress&) {
-             PicBufHolder channel;
-             CBxPicBufAPI::ReinitHeap(channel.buf, src.width, src.height, 1, 8);
-             CBxPicBufAPI::ExtractComponent(channel.buf, 0, src);
-             SmoothPatchWeighted(dst, channel.buf, 150, 1.0);
-         }},
+         [](SBxPicBuf& dst, const SBxPicBuf& src, RepaintProgress&) { BenchPatchFilter(dst, src); }},
     };
     return methods;
 }

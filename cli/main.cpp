@@ -8,11 +8,11 @@
 #include <set>
 #include <stdexcept>
 
+#include "engine_threads.h"
 #include "imagefile.h"
 #include "metadata.h"
 #include "options.h"
 #include "output_names.h"
-#include "parallel.h"
 #include "platform.h"
 #include "terminal_progress.h"
 

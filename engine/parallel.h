@@ -11,10 +11,7 @@
 #include <algorithm>
 #include <cstddef>
 
-// Threads used by the engine's loops (and by the filters of the image
-// library it calls); 0 means all cores.
-void SetEngineThreads(int threads);
-int EngineThreads();
+#include "engine_threads.h"
 
 namespace parallel_detail {
 
