@@ -25,19 +25,19 @@ std::function<QMessageBox::StandardButton(const MessageRequest&)> ShowMessageBox
 
 // Every name the decoder takes, in one entry; the dialog matches names without
 // regard to case, so PHOTO.JPG shows as well.
-void SetUpOpenDialog(QFileDialog& dialog) {
+void SetUpOpenDialog(QFileDialog& dialog, const QString& allFiles) {
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFilter(dialog.filter() & ~QDir::CaseSensitive);
     const QString pictures = "*.bmp *.jpg *.jpeg *.jpe *.tif *.tiff *.png *.ppm *.pgm";
-    dialog.setNameFilters({pictures + " (" + pictures + ")", "All files (*)"});
+    dialog.setNameFilters({pictures + " (" + pictures + ")", allFiles + " (*)"});
 }
 
-std::function<std::optional<std::string>(const QString&)> RunOpenDialog(QWidget* owner) {
-    return [owner](const QString& title) -> std::optional<std::string> {
+std::function<std::optional<std::string>(const QString&)> RunOpenDialog(QWidget* owner, const TextTable& texts) {
+    return [owner, &texts](const QString& title) -> std::optional<std::string> {
         QFileDialog dialog(owner, title);
-        SetUpOpenDialog(dialog);
+        SetUpOpenDialog(dialog, Q(texts.Text(112)));
         if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
         return dialog.selectedFiles().front().toStdString();
     };
@@ -76,8 +76,8 @@ void JpegQualityPanel::SetQuality(int value) {
     number_->setText(QString::number(value));
 }
 
-void JpegQualityPanel::FilterSelected(int entry, int bits) {
-    const bool on = QualityRowEnabled(entry, bits);
+void JpegQualityPanel::FilterSelected(int entry) {
+    const bool on = QualityRowEnabled(entry);
     for (QWidget* w : {static_cast<QWidget*>(slider_), static_cast<QWidget*>(label_), static_cast<QWidget*>(number_),
                        static_cast<QWidget*>(percent_)})
         w->setEnabled(on);
@@ -100,15 +100,14 @@ SaveDialogHook RunSaveDialog(QWidget* owner) {
         auto suffixOf = [](const QString& filter) { return filter.mid(filter.lastIndexOf('.') + 1); };
         dialog.setDefaultSuffix(request.defaultExtension.empty() ? QString()
                                                                  : Q(request.defaultExtension.substr(1)));
-        const int bits = request.jpegOffered ? 8 : 16;
         auto* panel = new JpegQualityPanel(qualityLabel, quality, &dialog);
         if (auto* grid = qobject_cast<QGridLayout*>(dialog.layout()))
             grid->addWidget(panel, grid->rowCount(), 0, 1, grid->columnCount());
         auto entryOf = [filters](const QString& f) { return int(filters.indexOf(f)) + 1; };
-        panel->FilterSelected(entryOf(dialog.selectedNameFilter()), bits);
+        panel->FilterSelected(entryOf(dialog.selectedNameFilter()));
         QObject::connect(&dialog, &QFileDialog::filterSelected, panel,
-                         [&dialog, panel, entryOf, suffixOf, bits](const QString& f) {
-                             panel->FilterSelected(entryOf(f), bits);
+                         [&dialog, panel, entryOf, suffixOf](const QString& f) {
+                             panel->FilterSelected(entryOf(f));
                              dialog.setDefaultSuffix(suffixOf(f));
                          });
         if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;

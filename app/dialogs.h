@@ -12,8 +12,10 @@ class QSlider;
 class QLabel;
 
 std::function<QMessageBox::StandardButton(const MessageRequest&)> ShowMessageBox(QWidget* owner);
-void SetUpOpenDialog(QFileDialog& dialog);
-std::function<std::optional<std::string>(const QString&)> RunOpenDialog(QWidget* owner);
+// `allFiles` labels the entry that shows every file.
+void SetUpOpenDialog(QFileDialog& dialog, const QString& allFiles);
+// `texts` must outlive the returned function.
+std::function<std::optional<std::string>(const QString&)> RunOpenDialog(QWidget* owner, const TextTable& texts);
 SaveDialogHook RunSaveDialog(QWidget* owner);
 std::function<std::optional<int>(const AppSettings&, const TextTable&)> RunOptionsDialog(QWidget* owner);
 
@@ -23,7 +25,7 @@ class JpegQualityPanel : public QWidget {
 public:
     JpegQualityPanel(const QString& label, int quality, QWidget* parent = nullptr);
     int Quality() const { return quality_; }
-    void FilterSelected(int entry, int bits);
+    void FilterSelected(int entry);
     QSlider* Slider() const { return slider_; }
 
 private:

@@ -19,11 +19,6 @@ bool Resample(int mode, SBxPicBuf& dst, const SBxPicBuf& src, const CBxPicMap& m
     }
 }
 
-bool RefreshCopy(SBxPicBuf& copy, const SBxPicBuf& picture, int components) {
-    return CBxPicBufAPI::ReinitHeap(copy, picture) && CBxPicBufAPI::Copy(copy, picture) &&
-           CBxPicBufAPI::ConvertBpcComp(copy, 8, components);
-}
-
 void InvertRed(SBxPicBuf& target, int x, int y) {
     if (x < 0 || y < 0 || x >= target.width || y >= target.height) return;
     uint8_t& red = target.Row<uint8_t>(y)[3 * x + 2];
@@ -50,7 +45,7 @@ bool RenderView(ImageView& view, Document& doc, const ViewAnchor& anchor, const 
     if (slot != kSlotLoaded && slot != kSlotDisplayed) return background();
     SBxPicBuf& copy = slot == kSlotLoaded ? view.loadedCopy : view.displayedCopy;
     if (reuse == 0) {
-        if (!picture.pixels || !RefreshCopy(copy, picture, 3)) return background();
+        if (!picture.pixels || !CBxPicBufAPI::CopyConverted(copy, picture, 8, 3)) return background();
     } else if (!copy.pixels) {
         return background();
     }
@@ -60,7 +55,7 @@ bool RenderView(ImageView& view, Document& doc, const ViewAnchor& anchor, const 
     Resample(view.resampling, target, copy, map);
 
     if (alpha.pixels) {
-        if (reuse == 0) RefreshCopy(view.alphaCopy, alpha, 1);
+        if (reuse == 0) CBxPicBufAPI::CopyConverted(view.alphaCopy, alpha, 8, 1);
         PicBufHolder mask;
         if (view.alphaCopy.pixels && CBxPicBufAPI::ReinitHeap(mask.buf, clientW, clientH, 1, 8)) {
             CBxPicBufAPI::SetConst(mask.buf, 255);

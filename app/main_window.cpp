@@ -42,7 +42,7 @@ std::unique_ptr<QTranslator> QtTranslations(const AppSettings& s) {
 MainWindow::MainWindow(SettingsPaths paths, UserInterfaceHooks hooks, QWidget* parent)
     : QMainWindow(parent), paths_(std::move(paths)), hooks_(std::move(hooks)) {
     if (!hooks_.message) hooks_.message = ShowMessageBox(this);
-    if (!hooks_.openDialog) hooks_.openDialog = RunOpenDialog(this);
+    if (!hooks_.openDialog) hooks_.openDialog = RunOpenDialog(this, texts_);
     if (!hooks_.saveDialog) hooks_.saveDialog = RunSaveDialog(this);
     if (!hooks_.optionsDialog) hooks_.optionsDialog = RunOptionsDialog(this);
 

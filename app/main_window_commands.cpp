@@ -106,9 +106,7 @@ void MainWindow::CloseSteps() {
 
 void MainWindow::RepaintCommand(int id) {
     if (!UnsavedPrompt() || currentPanel_) return;
-    const int bits = Loaded().bits;
-    const bool supported = id == cmd::kRepaintOriginal ? bits == 8 : (bits == 8 || bits == 16);
-    if (!Loaded().pixels || !supported) {
+    if (!IsRepaintablePicture(Loaded())) {
         Tell(41);
         return;
     }
@@ -141,13 +139,12 @@ void MainWindow::About() {
 void MainWindow::SaveAs() {
     const Document& doc = session_.Doc();
     if (!doc.displayed.pixels) return;
-    const int bits = doc.displayed.bits;
-    const SaveDialogRequest request = MakeSaveDialogRequest(session_.CurrentImagePath(), bits);
+    const SaveDialogRequest request = MakeSaveDialogRequest(session_.CurrentImagePath());
     const QString title = Q(texts_.Text(104));
     const std::optional<SaveChoice> choice =
         hooks_.saveDialog(request, title, Q(texts_.Text(48)), InitialJpegQuality(ReadJpegQuality(paths_)));
     if (!choice) return;
-    const SaveTarget target = ResolveSaveTarget(choice->name, choice->entry, bits);
+    const SaveTarget target = ResolveSaveTarget(choice->name, choice->entry);
     if (target.path != choice->name && QFileInfo::exists(Q(target.path)) &&
         Ask({QString("%1 already exists.\nDo you want to replace it?").arg(Q(target.path)), title,
              QMessageBox::Warning, QMessageBox::Yes | QMessageBox::No}) != QMessageBox::Yes)
@@ -157,6 +154,7 @@ void MainWindow::SaveAs() {
         WriteJpegQuality(paths_, uint32_t(choice->quality));
         UpdateTitle();
         if (saved == SaveStatus::SavedWithoutMetadata) Tell(101);
+        if (saved == SaveStatus::FormatHoldsNoMetadata && session_.FirstBmpNotice()) Tell(111);
     } catch (const ImageWriteError& e) {
         Ask({Q(texts_.Text(100)) + "\n" + QString::fromLocal8Bit(e.what()), QString(), QMessageBox::Warning,
              QMessageBox::Ok});

@@ -7,8 +7,7 @@
 
 namespace {
 
-const std::vector<std::string> kEightBitList = {"*.bmp", "*.tif", "*.png", "*.jpg"};
-const std::vector<std::string> kDeepList = {"*.tif", "*.png"};
+const std::vector<std::string> kTypeList = {"*.bmp", "*.tif", "*.png", "*.jpg"};
 const char* const kExtensions[5] = {"", ".bmp", ".tif", ".png", ".jpg"};
 
 std::string Lower(std::string s) {
@@ -16,45 +15,41 @@ std::string Lower(std::string s) {
     return s;
 }
 
-// Format index of an extension (dot included) for the picture's list; 0 if none.
-int FormatOfExtension(const std::string& ext, int bits) {
+// Format index of an extension (dot included); 0 if none.
+int FormatOfExtension(const std::string& ext) {
     const std::string e = Lower(ext);
     for (int i = 1; i <= 4; ++i)
-        if (e == kExtensions[i] && (bits == 8 || i == 2 || i == 3)) return i;
+        if (e == kExtensions[i]) return i;
     return 0;
 }
 
 }  // namespace
 
-SaveDialogRequest MakeSaveDialogRequest(const std::string& path, int bits) {
+SaveDialogRequest MakeSaveDialogRequest(const std::string& path) {
     SaveDialogRequest r;
-    r.filters = bits == 8 ? kEightBitList : kDeepList;
-    r.jpegOffered = bits == 8;
+    r.filters = kTypeList;
     const size_t slash = path.find_last_of("/\\");
     if (slash == std::string::npos) return r;
     const std::string file = path.substr(slash + 1);
     const size_t dot = file.find_last_of('.');
     if (dot == std::string::npos) return r;
-    const int entry = FormatOfExtension(file.substr(dot), bits);
+    const int entry = FormatOfExtension(file.substr(dot));
     if (entry) {
         r.defaultExtension = kExtensions[entry];
-        r.filterIndex = bits == 8 ? entry : entry - 1;
+        r.filterIndex = entry;
     }
     r.defaultName = file.substr(0, dot) + "-repainted";
     return r;
 }
 
-SaveTarget ResolveSaveTarget(const std::string& chosen, int entry, int bits) {
+SaveTarget ResolveSaveTarget(const std::string& chosen, int entry) {
     SaveTarget t;
-    if (chosen.size() >= 4) t.formatIndex = FormatOfExtension(chosen.substr(chosen.size() - 4), bits);
+    if (chosen.size() >= 4) t.formatIndex = FormatOfExtension(chosen.substr(chosen.size() - 4));
     if (t.formatIndex) {
         t.path = chosen;
         return t;
     }
-    if (bits == 8)
-        t.formatIndex = entry >= 1 && entry <= 4 ? entry : 1;
-    else
-        t.formatIndex = entry == 2 ? 3 : 2;
+    t.formatIndex = entry >= 1 && entry <= 4 ? entry : 1;
     t.path = chosen + kExtensions[t.formatIndex];
     return t;
 }
@@ -71,4 +66,4 @@ int FreeImageFormatOf(int formatIndex) {
 
 int InitialJpegQuality(int stored) { return std::max(stored, 10); }
 
-bool QualityRowEnabled(int selectedEntry, int bits) { return bits == 8 && selectedEntry == 4; }
+bool QualityRowEnabled(int selectedEntry) { return selectedEntry == 4; }

@@ -5,12 +5,13 @@
 #include <string>
 #include <vector>
 
+// Every depth is offered the four formats: TIFF and PNG keep 16 bits a
+// sample, BMP and JPEG get the picture at 8 bits (DocumentSession::Save).
 struct SaveDialogRequest {
     std::vector<std::string> filters;  // each entry's label equals its pattern
     int filterIndex = 0;               // 1-based entry to select; 0 = none
     std::string defaultName;           // "cat-repainted", or empty
     std::string defaultExtension;      // ".jpg", or empty
-    bool jpegOffered = false;
 };
 
 struct SaveTarget {
@@ -18,12 +19,12 @@ struct SaveTarget {
     int formatIndex = 0;  // 1 BMP, 2 TIFF, 3 PNG, 4 JPEG
 };
 
-SaveDialogRequest MakeSaveDialogRequest(const std::string& currentImagePath, int bits);
+SaveDialogRequest MakeSaveDialogRequest(const std::string& currentImagePath);
 // `selectedEntry` is the 1-based entry of the list the user left selected.
-SaveTarget ResolveSaveTarget(const std::string& chosenName, int selectedEntry, int bits);
+SaveTarget ResolveSaveTarget(const std::string& chosenName, int selectedEntry);
 // FreeImage format code of a format index; -1 for 0.
 int FreeImageFormatOf(int formatIndex);
 // The quality the dialog starts with: the stored value, at least 10.
 int InitialJpegQuality(int stored);
 // Whether the quality row is enabled for the selected 1-based entry.
-bool QualityRowEnabled(int selectedEntry, int bits);
+bool QualityRowEnabled(int selectedEntry);

@@ -7,7 +7,7 @@ constexpr size_t kMaxPath = 1023;
 }  // namespace
 
 OpenFailure ClassifyLoadFailure(const LoadResult& r) {
-    if (r.ok) return IsEightBitPicture(r.image.picture.buf) ? OpenFailure::None : OpenFailure::Unsupported;
+    if (r.ok) return IsRepaintablePicture(r.image.picture.buf) ? OpenFailure::None : OpenFailure::Unsupported;
     switch (r.failure) {
         case LoadFailure::Missing:
         case LoadFailure::NoDecoder: return OpenFailure::Missing;
@@ -58,6 +58,7 @@ OpenFailure DocumentSession::Adopt(const std::string& path, LoadResult& r) {
     sourcePath_ = currentImagePath_ = titlePath_ = path;
     recipe_.reset();
     unsaved_ = false;
+    bmpNoticeGiven_ = false;
     return OpenFailure::None;
 }
 
@@ -69,8 +70,20 @@ void DocumentSession::Close() {
 }
 
 SaveStatus DocumentSession::Save(const std::string& target, int quality, int format) {
-    const SaveStatus s = SaveImageFile(&doc_.displayed, &doc_.alpha, target, quality, sourcePath_, format,
-                                       recipe_ ? &*recipe_ : nullptr);
+    const SBxPicBuf* picture = &doc_.displayed;
+    const SBxPicBuf* alpha = &doc_.alpha;
+    // BMP and JPEG hold 8 bits a sample: a 16-bit picture goes into them as
+    // the view shows it, its alpha plane likewise.
+    PicBufHolder narrow, narrowAlpha;
+    if (picture->bits == 16 && (format == kFormatBmp || format == kFormatJpeg)) {
+        if (!CBxPicBufAPI::CopyConverted(narrow.buf, *picture, 8, picture->components) ||
+            (alpha->pixels && !CBxPicBufAPI::CopyConverted(narrowAlpha.buf, *alpha, 8, 1)))
+            throw ImageWriteError("not enough memory to prepare the picture for saving");
+        picture = &narrow.buf;
+        alpha = &narrowAlpha.buf;
+    }
+    const SaveStatus s =
+        SaveImageFile(picture, alpha, target, quality, sourcePath_, format, recipe_ ? &*recipe_ : nullptr);
     titlePath_ = target;
     unsaved_ = false;
     return s;
@@ -88,6 +101,12 @@ void DocumentSession::AcceptResult(PicBufHolder result, const Recipe& recipe) {
 void DocumentSession::ShowLoaded() {
     recipe_.reset();
     if (doc_.loaded.pixels) CBxPicBufAPI::Copy(doc_.displayed, doc_.loaded);
+}
+
+bool DocumentSession::FirstBmpNotice() {
+    const bool first = !bmpNoticeGiven_;
+    bmpNoticeGiven_ = true;
+    return first;
 }
 
 std::string DocumentSession::Title() const { return titlePath_.empty() ? "Quorvane" : "Quorvane - " + titlePath_; }

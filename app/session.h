@@ -38,7 +38,12 @@ public:
     void Close();
 
     // Writes the displayed picture; throws what the image layer throws.
+    // `format` is a FreeImage code; a 16-bit picture goes to BMP and JPEG
+    // at 8 bits, to TIFF and PNG at 16.
     SaveStatus Save(const std::string& target, int quality, int format);
+    // True the first time it is asked for the opened file: BMP's lack of
+    // metadata is said once a document, not at every save.
+    bool FirstBmpNotice();
 
     // A finished job's result becomes the displayed picture.
     // The finished job's picture becomes the displayed one; `recipe` says how
@@ -58,6 +63,7 @@ private:
     Document doc_{};
     bool initialised_ = false;
     bool unsaved_ = false;
+    bool bmpNoticeGiven_ = false;
     std::optional<Recipe> recipe_;  // of the displayed picture, when it is a result
     std::string sourcePath_;        // the opened file, for its metadata
     std::string currentImagePath_;  // the opened file, then each saved one

@@ -45,8 +45,9 @@ std::string EncodeBitmap(FIBITMAP* bitmap, FREE_IMAGE_FORMAT fif, int flags) {
 
 bool FormatHoldsMetadata(int format) { return format == FIF_JPEG || format == FIF_PNG || format == FIF_TIFF; }
 
-bool IsEightBitPicture(const SBxPicBuf& picture) {
-    return picture.pixels && picture.bits == 8 && (picture.components == 1 || picture.components == 3);
+bool IsRepaintablePicture(const SBxPicBuf& picture) {
+    return picture.pixels && (picture.bits == 8 || picture.bits == 16) &&
+           (picture.components == 1 || picture.components == 3);
 }
 
 LoadResult DecodeImageFile(const std::string& path) {

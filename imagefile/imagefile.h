@@ -89,8 +89,9 @@ LoadResult DecodeImageFile(const std::string& path);
 // The helper program's task "image PATH".
 int DecodeImageTask(const std::vector<std::string>& args, ContainedOutput& out);
 
-// The layouts the picture view and the panels work on: 8-bit grey or colour.
-bool IsEightBitPicture(const SBxPicBuf& picture);
+// The layouts the program works on (view, panels, methods, saving): grey or
+// colour of 8 or 16 bits a sample.
+bool IsRepaintablePicture(const SBxPicBuf& picture);
 
 // SavedWithoutMetadata: the source could not be read for its metadata.
 // FormatHoldsNoMetadata: the source has metadata but the format (BMP) has no

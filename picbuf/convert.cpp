@@ -112,6 +112,11 @@ bool CBxPicBufAPI::ConvertBpcComp(SBxPicBuf& buf, int bits, int components) {
     return true;
 }
 
+bool CBxPicBufAPI::CopyConverted(SBxPicBuf& dst, const SBxPicBuf& src, int bits, int components) {
+    if (&dst == &src) return ConvertBpcComp(dst, bits, components);
+    return ReinitHeap(dst, src) && Copy(dst, src) && ConvertBpcComp(dst, bits, components);
+}
+
 // BT.601 full range, as in JPEG. Channel 0 = Y, 1 = U (Cb), 2 = V (Cr).
 bool CBxPicBufAPI::ConvertRGBtoYUV(SBxPicBuf& dst, const SBxPicBuf& src) {
     if (!YuvArgumentsOk(dst, src)) return false;

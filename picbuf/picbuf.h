@@ -85,6 +85,8 @@ public:
     static bool InsertComponent(SBxPicBuf& dst, int index, const SBxPicBuf& src);
 
     static bool ConvertBpcComp(SBxPicBuf& buf, int bits, int components);
+    // dst := src converted to `bits` and `components`; src stays as it is.
+    static bool CopyConverted(SBxPicBuf& dst, const SBxPicBuf& src, int bits, int components);
     static bool ConvertRGBtoYUV(SBxPicBuf& dst, const SBxPicBuf& src);
     static bool ConvertYUVtoRGB(SBxPicBuf& dst, const SBxPicBuf& src);
 

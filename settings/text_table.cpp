@@ -88,6 +88,10 @@ constexpr DefaultText kDefaults[] = {
     {108, "The picture is too large to be opened:"},
     {109, "A repaint job is running. Do you want to abort it and close the window?"},
     {110, "The picture could not be repainted:"},
+    {111,
+     "BMP files hold no metadata: the tags and the colour profile of the opened file are not in the saved "
+     "picture."},
+    {112, "All files"},
 };
 
 }  // namespace

@@ -8,7 +8,7 @@
 
 constexpr int kTextCount = 99;
 constexpr int kFirstAddedText = 100;
-constexpr int kLastText = 110;
+constexpr int kLastText = 112;
 
 const char* EnglishText(int key);
 

@@ -19,45 +19,38 @@
 #include "toolbar_icons.h"
 
 TEST(SaveRules, DefaultNamesAndTheFileTypeList) {
-    SaveDialogRequest r = MakeSaveDialogRequest("/d/a/Portrait.JPG", 8);
+    SaveDialogRequest r = MakeSaveDialogRequest("/d/a/Portrait.JPG");
     EXPECT_EQ(r.defaultName, "Portrait-repainted");
     EXPECT_EQ(r.filterIndex, 4);
     EXPECT_EQ(r.defaultExtension, ".jpg");
     EXPECT_EQ(r.filters, (std::vector<std::string>{"*.bmp", "*.tif", "*.png", "*.jpg"}));
-    r = MakeSaveDialogRequest("/d/a/noextension", 8);
+    r = MakeSaveDialogRequest("/d/a/noextension");
     EXPECT_EQ(r.defaultName, "");
     EXPECT_EQ(r.filterIndex, 0);
     EXPECT_EQ(r.defaultExtension, "");
-    r = MakeSaveDialogRequest("/d/a/photo.jpeg", 8);
+    r = MakeSaveDialogRequest("/d/a/photo.jpeg");
     EXPECT_EQ(r.defaultName, "photo-repainted");
     EXPECT_EQ(r.filterIndex, 0);
-    r = MakeSaveDialogRequest("/d/scan.png", 16);
-    EXPECT_EQ(r.filters, (std::vector<std::string>{"*.tif", "*.png"}));
-    EXPECT_EQ(r.filterIndex, 2);
-    EXPECT_FALSE(r.jpegOffered);
-    r = MakeSaveDialogRequest("/d/scan.jpg", 16);
-    EXPECT_EQ(r.filterIndex, 0);
+    r = MakeSaveDialogRequest("/d/scan.png");
+    EXPECT_EQ(r.filterIndex, 3);
+    EXPECT_EQ(r.defaultExtension, ".png");
 }
 
 TEST(SaveRules, TargetNamesAndFormats) {
-    SaveTarget t = ResolveSaveTarget("/o/out", 3, 8);
+    SaveTarget t = ResolveSaveTarget("/o/out", 3);
     EXPECT_EQ(t.path, "/o/out.png");
     EXPECT_EQ(FreeImageFormatOf(t.formatIndex), kFormatPng);
-    t = ResolveSaveTarget("/o/out.tif", 3, 8);
+    t = ResolveSaveTarget("/o/out.tif", 3);
     EXPECT_EQ(t.path, "/o/out.tif");
     EXPECT_EQ(FreeImageFormatOf(t.formatIndex), kFormatTiff);
-    t = ResolveSaveTarget("/o/out.jpeg", 4, 8);
+    t = ResolveSaveTarget("/o/out.jpeg", 4);
     EXPECT_EQ(t.path, "/o/out.jpeg.jpg");
     EXPECT_EQ(FreeImageFormatOf(t.formatIndex), kFormatJpeg);
-    t = ResolveSaveTarget("/o/OUT.BMP", 4, 8);
+    t = ResolveSaveTarget("/o/OUT.BMP", 4);
     EXPECT_EQ(t.path, "/o/OUT.BMP");
     EXPECT_EQ(FreeImageFormatOf(t.formatIndex), kFormatBmp);
-    t = ResolveSaveTarget("/o/deep", 1, 16);
-    EXPECT_EQ(t.path, "/o/deep.tif");
-    EXPECT_EQ(FreeImageFormatOf(t.formatIndex), kFormatTiff);
-    t = ResolveSaveTarget("/o/deep.jpg", 2, 16);
-    EXPECT_EQ(t.path, "/o/deep.jpg.png");
-    EXPECT_EQ(FreeImageFormatOf(t.formatIndex), kFormatPng);
+    t = ResolveSaveTarget("/o/out", 0);
+    EXPECT_EQ(t.path, "/o/out.bmp");
     EXPECT_EQ(FreeImageFormatOf(0), -1);
     EXPECT_EQ(InitialJpegQuality(5), 10);
     EXPECT_EQ(InitialJpegQuality(15), 15);
@@ -68,11 +61,9 @@ TEST(SaveDialog, QualityRowFollowsTheJpegEntry) {
     EXPECT_EQ(panel.Slider()->minimum(), 10);
     EXPECT_EQ(panel.Slider()->maximum(), 100);
     EXPECT_EQ(panel.Slider()->tickPosition(), QSlider::NoTicks);
-    panel.FilterSelected(4, 8);
+    panel.FilterSelected(4);
     EXPECT_TRUE(panel.Slider()->isEnabled());
-    panel.FilterSelected(3, 8);
-    EXPECT_FALSE(panel.Slider()->isEnabled());
-    panel.FilterSelected(2, 16);
+    panel.FilterSelected(3);
     EXPECT_FALSE(panel.Slider()->isEnabled());
     panel.Slider()->setValue(42);
     EXPECT_EQ(panel.Quality(), 42);
@@ -128,7 +119,7 @@ TEST(OpenDialog, ListsEveryPictureExtensionInAnyCase) {
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     }
     QFileDialog dialog;
-    SetUpOpenDialog(dialog);
+    SetUpOpenDialog(dialog, "All files");
     dialog.setDirectory(folder);
     auto* list = dialog.findChild<QListView*>("listView");
     ASSERT_NE(list, nullptr);

@@ -213,7 +213,10 @@ TEST_F(WindowTest, DroppingSeveralFilesOpensTheFirst) {
     EXPECT_EQ(CountMessages("does not exist"), 1);
     std::ofstream(root_ / "notes.txt") << "just some words, no picture at all";
     EXPECT_FALSE(w->OpenFile((root_ / "notes.txt").string()));
-    EXPECT_FALSE(w->OpenFile(Picture("deep.png", 20, 20, 16)));
+    // A palette picture (every GIF is one).
+    std::ofstream(root_ / "palette.gif", std::ios::binary)
+        << std::string("GIF89a\x01\0\x01\0\x80\0\0\xff\xff\xff\0\0\0,\0\0\0\0\x01\0\x01\0\0\x02\x02" "D\x01\0;", 35);
+    EXPECT_FALSE(w->OpenFile((root_ / "palette.gif").string()));
     EXPECT_EQ(CountMessages("Image format not supported!"), 2);
     EXPECT_TRUE(w->windowTitle().endsWith("first.png"));
 }

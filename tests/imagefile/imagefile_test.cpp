@@ -74,7 +74,7 @@ TEST(ImageFile, RgbaPngGivesColourPlusAlphaByte) {
     ASSERT_FALSE(r.image.alpha.Empty());
     EXPECT_EQ(r.image.alpha.buf.pixels[0], 40);
     EXPECT_EQ(r.image.alpha.buf.pixels[1], 80);
-    EXPECT_TRUE(IsEightBitPicture(p));
+    EXPECT_TRUE(IsRepaintablePicture(p));
 }
 
 TEST(ImageFile, SixteenBitColourIsStoredBlueGreenRed) {
@@ -89,7 +89,7 @@ TEST(ImageFile, SixteenBitColourIsStoredBlueGreenRed) {
     const uint16_t* s = out.picture.buf.Row<uint16_t>(0);
     EXPECT_EQ(s[0], 3000);
     EXPECT_EQ(s[2], 1000);
-    EXPECT_FALSE(IsEightBitPicture(out.picture.buf));
+    EXPECT_TRUE(IsRepaintablePicture(out.picture.buf));
 }
 
 TEST(ImageFile, PaletteCmykFloatAndOddDepthsAreRefused) {
