@@ -2,6 +2,7 @@
 // colour tables.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDir>
@@ -9,6 +10,7 @@
 #include <QFileDialog>
 #include <QListView>
 #include <QThread>
+#include <QTimer>
 #include <QLabel>
 #include <QSlider>
 
@@ -16,6 +18,7 @@
 #include "dialogs.h"
 #include "imagefile.h"
 #include "save_rules.h"
+#include "text_table.h"
 #include "toolbar_icons.h"
 
 TEST(SaveRules, DefaultNamesAndTheFileTypeList) {
@@ -140,4 +143,24 @@ TEST(OpenDialog, ListsEveryPictureExtensionInAnyCase) {
     dialog.selectNameFilter("All files (*)");
     EXPECT_TRUE(visibleNames().contains("notes.txt"));
     QDir(folder).removeRecursively();
+}
+
+// The program's Open dialog names its entry for every file in the user's
+// language.
+TEST(OpenDialog, AllFilesInTheChosenLanguage) {
+    for (const auto& [language, expected] : {std::pair<int, QString>{1, "Alle Dateien (*)"},
+                                             std::pair<int, QString>{4, QString::fromUtf8("すべてのファイル (*)")}}) {
+        TextTable texts;
+        LoadTexts(texts, std::string(QUORVANE_SOURCE_DIR) + "/data/Quorvane_loc.ini", language);
+        QStringList shown;
+        QTimer::singleShot(0, [&] {
+            if (auto* d = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+                shown = d->nameFilters();
+                d->reject();
+            }
+        });
+        EXPECT_FALSE(RunOpenDialog(nullptr, texts)("Open"));
+        ASSERT_EQ(shown.size(), 2) << language;
+        EXPECT_EQ(shown[1], expected);
+    }
 }
