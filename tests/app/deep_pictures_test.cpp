@@ -14,6 +14,7 @@
 #include "original.h"
 #include "settings.h"
 #include "smudge.h"
+#include "tagged_files.h"
 
 namespace fs = std::filesystem;
 
@@ -252,4 +253,41 @@ TEST_F(DeepPictures, TheViewShowsTheEightBitVersion) {
     // The transparent third shows the checkerboard's light and dark squares.
     EXPECT_NE(a.find(std::string("\xbe\xbe\xbe", 3)), std::string::npos);
     EXPECT_NE(a.find(std::string("\xdc\xdc\xdc", 3)), std::string::npos);
+}
+
+// A photographer's 16-bit TIFF stored turned, with camera tags and a colour
+// profile: shown upright, repainted at 16 bits, and saved as TIFF and PNG
+// with every tag, upright (orientation 1) and without the stale thumbnail.
+TEST_F(DeepPictures, ATaggedTurnedTiffComesOutUprightWithEveryTag) {
+    const PicBufHolder stored = DeepPicture(40, 24, 3);
+    const std::string source = Write("photo.tif", stored.buf);
+    TagFile(source, 6);  // to be turned a quarter clockwise for showing
+    ASSERT_TRUE(window_->OpenFile(source));
+    const SBxPicBuf& loaded = window_->Doc().loaded;
+    ASSERT_EQ(loaded.width, 24);
+    ASSERT_EQ(loaded.height, 40);
+    ASSERT_EQ(loaded.bits, 16);
+    // The stored bottom-left corner is the shown top-left one.
+    EXPECT_EQ(loaded.Row<uint16_t>(0)[0], stored.buf.Row<uint16_t>(23)[0]);
+    RunJob(cmd::kRepaintSmudge);
+    SaveAs("photo-repainted.tif", 2);
+    SaveAs("photo-repainted.png", 3);
+    ASSERT_TRUE(messages_.empty()) << messages_.front();
+    const FileTags before = ReadTags(source);
+    for (const char* result : {"photo-repainted.tif", "photo-repainted.png"}) {
+        SCOPED_TRACE(result);
+        const LoadResult r = LoadImageFile(File(result));
+        ASSERT_TRUE(r.ok);
+        EXPECT_EQ(r.image.picture.buf.bits, 16);
+        EXPECT_EQ(r.image.picture.buf.width, 24);
+        const FileTags after = ReadTags(File(result));
+        for (const auto& [key, value] : kCameraTags) {
+            ASSERT_TRUE(after.values.count(key)) << key;
+            EXPECT_EQ(after.values.at(key), before.values.at(key)) << key;
+        }
+        EXPECT_EQ(after.icc, before.icc);
+        EXPECT_FALSE(after.hasThumbnail);
+        ASSERT_TRUE(after.values.count("Exif.Image.Orientation"));
+        EXPECT_EQ(after.values.at("Exif.Image.Orientation"), std::string("\x01\0", 2));
+    }
 }
