@@ -55,7 +55,6 @@ MainWindow::MainWindow(SettingsPaths paths, UserInterfaceHooks hooks, QWidget* p
     LoadSettings(settings_, paths_);
     LoadTexts(texts_, paths_.localisationFile, settings_.currentLanguage);
     qtTexts_ = QtTranslations(settings_);
-    if (settings_.crashFlag && !lock_->OthersAtStart()) Tell(2);
 
     status_ = new QLabel(Q(texts_.Text(1)));
     statusBar()->addWidget(status_, 1);
@@ -107,6 +106,9 @@ MainWindow::MainWindow(SettingsPaths paths, UserInterfaceHooks hooks, QWidget* p
     docker_->show();
     UpdateCommands();
     resize(1100, 760);
+    // Asked only now: the window handles events (a resize among them) while
+    // the message waits for the user.
+    if (settings_.crashFlag && !lock_->OthersAtStart()) Tell(2);
 }
 
 MainWindow::~MainWindow() {

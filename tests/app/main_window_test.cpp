@@ -9,6 +9,7 @@
 #include <QStatusBar>
 #include <QDropEvent>
 #include <QMimeData>
+#include <QResizeEvent>
 #include <QUrl>
 #include <filesystem>
 #include <fstream>
@@ -226,6 +227,16 @@ TEST_F(WindowTest, CrashWarningAfterARunThatDidNotEndNormally) {
     EXPECT_EQ(CountMessages("crashed last time"), 0);
     EXPECT_EQ(ReadIniString(paths_.settingsFile, "General", "Crashed Last Time", ""), "0");
     WriteIniString(paths_.settingsFile, "General", "Crashed Last Time", "1");  // as a killed run leaves it
+    // The window is resized while the warning waits for an answer.
+    hooks_.message = [this](const MessageRequest& r) {
+        messages_.push_back(r);
+        for (QWidget* top : QApplication::topLevelWidgets())
+            if (auto* w = dynamic_cast<MainWindow*>(top)) {
+                QResizeEvent resized(QSize(900, 700), w->size());
+                QApplication::sendEvent(w, &resized);
+            }
+        return answer_;
+    };
     { auto w = Make(); }
     EXPECT_EQ(CountMessages("crashed last time"), 1);
     { auto w = Make(); }
