@@ -11,12 +11,14 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSlider>
+#include <QTimer>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <thread>
 
 #include "app_test_util.h"
+#include "dialogs.h"
 #include "docker.h"
 #include "ids.h"
 #include "imagefile.h"
@@ -24,6 +26,7 @@
 #include "main_window.h"
 #include "method_panels.h"
 #include "original.h"
+#include "picture_view.h"
 #include "redraw.h"
 #include "smudge.h"
 
@@ -437,4 +440,49 @@ TEST_F(Behaviour, AJobAbortedAtItsLastStepLeavesNoResult) {
     EXPECT_TRUE(SameAsDisplayed(window_->Loaded()));
     EXPECT_FALSE(window_->ResultUnsaved());
     EXPECT_EQ(window_->CurrentPanel(), panel);
+}
+
+// The picture behind the program's own modal dialogs keeps its zoom and
+// place: the view painted while each dialog waits equals the view before.
+TEST_F(Behaviour, ThePictureBehindAModalDialogStaysAsItWas) {
+    hooks_.message = [this](const MessageRequest& r) { return ShowMessageBox(window_.get())(r); };
+    hooks_.openDialog = [this](const QString& title) { return RunOpenDialog(window_.get())(title); };
+    hooks_.saveDialog = [this](const SaveDialogRequest& r, const QString& title, const QString& label, int q) {
+        return RunSaveDialog(window_.get())(r, title, label, q);
+    };
+    Start();
+    Open(900, 700);
+    // Below the smallest zoom the zoom box can take, and off centre.
+    for (int i = 0; i < 14; ++i) window_->Command(cmd::kZoomOut);
+    ASSERT_LT(window_->Anchor().zoom, 0.1);
+    for (int command : {cmd::kPanLeft, cmd::kPanUp}) window_->Command(command);
+    window_->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window_.get()));
+    const QImage before = window_->View()->grab().toImage();
+    const double zoom = window_->Anchor().zoom, x = window_->Anchor().dstX, y = window_->Anchor().dstY;
+
+    std::vector<QImage> behind;
+    QTimer watch;
+    watch.setInterval(20);
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        QWidget* dialog = QApplication::activeModalWidget();
+        if (!dialog || !dialog->isVisible()) return;
+        dialog->activateWindow();  // the window behind loses the focus
+        QApplication::processEvents();
+        EXPECT_FALSE(window_->isActiveWindow());
+        behind.push_back(window_->View()->grab().toImage());
+        dialog->close();
+    });
+    watch.start();
+    window_->Command(cmd::kOpen);
+    window_->Command(cmd::kSaveAs);
+    EXPECT_FALSE(window_->OpenFile((root_ / "gone.png").string()));  // its message
+    watch.stop();
+    ASSERT_EQ(behind.size(), 3u);
+    for (size_t i = 0; i < behind.size(); ++i) EXPECT_TRUE(behind[i] == before) << "dialog " << i;
+    EXPECT_DOUBLE_EQ(window_->Anchor().zoom, zoom);
+    EXPECT_DOUBLE_EQ(window_->Anchor().dstX, x);
+    EXPECT_DOUBLE_EQ(window_->Anchor().dstY, y);
+    QApplication::processEvents();
+    EXPECT_TRUE(window_->View()->grab().toImage() == before);
 }
