@@ -189,6 +189,18 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* e) {
         setFocus();
         return true;
     }
+    // While a zoom is typed the arrows, plus and minus belong to the box
+    // (Up and Down pick its entries), not to the view's shortcuts.
+    if (watched == zoomBox_ && e->type() == QEvent::ShortcutOverride) {
+        const auto* k = static_cast<QKeyEvent*>(e);
+        const int key = k->key();
+        const bool viewKey = key == Qt::Key_Left || key == Qt::Key_Right || key == Qt::Key_Up ||
+                             key == Qt::Key_Down || key == Qt::Key_Plus || key == Qt::Key_Minus;
+        if (viewKey && (k->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+            e->accept();
+            return true;
+        }
+    }
     return QMainWindow::eventFilter(watched, e);
 }
 

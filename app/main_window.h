@@ -64,7 +64,6 @@ public:
     bool JobRunning() const override;
     void PanelClosing(bool keepResult) override;
     void PanelResized() override;
-    void FocusDocker() override;
     void WheelOverPanel(const QPoint& windowPoint, int delta) override;
 
 protected:

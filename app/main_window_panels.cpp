@@ -97,6 +97,4 @@ void MainWindow::PanelResized() {
     LayoutDockerArea();
 }
 
-void MainWindow::FocusDocker() { docker_->setFocus(); }
-
 void MainWindow::WheelOverPanel(const QPoint& windowPoint, int delta) { view_->Wheel(windowPoint, delta); }

@@ -65,6 +65,10 @@ void MethodPanel::Build() {
     controls_ = new ParamControls(table_.specs, table_.count, table_.groups, table_.groupCount, host_.Ui(), t, layout,
                                   this);
     connect(controls_, &ParamControls::Changed, this, [this](int, bool recompute) { ParameterChanged(recompute); });
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
+        for (int i = 0; now && i < controls_->Count(); ++i)
+            if (controls_->Control(i) == now) tuned_ = now;
+    });
     AddExtras(layout);
     preview_ = new QCheckBox(Q(t.Text(73)));
     preview_->setProperty(kIdProperty, 1103);
@@ -111,6 +115,15 @@ QWidget* MethodPanel::Control(int id) const {
 
 void MethodPanel::ParameterChanged(bool recompute) {
     if (recompute && !JobRunning()) RecomputePreview();
+}
+
+void MethodPanel::ReturnFocus() {
+    const QWidget* now = QApplication::focusWidget();
+    if (now && isAncestorOf(now) && now->isVisible() && now->isEnabled()) return;
+    QWidget* target = tuned_;
+    for (int i = 0; i < controls_->Count() && !(target && target->isVisible() && target->isEnabled()); ++i)
+        target = controls_->Control(i);
+    if (target && target->isEnabled()) target->setFocus();
 }
 
 bool MethodPanel::PreviewOn() const { return preview_ && preview_->isChecked(); }
@@ -163,6 +176,7 @@ void MethodPanel::RecomputePreview() {
     } while (again_);
     QApplication::restoreOverrideCursor();
     computing_ = false;
+    ReturnFocus();
 }
 
 bool MethodPanel::HandleViewMouse(ViewMouse kind, QPoint p) {
@@ -271,7 +285,7 @@ void MethodPanel::JobEnded(bool done) {
         SetPreview(PreviewOn());  // the box was changed during the job
     else
         RecomputePreview();
-    host_.FocusDocker();
+    ReturnFocus();
 }
 
 bool MethodPanel::event(QEvent* e) {

@@ -6,6 +6,7 @@
 
 #include <QEvent>
 #include <QPoint>
+#include <QPointer>
 #include <QWidget>
 #include <vector>
 
@@ -66,6 +67,10 @@ public:
     void Abort();
     void SetPreview(bool on);
     void RecomputePreview();
+    // Puts the keyboard back into the panel when it is no longer there (a
+    // job's Abort button went away): on the control last tuned, else the
+    // first one that takes it.
+    void ReturnFocus();
 
 protected:
     bool event(QEvent* e) override;
@@ -112,4 +117,5 @@ private:
     PreviewRect rect_;
     CBxRect<int> frame_;
     QPoint last_;
+    QPointer<QWidget> tuned_;  // the parameter control that last had the focus
 };

@@ -42,7 +42,5 @@ public:
     virtual void PanelClosing(bool keepResult) = 0;
     // The panel changed its size.
     virtual void PanelResized() = 0;
-    // Gives the keyboard back to the docked panel's last-used control.
-    virtual void FocusDocker() = 0;
     virtual void WheelOverPanel(const QPoint& windowPoint, int delta) = 0;
 };

@@ -14,8 +14,8 @@ namespace {
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 
-// Trackbar keys: line and page moves step by one; Home and End report the
-// position unchanged.
+// Trackbar keys: line and page moves step by one; Home and End go to the
+// ends of the range (see StepSlider::keyPressEvent).
 int KeyStep(int key) {
     switch (key) {
         case Qt::Key_Left:
@@ -29,6 +29,9 @@ int KeyStep(int key) {
 }
 
 bool IsSliderKey(int key) { return KeyStep(key) != 0 || key == Qt::Key_Home || key == Qt::Key_End; }
+
+// Keys the view takes as zoom shortcuts; a focused slider keeps them from it.
+bool IsZoomKey(int key) { return key == Qt::Key_Plus || key == Qt::Key_Minus; }
 
 void Tag(QWidget* w, int id) {
     if (w && id) w->setProperty(kIdProperty, id);
@@ -46,7 +49,8 @@ StepSlider::StepSlider() : QSlider(Qt::Horizontal) {
 bool StepSlider::event(QEvent* e) {
     if (e->type() == QEvent::ShortcutOverride) {
         auto* k = static_cast<QKeyEvent*>(e);
-        if (k->modifiers() == Qt::NoModifier && IsSliderKey(k->key())) {
+        const Qt::KeyboardModifiers mods = k->modifiers() & ~Qt::KeypadModifier;
+        if (mods == Qt::NoModifier && (IsSliderKey(k->key()) || IsZoomKey(k->key()))) {
             e->accept();
             return true;
         }
@@ -55,11 +59,22 @@ bool StepSlider::event(QEvent* e) {
 }
 
 void StepSlider::keyPressEvent(QKeyEvent* e) {
+    if (IsZoomKey(e->key())) {
+        e->accept();
+        return;
+    }
     if (!IsSliderKey(e->key())) {
         QSlider::keyPressEvent(e);
         return;
     }
-    setValue(value() + KeyStep(e->key()));
+    // Home and End put the slider at its ends, as a trackbar does; the
+    // preview follows like after any other step.
+    if (e->key() == Qt::Key_Home)
+        setValue(minimum());
+    else if (e->key() == Qt::Key_End)
+        setValue(maximum());
+    else
+        setValue(value() + KeyStep(e->key()));
     e->accept();
 }
 

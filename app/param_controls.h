@@ -18,8 +18,9 @@ class QBoxLayout;
 
 class QWidget;
 
-// A slider that steps by exactly one position on arrow and page keys and
-// keeps those keys from the window's shortcuts while it has the focus.
+// A slider that steps by exactly one position on arrow and page keys, goes
+// to its ends on Home and End, and keeps those keys from the window's
+// shortcuts while it has the focus.
 class StepSlider : public QSlider {
 public:
     StepSlider();

@@ -161,33 +161,74 @@ TEST_F(Behaviour, PanelsGrowForTheJobControlsAndClipNoCaptionInAnyLanguage) {
 
 TEST_F(Behaviour, ArrowAndPageKeysStepAFocusedSliderEveryTime) {
     Start();
-    Open(300, 200);
+    Open(500, 400);
     MethodPanel* panel = Panel(cmd::kRepaintSmudge);
     auto* sigma = qobject_cast<QSlider*>(panel->Control(1124));
     ASSERT_NE(sigma, nullptr);
-    sigma->setFocus();
     panel->PreviewBox()->setChecked(true);
     sigma->setFocus();
     const int start = sigma->value();
     const double panX = window_->Anchor().dstX, panY = window_->Anchor().dstY;
-    for (int i = 0; i < 3; ++i) PressKey(window_.get(), Qt::Key_Right);
-    EXPECT_EQ(sigma->value(), start + 3);
-    PressKey(window_.get(), Qt::Key_PageDown);
-    PressKey(window_.get(), Qt::Key_Up);
-    PressKey(window_.get(), Qt::Key_Up);
-    EXPECT_EQ(sigma->value(), start + 2);
-    PressKey(window_.get(), Qt::Key_Home);  // the trackbar reports its position unchanged
-    PressKey(window_.get(), Qt::Key_End);
+    // Step, the preview finishes, step again: each key is one step and one
+    // preview, and the keyboard stays on the slider.
+    int previews = panel->PreviewsComputed();
+    for (int key : {Qt::Key_Right, Qt::Key_Right, Qt::Key_Right, Qt::Key_PageDown, Qt::Key_Up, Qt::Key_Up}) {
+        PressKey(window_.get(), key);
+        EXPECT_EQ(panel->PreviewsComputed(), ++previews);
+        EXPECT_EQ(QApplication::focusWidget(), sigma);
+    }
     EXPECT_EQ(sigma->value(), start + 2);
     EXPECT_EQ(window_->Ui().uiSigma, start + 2);
     EXPECT_EQ(panel->Control(1126)->property("text").toString(), QString::number(start + 2));
-    EXPECT_DOUBLE_EQ(window_->Anchor().dstX, panX);  // the view did not pan meanwhile
+    // Home and End go to the ends of the range, and the preview follows.
+    PressKey(window_.get(), Qt::Key_Home);
+    EXPECT_EQ(sigma->value(), sigma->minimum());
+    EXPECT_EQ(window_->Ui().uiSigma, sigma->minimum());
+    EXPECT_EQ(panel->PreviewsComputed(), ++previews);
+    PressKey(window_.get(), Qt::Key_End);
+    EXPECT_EQ(sigma->value(), sigma->maximum());
+    EXPECT_EQ(panel->Control(1126)->property("text").toString(), QString::number(sigma->maximum()));
+    EXPECT_EQ(panel->PreviewsComputed(), ++previews);
+    PressKey(window_.get(), Qt::Key_Left);
+    EXPECT_EQ(sigma->value(), sigma->maximum() - 1);
+    const double zoom = window_->Anchor().zoom;
+    PressKey(window_.get(), Qt::Key_Plus);
+    PressKey(window_.get(), Qt::Key_Minus, Qt::KeypadModifier);
+    EXPECT_EQ(sigma->value(), sigma->maximum() - 1);
+    EXPECT_DOUBLE_EQ(window_->Anchor().zoom, zoom);  // the view did not zoom or pan meanwhile
+    EXPECT_DOUBLE_EQ(window_->Anchor().dstX, panX);
     EXPECT_DOUBLE_EQ(window_->Anchor().dstY, panY);
-    // Without a slider in focus the arrows pan the view.
+    // Nor while the zoom box is being typed in.
+    QLineEdit* edit = window_->ZoomBox()->lineEdit();
+    edit->setFocus();
+    for (int key : {Qt::Key_Left, Qt::Key_Plus, Qt::Key_Minus, Qt::Key_Right}) PressKey(window_.get(), key);
+    EXPECT_DOUBLE_EQ(window_->Anchor().zoom, zoom);
+    edit->setFocus();
+    PressKey(window_.get(), Qt::Key_Up);  // picks an entry of the box
+    EXPECT_DOUBLE_EQ(window_->Anchor().dstX, panX);
+    EXPECT_DOUBLE_EQ(window_->Anchor().dstY, panY);
+    window_->View()->SetZoom(zoom);
+    sigma->setFocus();
+
+    // A job, Abort, a step: the keyboard is back on the slider, not on the view.
+    panel->Ok();
+    ASSERT_TRUE(window_->JobRunning());
+    EXPECT_EQ(QApplication::focusWidget(), panel->AbortButton());
+    PressKey(window_.get(), Qt::Key_Space);  // Abort has the keyboard
+    ASSERT_TRUE(WaitFor([&] { return !window_->JobRunning() && panel->AbortButton()->isHidden(); }));
+    ASSERT_EQ(window_->CurrentPanel(), panel);
+    EXPECT_EQ(QApplication::focusWidget(), sigma);
+    PressKey(window_.get(), Qt::Key_Left);
+    EXPECT_EQ(sigma->value(), sigma->maximum() - 2);
+    EXPECT_DOUBLE_EQ(window_->Anchor().dstX, panX);
+
+    // Without a slider or an edit in focus the arrows pan the view and plus zooms.
     window_->DockerWidget()->setFocus();
     PressKey(window_.get(), Qt::Key_Left);
     EXPECT_DOUBLE_EQ(window_->Anchor().dstX, panX - 50);
-    EXPECT_EQ(sigma->value(), start + 2);
+    PressKey(window_.get(), Qt::Key_Plus);
+    EXPECT_DOUBLE_EQ(window_->Anchor().zoom, zoom * kZoomStepIn);
+    EXPECT_EQ(sigma->value(), sigma->maximum() - 2);
     // Escape in the panel is Cancel.
     sigma->setFocus();
     PressKey(window_.get(), Qt::Key_Escape);
