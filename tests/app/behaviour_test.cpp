@@ -487,7 +487,7 @@ TEST_F(Behaviour, AJobAbortedAtItsLastStepLeavesNoResult) {
 // place: the view painted while each dialog waits equals the view before.
 TEST_F(Behaviour, ThePictureBehindAModalDialogStaysAsItWas) {
     hooks_.message = [this](const MessageRequest& r) { return ShowMessageBox(window_.get())(r); };
-    hooks_.openDialog = [this](const QString& title) { return RunOpenDialog(window_.get())(title); };
+    hooks_.openDialog = [this](const QString& title) { return RunOpenDialog(window_.get(), window_->Texts())(title); };
     hooks_.saveDialog = [this](const SaveDialogRequest& r, const QString& title, const QString& label, int q) {
         return RunSaveDialog(window_.get())(r, title, label, q);
     };
