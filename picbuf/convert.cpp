@@ -67,26 +67,38 @@ void ChangeDepthFrom(SBxPicBuf& dst, const SBxPicBuf& src) {
     }
 }
 
+// `out` becomes `src` with `components`, at src's depth.
+bool ComponentsConverted(PicBufHolder& out, const SBxPicBuf& src, int components) {
+    if (!CBxPicBufAPI::ReinitHeap(out.buf, src.width, src.height, components, src.bits)) return false;
+    switch (src.bits) {
+        case 8: ChangeComponents<uint8_t>(out.buf, src); break;
+        case 16: ChangeComponents<uint16_t>(out.buf, src); break;
+        default: ChangeComponents<float>(out.buf, src); break;
+    }
+    return true;
+}
+
 bool ReplaceWithComponents(SBxPicBuf& buf, int components) {
     PicBufHolder out;
-    if (!CBxPicBufAPI::ReinitHeap(out.buf, buf.width, buf.height, components, buf.bits)) return false;
-    switch (buf.bits) {
-        case 8: ChangeComponents<uint8_t>(out.buf, buf); break;
-        case 16: ChangeComponents<uint16_t>(out.buf, buf); break;
-        default: ChangeComponents<float>(out.buf, buf); break;
-    }
+    if (!ComponentsConverted(out, buf, components)) return false;
     std::swap(buf, out.buf);
+    return true;
+}
+
+// `out` becomes `src` at `bits`, with src's components.
+bool DepthConverted(PicBufHolder& out, const SBxPicBuf& src, int bits) {
+    if (!CBxPicBufAPI::ReinitHeap(out.buf, src.width, src.height, src.components, bits)) return false;
+    switch (src.bits) {
+        case 8: ChangeDepthFrom<uint8_t>(out.buf, src); break;
+        case 16: ChangeDepthFrom<uint16_t>(out.buf, src); break;
+        default: ChangeDepthFrom<float>(out.buf, src); break;
+    }
     return true;
 }
 
 bool ReplaceWithDepth(SBxPicBuf& buf, int bits) {
     PicBufHolder out;
-    if (!CBxPicBufAPI::ReinitHeap(out.buf, buf.width, buf.height, buf.components, bits)) return false;
-    switch (buf.bits) {
-        case 8: ChangeDepthFrom<uint8_t>(out.buf, buf); break;
-        case 16: ChangeDepthFrom<uint16_t>(out.buf, buf); break;
-        default: ChangeDepthFrom<float>(out.buf, buf); break;
-    }
+    if (!DepthConverted(out, buf, bits)) return false;
     std::swap(buf, out.buf);
     return true;
 }
@@ -112,9 +124,23 @@ bool CBxPicBufAPI::ConvertBpcComp(SBxPicBuf& buf, int bits, int components) {
     return true;
 }
 
+// The first conversion reads the source itself, so that no full-size copy of
+// it is made on the way; components before depth, as in ConvertBpcComp.
 bool CBxPicBufAPI::CopyConverted(SBxPicBuf& dst, const SBxPicBuf& src, int bits, int components) {
     if (&dst == &src) return ConvertBpcComp(dst, bits, components);
-    return ReinitHeap(dst, src) && Copy(dst, src) && ConvertBpcComp(dst, bits, components);
+    if (!IsValid(src) || !(components == 1 || components == 3) || !(bits == 8 || bits == 16 || bits == 32))
+        return false;
+    PicBufHolder out;
+    bool made;
+    if (components != src.components)
+        made = ComponentsConverted(out, src, components);
+    else if (bits != src.bits)
+        made = DepthConverted(out, src, bits);
+    else
+        made = ReinitHeap(out.buf, src) && Copy(out.buf, src);
+    if (!made || !ConvertBpcComp(out.buf, bits, components)) return false;
+    std::swap(dst, out.buf);
+    return true;
 }
 
 // BT.601 full range, as in JPEG. Channel 0 = Y, 1 = U (Cb), 2 = V (Cr).

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
 
 #include "picbuf.h"
 
@@ -132,6 +133,38 @@ TEST(PicBufConvert, DepthChangesRoundTripAndClamp) {
     ASSERT_TRUE(CBxPicBufAPI::ConvertBpcComp(f.buf, 8, 1));
     const uint8_t expect[5] = {0, 3, 2, 255, 255};
     EXPECT_EQ(0, std::memcmp(f.buf.pixels, expect, 5));
+}
+
+// A converted copy is the copy converted in place, for every layout, and the
+// source stays as it was.
+TEST(PicBufConvert, ConvertedCopyEqualsCopyThenConvert) {
+    for (int bits : {8, 16, 32})
+        for (int comps : {1, 3}) {
+            PicBufHolder src = Make(7, 5, comps, bits);
+            const size_t n = size_t(7 * 5 * comps);
+            for (size_t i = 0; i < n; ++i) {
+                if (bits == 8) src.buf.pixels[i] = uint8_t(i * 7 + 3);
+                if (bits == 16) src.buf.Row<uint16_t>(0)[i] = uint16_t(i * 2654435761u >> 13);
+                if (bits == 32) src.buf.Row<float>(0)[i] = float(int(i * 37 % 300) - 10) + 0.25f;
+            }
+            const std::string before(reinterpret_cast<char*>(src.buf.pixels), src.buf.size);
+            for (int toBits : {8, 16, 32})
+                for (int toComps : {1, 3}) {
+                    SCOPED_TRACE(std::to_string(bits) + "x" + std::to_string(comps) + " to " +
+                                 std::to_string(toBits) + "x" + std::to_string(toComps));
+                    PicBufHolder expected = Make(7, 5, comps, bits), got = Make(2, 2, 1, 8);
+                    ASSERT_TRUE(CBxPicBufAPI::Copy(expected.buf, src.buf));
+                    ASSERT_TRUE(CBxPicBufAPI::ConvertBpcComp(expected.buf, toBits, toComps));
+                    ASSERT_TRUE(CBxPicBufAPI::CopyConverted(got.buf, src.buf, toBits, toComps));
+                    ASSERT_TRUE(CBxPicBufAPI::SameGeometry(got.buf, expected.buf));
+                    EXPECT_EQ(0, std::memcmp(got.buf.pixels, expected.buf.pixels, got.buf.size));
+                    EXPECT_EQ(std::string(reinterpret_cast<char*>(src.buf.pixels), src.buf.size), before);
+                }
+        }
+    PicBufHolder src = Make(2, 2, 3, 8), dst;
+    EXPECT_FALSE(CBxPicBufAPI::CopyConverted(dst.buf, src.buf, 12, 3));
+    EXPECT_FALSE(CBxPicBufAPI::CopyConverted(dst.buf, src.buf, 8, 2));
+    EXPECT_TRUE(dst.Empty());
 }
 
 TEST(PicBufConvert, YuvMatchesHandComputedValuesAndRoundTrips) {
