@@ -91,39 +91,13 @@ FloatPlanes DiffusionTensors(const FloatPlanes& grey, float sharpness, float ani
     return out;
 }
 
-bool BlurAnisotropic(FloatPlanes& image, const FloatPlanes& tensors, const RepaintProgress* stop) {
+void BlurAnisotropicCImg(FloatPlanes& image, const FloatPlanes& tensors) {
     constexpr float kAmplitude = 200.f, kDl = 0.8f, kDa = 30.f, kGaussPrecision = 2.f;
     constexpr unsigned kNearest = 0;
-    struct Watch {
-        explicit Watch(const RepaintProgress* p) { tStop = p; }
-        ~Watch() { tStop = nullptr; }
-    } watch(stop);
-    try {
-        Guarded([&] {
-            CImg<float> img = Shared(image);
-            img.blur_anisotropic(SharedConst(tensors), kAmplitude, kDl, kDa, kGaussPrecision, kNearest, true);
-        });
-    } catch (const cimg_library::CImgAbortException&) {
-        return false;
-    }
-    return true;
-}
-
-bool BlurAnisotropicChannels(FloatPlanes& image, const FloatPlanes& tensors, const RepaintProgress* stop) {
-    // CImg clamps its result to the value range of the whole image; alone, a
-    // channel is clamped to its own range, so that is restored here.
-    const size_t n = size_t(image.width) * image.height;
-    std::vector<std::pair<float, float>> ranges;
-    for (int c = 0; c < image.channels; ++c) {
-        const auto mm = std::minmax_element(image.Channel(c), image.Channel(c) + n);
-        ranges.emplace_back(*mm.first, *mm.second);
-    }
-    if (!BlurAnisotropic(image, tensors, stop))
-        return false;
-    for (int c = 0; c < image.channels; ++c)
-        for (float* v = image.Channel(c); v != image.Channel(c) + n; ++v)
-            *v = std::clamp(*v, ranges[size_t(c)].first, ranges[size_t(c)].second);
-    return true;
+    Guarded([&] {
+        CImg<float> img = Shared(image);
+        img.blur_anisotropic(SharedConst(tensors), kAmplitude, kDl, kDa, kGaussPrecision, kNearest, true);
+    });
 }
 
 void BlurDeriche(FloatPlanes& image, float sigma) {

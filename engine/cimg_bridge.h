@@ -23,16 +23,12 @@ struct FloatPlanes {
 // With `stop`, the result is empty when an abort was requested there.
 FloatPlanes DiffusionTensors(const FloatPlanes& grey, float sharpness, float anisotropy, float alpha, float sigma,
                              const RepaintProgress* stop = nullptr);
-// Tensor-driven anisotropic smoothing, in place, with the settings of both
-// Smudge and the Redraw strokes: amplitude 200, integration step 0.8,
+// CImg's own tensor-driven anisotropic smoothing with the settings of
+// Smudge and the Redraw strokes (amplitude 200, integration step 0.8,
 // angular step 30°, Gaussian precision 2, nearest interpolation, fast
-// approximation. With `stop`, it returns false as soon as an abort is
-// requested there, the image half smoothed.
-bool BlurAnisotropic(FloatPlanes& image, const FloatPlanes& tensors, const RepaintProgress* stop = nullptr);
-// The same smoothing of every channel of `image` in one pass: the
-// streamlines depend only on the tensors, so each channel comes out exactly
-// as if it had been smoothed alone (each keeps its own value range).
-bool BlurAnisotropicChannels(FloatPlanes& image, const FloatPlanes& tensors, const RepaintProgress* stop = nullptr);
+// approximation), against which the engine's walks (streamlines.h) are
+// checked.
+void BlurAnisotropicCImg(FloatPlanes& image, const FloatPlanes& tensors);
 // Recursive Gaussian (Deriche, order 0, Neumann borders) along x then y.
 void BlurDeriche(FloatPlanes& image, float sigma);
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cimg_bridge.h"
+#include "streamlines.h"
 #include "redraw_steps.h"
 
 namespace {

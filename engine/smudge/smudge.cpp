@@ -5,6 +5,7 @@
 #include <new>
 
 #include "cimg_bridge.h"
+#include "streamlines.h"
 #include "step_runner.h"
 #include "tiles.h"
 

@@ -3,6 +3,7 @@
 #include <atomic>
 
 #include "cimg_bridge.h"
+#include "streamlines.h"
 #include "engine_test_util.h"
 #include "quantize.h"
 

@@ -3,6 +3,7 @@
 #include "engine_test_util.h"
 #include "parallel.h"
 #include "cimg_bridge.h"
+#include "streamlines.h"
 #include "smudge.h"
 #include "tiles.h"
 

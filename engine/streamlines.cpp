@@ -1,0 +1,244 @@
+#include "streamlines.h"
+
+#include <emmintrin.h>
+#include <xmmintrin.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <new>
+
+#include "parallel.h"
+
+namespace {
+
+// The smoothing of both methods: amplitude 200 (walks of up to 2 × 20 × n
+// pixels, n the tensor's stretch of the direction), steps of 0.8 pixels,
+// directions every 30°.
+constexpr float kStepLength = 0.8f, kAngleStep = 30.f, kPrecision = 2.f;
+const float kSqrt2Amplitude = std::sqrt(2 * 200.f);
+
+// The walking direction of one pixel for the direction (vx, vy): a step of
+// kStepLength along the tensor's image of it, and that image's length.
+struct Direction {
+    float du, dv, n;
+};
+inline Direction DirectionAt(float a, float b, float c, float vx, float vy) {
+    const float u = a * vx + b * vy, v = b * vx + c * vy;
+    const float n = std::max(1e-5f, std::sqrt(u * u + v * v)), dln = kStepLength / n;
+    return {u * dln, v * dln, n};
+}
+
+inline float WalkLength(float n) {
+    const float fsigma = n * kSqrt2Amplitude;
+    return kPrecision * fsigma;
+}
+
+// Four walks side by side in the lanes of SSE registers. The picture is
+// stored pixel by pixel as (du, dv, channel 0, …), so one unaligned load per
+// lane fetches the step and the first samples together. Every lane performs
+// the same float operations in the same order as a walk on its own; a lane
+// that has ended stops counting and reads pixel 0 from then on.
+template <int C>
+struct Walks {
+    static constexpr int kStride = 2 + C;
+    static constexpr int kBlocks = (kStride + 3) / 4;
+
+    __m128 x, y, l, length, s, live;
+    __m128 val[C];
+
+    void Start(const float* tensors[3], int width, int y0, int x0, int x1, float vx, float vy) {
+        alignas(16) float xs[4], lengths[4];
+        alignas(16) uint32_t valid[4];
+        for (int k = 0; k < 4; ++k) {
+            const int px = std::min(x0 + k, x1 - 1);
+            const size_t i = size_t(y0) * width + px;
+            xs[k] = float(px);
+            lengths[k] = WalkLength(DirectionAt(tensors[0][i], tensors[1][i], tensors[2][i], vx, vy).n);
+            valid[k] = x0 + k < x1 ? ~0u : 0u;
+        }
+        x = _mm_load_ps(xs);
+        y = _mm_set1_ps(float(y0));
+        l = _mm_setzero_ps();
+        length = _mm_load_ps(lengths);
+        s = _mm_setzero_ps();
+        live = _mm_castsi128_ps(_mm_load_si128(reinterpret_cast<const __m128i*>(valid)));
+        for (int c = 0; c < C; ++c) val[c] = _mm_setzero_ps();
+    }
+
+    // The loop condition of every lane; false once all lanes have ended.
+    bool Continue(__m128 right, __m128 bottom) {
+        const __m128 zero = _mm_setzero_ps();
+        __m128 go = _mm_and_ps(_mm_cmplt_ps(l, length), _mm_cmpge_ps(x, zero));
+        go = _mm_and_ps(go, _mm_and_ps(_mm_cmple_ps(x, right), _mm_cmpge_ps(y, zero)));
+        live = _mm_and_ps(live, _mm_and_ps(go, _mm_cmple_ps(y, bottom)));
+        return _mm_movemask_ps(live) != 0;
+    }
+
+    void Step(const float* pixels, int width) {
+        const __m128 half = _mm_set1_ps(0.5f);
+        const __m128i liveBits = _mm_castps_si128(live);
+        alignas(16) int32_t cx[4], cy[4];
+        _mm_store_si128(reinterpret_cast<__m128i*>(cx),
+                        _mm_and_si128(_mm_cvttps_epi32(_mm_add_ps(x, half)), liveBits));
+        _mm_store_si128(reinterpret_cast<__m128i*>(cy),
+                        _mm_and_si128(_mm_cvttps_epi32(_mm_add_ps(y, half)), liveBits));
+        const float* p[4];
+        for (int k = 0; k < 4; ++k) p[k] = pixels + (size_t(cy[k]) * width + size_t(cx[k])) * kStride;
+        __m128 block[kBlocks][4];
+        for (int b = 0; b < kBlocks; ++b) {
+            for (int k = 0; k < 4; ++k) block[b][k] = _mm_loadu_ps(p[k] + 4 * b);
+            _MM_TRANSPOSE4_PS(block[b][0], block[b][1], block[b][2], block[b][3]);
+        }
+        for (int c = 0; c < C; ++c) {
+            const __m128 sample = block[(c + 2) / 4][(c + 2) % 4];
+            val[c] = Select(_mm_add_ps(val[c], sample), val[c]);
+        }
+        s = Select(_mm_add_ps(s, _mm_set1_ps(1.f)), s);
+        x = _mm_add_ps(x, block[0][0]);
+        y = _mm_add_ps(y, block[0][1]);
+        l = _mm_add_ps(l, _mm_set1_ps(kStepLength));
+    }
+
+    // sum[c] at the lanes' pixels += the mean met, or the pixel's own
+    // sample for a walk that never started.
+    void Finish(const float* pixels, float* const sum[C], int width, int y0, int x0, int x1) const {
+        alignas(16) float means[C][4], counts[4];
+        for (int c = 0; c < C; ++c) _mm_store_ps(means[c], _mm_div_ps(val[c], s));
+        _mm_store_ps(counts, s);
+        for (int k = 0; k < 4 && x0 + k < x1; ++k) {
+            const size_t i = size_t(y0) * width + size_t(x0 + k);
+            for (int c = 0; c < C; ++c) sum[c][i] += counts[k] > 0 ? means[c][k] : pixels[i * kStride + 2 + c];
+        }
+    }
+
+private:
+    __m128 Select(__m128 ifLive, __m128 otherwise) const {
+        return _mm_or_ps(_mm_and_ps(live, ifLive), _mm_andnot_ps(live, otherwise));
+    }
+};
+
+// Walks of one row of the region for one direction, eight pixels at a time
+// in two sets of lanes, whose steps the processor overlaps.
+template <int C>
+void WalkRow(const float* pixels, const float* tensors[3], float* const sum[C], int width, int height,
+             const TileRect& region, int y, float vx, float vy) {
+    const __m128 right = _mm_set1_ps(float(width - 1)), bottom = _mm_set1_ps(float(height - 1));
+    for (int x = region.x0; x < region.x1; x += 8) {
+        Walks<C> a, b;
+        a.Start(tensors, width, y, x, region.x1, vx, vy);
+        b.Start(tensors, width, y, x + 4, region.x1, vx, vy);
+        for (;;) {
+            const bool goA = a.Continue(right, bottom), goB = b.Continue(right, bottom);
+            if (!goA && !goB) break;
+            a.Step(pixels, width);
+            b.Step(pixels, width);
+        }
+        a.Finish(pixels, sum, width, y, x, region.x1);
+        b.Finish(pixels, sum, width, y, x + 4, region.x1);
+    }
+}
+
+// Channels [first, first + C) of `image` smoothed over `region`.
+template <int C>
+bool SmoothGroup(FloatPlanes& image, int first, const FloatPlanes& tensors, const TileRect& region,
+                 const std::vector<std::pair<float, float>>& ranges, const RepaintProgress* stop) {
+    constexpr int kStride = Walks<C>::kStride;
+    const int w = image.width, h = image.height;
+    const size_t n = size_t(w) * h;
+    // Padded so that the last pixel's loads stay inside.
+    std::vector<float> pixels(n * kStride + 8);
+    for (int c = 0; c < C; ++c) {
+        const float* from = image.Channel(first + c);
+        for (size_t i = 0; i < n; ++i) pixels[i * kStride + 2 + size_t(c)] = from[i];
+    }
+    // The image's region becomes the sum of the means of every direction.
+    float* sum[C];
+    for (int c = 0; c < C; ++c) {
+        sum[c] = image.Channel(first + c);
+        for (int y = region.y0; y < region.y1; ++y)
+            std::fill(sum[c] + size_t(y) * w + region.x0, sum[c] + size_t(y) * w + region.x1, 0.f);
+    }
+    const float* t[3] = {tensors.Channel(0), tensors.Channel(1), tensors.Channel(2)};
+    std::atomic<bool> stopped{false};
+    auto abortNow = [&] {
+        if (stopped.load(std::memory_order_relaxed)) return true;
+        if (stop && stop->AbortRequested()) stopped = true;
+        return stopped.load(std::memory_order_relaxed);
+    };
+    int directions = 0;
+    for (float theta = 0; theta < 360; theta += kAngleStep, ++directions) {
+        const float radians = float(double(theta) * 3.14159265358979323846 / 180);
+        const float vx = std::cos(radians), vy = std::sin(radians);
+        ParallelRows(0, h, [&](int y) {
+            for (size_t i = size_t(y) * w, end = i + size_t(w); i < end; ++i) {
+                const Direction d = DirectionAt(t[0][i], t[1][i], t[2][i], vx, vy);
+                pixels[i * kStride] = d.du;
+                pixels[i * kStride + 1] = d.dv;
+            }
+        });
+        ParallelRows(region.y0, region.y1, [&](int y) {
+            if (abortNow()) return;
+            WalkRow<C>(pixels.data(), t, sum, w, h, region, y, vx, vy);
+        });
+        if (abortNow()) return false;
+    }
+    for (int c = 0; c < C; ++c) {
+        const auto [low, high] = ranges[size_t(first + c)];
+        for (int y = region.y0; y < region.y1; ++y)
+            for (float *v = sum[c] + size_t(y) * w + region.x0, *end = v + (region.x1 - region.x0); v != end; ++v)
+                *v = std::clamp(*v / float(directions), low, high);
+    }
+    return true;
+}
+
+}  // namespace
+
+bool SmoothAlongStreamlines(FloatPlanes& image, const FloatPlanes& tensors, const TileRect& region,
+                            const std::vector<std::pair<float, float>>& ranges, const RepaintProgress* stop) {
+    if (image.width != tensors.width || image.height != tensors.height || tensors.channels != 3 ||
+        int(ranges.size()) < image.channels)
+        return false;
+    const TileRect r{std::max(region.x0, 0), std::min(region.x1, image.width), std::max(region.y0, 0),
+                     std::min(region.y1, image.height)};
+    if (r.x0 >= r.x1 || r.y0 >= r.y1) return true;
+    // Up to four channels are walked together; more take several rounds.
+    for (int first = 0; first < image.channels; first += 4) {
+        bool done = true;
+        switch (std::min(4, image.channels - first)) {
+            case 1: done = SmoothGroup<1>(image, first, tensors, r, ranges, stop); break;
+            case 2: done = SmoothGroup<2>(image, first, tensors, r, ranges, stop); break;
+            case 3: done = SmoothGroup<3>(image, first, tensors, r, ranges, stop); break;
+            default: done = SmoothGroup<4>(image, first, tensors, r, ranges, stop); break;
+        }
+        if (!done) return false;
+    }
+    return true;
+}
+
+namespace {
+
+std::pair<float, float> RangeOf(const float* v, size_t n) {
+    const auto mm = std::minmax_element(v, v + n);
+    return {*mm.first, *mm.second};
+}
+
+TileRect Whole(const FloatPlanes& p) { return {0, p.width, 0, p.height}; }
+
+}  // namespace
+
+bool BlurAnisotropic(FloatPlanes& image, const FloatPlanes& tensors, const RepaintProgress* stop) {
+    if (image.data.empty()) return true;
+    const std::vector<std::pair<float, float>> ranges(size_t(image.channels),
+                                                      RangeOf(image.data.data(), image.data.size()));
+    return SmoothAlongStreamlines(image, tensors, Whole(image), ranges, stop);
+}
+
+bool BlurAnisotropicChannels(FloatPlanes& image, const FloatPlanes& tensors, const RepaintProgress* stop,
+                             const TileRect* region) {
+    if (image.data.empty()) return true;
+    const size_t n = size_t(image.width) * image.height;
+    std::vector<std::pair<float, float>> ranges;
+    for (int c = 0; c < image.channels; ++c) ranges.push_back(RangeOf(image.Channel(c), n));
+    return SmoothAlongStreamlines(image, tensors, region ? *region : Whole(image), ranges, stop);
+}
