@@ -29,9 +29,11 @@ FloatPlanes TensorsOfGrey(const SBxPicBuf& source, const SmudgeParams& p, StepRu
     return DiffusionTensors(PlaneFromBuffer(grey.buf), p.sharpness, 1.f, p.alpha, p.sigma, &run.Progress());
 }
 
-// Smooths every channel of `from` under `tensors` and writes them into
-// `into` one by one, with a progress step and an abort check after each.
-bool SmoothChannels(SBxPicBuf& into, const SBxPicBuf& from, const FloatPlanes& tensors, StepRunner& run) {
+// Smooths every channel of `from` under `tensors` (only `region` of it when
+// given) and writes them into `into` one by one, with a progress step and an
+// abort check after each.
+bool SmoothChannels(SBxPicBuf& into, const SBxPicBuf& from, const FloatPlanes& tensors, StepRunner& run,
+                    const TileRect* region = nullptr) {
     PicBufHolder channel;
     if (!CBxPicBufAPI::ReinitHeap(channel.buf, from.width, from.height, 1, from.bits)) throw std::bad_alloc();
     const size_t n = size_t(from.width) * from.height;
@@ -41,7 +43,7 @@ bool SmoothChannels(SBxPicBuf& into, const SBxPicBuf& from, const FloatPlanes& t
         const FloatPlanes one = PlaneFromBuffer(channel.buf);
         std::copy(one.data.begin(), one.data.end(), planes.Channel(c));
     }
-    if (!BlurAnisotropicChannels(planes, tensors, &run.Progress()))
+    if (!BlurAnisotropicChannels(planes, tensors, &run.Progress(), region))
         return false;
     FloatPlanes one(from.width, from.height, 1);
     for (int c = 0; c < from.components; ++c) {
@@ -81,7 +83,10 @@ RepaintStatus Tiled(SBxPicBuf& target, const SBxPicBuf& source, const SmudgePara
             throw std::bad_alloc();
         CBxPicBufAPI::CopyRect(tileSource.buf, source, {0, 0}, {t.x0, t.y0}, {ew, eh});
         const FloatPlanes gt = CropPlanes(g, t.x0, t.y0, t.x1 - 1, t.y1 - 1);
-        const bool aborted = !SmoothChannels(tileResult.buf, tileSource.buf, gt, run);
+        // Only the core is kept, so only the core is smoothed; the walks and
+        // the value ranges still cover the whole tile.
+        const TileRect inTile{core.x0 - t.x0, core.x1 - t.x0, core.y0 - t.y0, core.y1 - t.y0};
+        const bool aborted = !SmoothChannels(tileResult.buf, tileSource.buf, gt, run, &inTile);
         CBxPicBufAPI::CopyRect(target, tileResult.buf, {core.x0, core.y0}, {core.x0 - t.x0, core.y0 - t.y0},
                                {core.x1 - core.x0, core.y1 - core.y0});
         if (aborted || run.AbortRequested()) return RepaintStatus::Aborted;
