@@ -5,24 +5,13 @@
 
 #include "progress.h"
 
-// The long filters ask, between their passes and at the start of every row
-// the calling thread works on, whether to stop; the answer comes from the
-// progress the caller handed in. On the other threads of a filter the
-// pointer is null: when the calling thread stops, they skip their remaining
-// rows too.
-namespace {
-thread_local const RepaintProgress* tStop = nullptr;
-inline bool StopRequested() { return tStop && tStop->AbortRequested(); }
-}  // namespace
-#define cimg_abort_test \
-    if (StopRequested()) throw CImgAbortException("")
-#define cimg_abort_test2 cimg_abort_test
-
 #include <CImg.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <new>
 
 #include "parallel.h"
@@ -48,27 +37,72 @@ void Guarded(Fn&& fn) {
 
 }  // namespace
 
+namespace {
+
+// CImg's blur(sigma) of one plane, its Gaussian pass along x and then y,
+// with a stop check between the passes.
+bool GaussianBlur(CImg<float>& plane, float sigma, const std::function<bool()>& stopped) {
+    if (plane.width() > 1) plane.vanvliet(sigma, 0, 'x', 1);
+    if (stopped()) return false;
+    if (plane.height() > 1) plane.vanvliet(sigma, 0, 'y', 1);
+    return !stopped();
+}
+
+// CImg's structure tensors of a one-channel picture (central differences,
+// edge samples repeated), written into `out` row by row with stop checks.
+bool StructureTensors(const CImg<float>& img, FloatPlanes& out, const std::function<bool()>& stopped) {
+    const int w = img.width(), h = img.height();
+    std::atomic<bool> complete{true};
+    ParallelRows(0, h, [&](int y) {
+        if (!complete.load(std::memory_order_relaxed) || stopped()) {
+            complete = false;
+            return;
+        }
+        const float *row = img.data(0, y), *up = img.data(0, std::max(y - 1, 0)),
+                    *down = img.data(0, std::min(y + 1, h - 1));
+        const size_t at = size_t(y) * w;
+        float *xx = out.Channel(0) + at, *xy = out.Channel(1) + at, *yy = out.Channel(2) + at;
+        for (int x = 0; x < w; ++x) {
+            const float ix = (row[std::min(x + 1, w - 1)] - row[std::max(x - 1, 0)]) / 2,
+                        iy = (down[x] - up[x]) / 2;
+            xx[x] = 0.f + ix * ix;
+            xy[x] = 0.f + ix * iy;
+            yy[x] = 0.f + iy * iy;
+        }
+    });
+    return complete;
+}
+
+}  // namespace
+
 // CImg's diffusion_tensors of a two-dimensional picture with square-root
-// tensors, stage by stage with its own calls and arithmetic, so the result
-// is the same to the bit; written out here so that a run can stop between
-// the stages and between the rows of the eigen-analysis, the longest stage.
+// tensors, stage by stage with the same arithmetic, so the result is the
+// same to the bit; written out here so that a run can stop between the
+// passes of the blurs and between the rows of the other stages, and so that
+// the tensors are computed, blurred and turned into diffusion tensors in
+// one buffer.
 FloatPlanes DiffusionTensors(const FloatPlanes& grey, float sharpness, float anisotropy, float alpha, float sigma,
                              const RepaintProgress* stop) {
-    FloatPlanes out;
-    auto stopped = [&] { return stop && stop->AbortRequested(); };
+    const std::function<bool()> stopped = [stop] { return stop && stop->AbortRequested(); };
+    FloatPlanes tensors;
     Guarded([&] {
         const float nsharpness = std::max(sharpness, 1e-5f), power1 = 0.5f * nsharpness,
                     power2 = power1 / (1e-7f + 1 - anisotropy);
-        CImg<float> img(grey.data.data(), grey.width, grey.height, 1, 1, false);
-        img.blur(alpha).normalize(0, 255.f);
-        if (stopped()) return;
-        CImg<float> res;
-        img.get_structure_tensors().move_to(res).blur(sigma);
-        if (stopped()) return;
-        FloatPlanes tensors(grey.width, grey.height, 3);
-        bool complete = true;
+        {
+            CImg<float> img(grey.data.data(), grey.width, grey.height, 1, 1, false);
+            if (!GaussianBlur(img, alpha, stopped)) return;
+            img.normalize(0, 255.f);
+            tensors = FloatPlanes(grey.width, grey.height, 3);
+            if (!StructureTensors(img, tensors, stopped)) return;
+        }
+        CImg<float> res = Shared(tensors);
+        for (int c = 0; c < 3; ++c) {
+            CImg<float> channel = res.get_shared_channel(c);
+            if (!GaussianBlur(channel, sigma, stopped)) return;
+        }
+        std::atomic<bool> complete{true};
         ParallelRows(0, grey.height, [&](int y) {
-            if (stopped()) {
+            if (!complete.load(std::memory_order_relaxed) || stopped()) {
                 complete = false;
                 return;
             }
@@ -86,7 +120,19 @@ FloatPlanes DiffusionTensors(const FloatPlanes& grey, float sharpness, float ani
                 *(ptrd2++) = n1 * uy * uy + n2 * vy * vy;
             }
         });
-        if (complete) out = std::move(tensors);
+        if (!complete) tensors = FloatPlanes();
+    });
+    if (stopped()) return FloatPlanes();
+    return tensors;
+}
+
+FloatPlanes DiffusionTensorsCImg(const FloatPlanes& grey, float sharpness, float anisotropy, float alpha,
+                                 float sigma) {
+    FloatPlanes out(grey.width, grey.height, 3);
+    Guarded([&] {
+        CImg<float> img(grey.data.data(), grey.width, grey.height, 1, 1, false);
+        img.diffusion_tensors(sharpness, anisotropy, alpha, sigma, true);
+        std::copy(img.data(), img.data() + out.data.size(), out.data.begin());
     });
     return out;
 }

@@ -23,6 +23,8 @@ struct FloatPlanes {
 // With `stop`, the result is empty when an abort was requested there.
 FloatPlanes DiffusionTensors(const FloatPlanes& grey, float sharpness, float anisotropy, float alpha, float sigma,
                              const RepaintProgress* stop = nullptr);
+// The same computed by CImg in one call, to check the above against.
+FloatPlanes DiffusionTensorsCImg(const FloatPlanes& grey, float sharpness, float anisotropy, float alpha, float sigma);
 // CImg's own tensor-driven anisotropic smoothing with the settings of
 // Smudge and the Redraw strokes (amplitude 200, integration step 0.8,
 // angular step 30°, Gaussian precision 2, nearest interpolation, fast

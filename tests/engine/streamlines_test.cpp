@@ -1,5 +1,5 @@
-// The engine's streamline walks against CImg's own loop with the same
-// settings: the results must be the same float for float.
+// The engine's tensor field and streamline walks against CImg's own calls
+// with the same settings: the results must be the same float for float.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -72,6 +72,18 @@ TEST(Streamlines, EqualCImgOnRealCropsAtSmudgeAndRedrawSettings) {
             EXPECT_TRUE(SameFloats(ours, theirs)) << picture.width << "x" << picture.height << " " << s.sharpness;
         }
     }
+}
+
+TEST(Streamlines, TensorFieldEqualsCImgsOnRealCropsAndTinyPictures) {
+    std::vector<FloatPlanes> greys;
+    for (const FloatPlanes& p : Pictures()) greys.push_back(Grey(p));
+    for (int size : {1, 2, 3}) greys.push_back(Grey(Planes(TestPicture(size, size + 1, 1, 8, 7).buf)));
+    for (const FloatPlanes& g : greys)
+        for (float alpha : {0.04f, 0.4f, 4.f}) {
+            const FloatPlanes ours = DiffusionTensors(g, 0.25f, 1.f, alpha, 4.f),
+                              theirs = DiffusionTensorsCImg(g, 0.25f, 1.f, alpha, 4.f);
+            EXPECT_TRUE(SameFloats(ours, theirs)) << g.width << "x" << g.height << " alpha " << alpha;
+        }
 }
 
 TEST(Streamlines, EqualCImgWithManyChannelsAndDegenerateTensors) {
