@@ -146,11 +146,22 @@ void BlurAnisotropicCImg(FloatPlanes& image, const FloatPlanes& tensors) {
     });
 }
 
-void BlurDeriche(FloatPlanes& image, float sigma) {
+bool BlurDeriche(FloatPlanes& image, float sigma, const RepaintProgress* stop) {
+    // CImg's blur(sigma, Neumann, quasi-Gaussian): a pass along x, then y.
+    auto stopped = [stop] { return stop && stop->AbortRequested(); };
+    bool complete = false;
     Guarded([&] {
         CImg<float> img = Shared(image);
-        img.blur(sigma, 1, false);
+        if (img.is_empty()) {
+            complete = true;
+            return;
+        }
+        if (img.width() > 1) img.deriche(sigma, 0, 'x', 1);
+        if (stopped()) return;
+        if (img.height() > 1) img.deriche(sigma, 0, 'y', 1);
+        complete = !stopped();
     });
+    return complete;
 }
 
 FloatPlanes CropPlanes(const FloatPlanes& src, int x0, int y0, int x1, int y1) {

@@ -32,7 +32,8 @@ FloatPlanes DiffusionTensorsCImg(const FloatPlanes& grey, float sharpness, float
 // checked.
 void BlurAnisotropicCImg(FloatPlanes& image, const FloatPlanes& tensors);
 // Recursive Gaussian (Deriche, order 0, Neumann borders) along x then y.
-void BlurDeriche(FloatPlanes& image, float sigma);
+// With `stop`, it returns false when an abort was requested after a pass.
+bool BlurDeriche(FloatPlanes& image, float sigma, const RepaintProgress* stop = nullptr);
 
 // Inclusive crop of every channel.
 FloatPlanes CropPlanes(const FloatPlanes& src, int x0, int y0, int x1, int y1);

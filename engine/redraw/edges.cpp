@@ -61,10 +61,10 @@ RepaintStatus BuildEdgeMap(SBxPicBuf& edgeMap, const SBxPicBuf& source, float si
         CBxPicBufAPI::ExtractComponent(channel.buf, c, source);
         FloatPlanes a = PlaneFromBuffer(channel.buf), b = a;
         if (run.AbortRequested()) return RepaintStatus::Aborted;
-        BlurDeriche(a, sigma);
-        if (!run.End(kRedrawSteps[kNarrowBlur])) return RepaintStatus::Aborted;
-        BlurDeriche(b, wider);
-        if (!run.End(kRedrawSteps[kWideBlur])) return RepaintStatus::Aborted;
+        if (!BlurDeriche(a, sigma, &run.Progress()) || !run.End(kRedrawSteps[kNarrowBlur]))
+            return RepaintStatus::Aborted;
+        if (!BlurDeriche(b, wider, &run.Progress()) || !run.End(kRedrawSteps[kWideBlur]))
+            return RepaintStatus::Aborted;
         const std::vector<uint16_t> e = ChannelEdges(a, b);
         for (size_t i = 0; i < e.size(); ++i) map[i] = c == 0 ? e[i] : std::min(map[i], e[i]);
     }
