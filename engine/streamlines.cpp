@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <limits>
+#include <stdexcept>
 #include <new>
 
 #include "parallel.h"
@@ -75,14 +77,15 @@ struct Walks {
         return _mm_movemask_ps(live) != 0;
     }
 
-    void Step(const float* pixels, int width) {
+    // `pixels` holds the rows from `top` on.
+    void Step(const float* pixels, int width, __m128i top) {
         const __m128 half = _mm_set1_ps(0.5f);
         const __m128i liveBits = _mm_castps_si128(live);
         alignas(16) int32_t cx[4], cy[4];
         _mm_store_si128(reinterpret_cast<__m128i*>(cx),
                         _mm_and_si128(_mm_cvttps_epi32(_mm_add_ps(x, half)), liveBits));
         _mm_store_si128(reinterpret_cast<__m128i*>(cy),
-                        _mm_and_si128(_mm_cvttps_epi32(_mm_add_ps(y, half)), liveBits));
+                        _mm_and_si128(_mm_sub_epi32(_mm_cvttps_epi32(_mm_add_ps(y, half)), top), liveBits));
         const float* p[4];
         for (int k = 0; k < 4; ++k) p[k] = pixels + (size_t(cy[k]) * width + size_t(cx[k])) * kStride;
         __m128 block[kBlocks][4];
@@ -99,28 +102,31 @@ struct Walks {
         l = _mm_add_ps(l, _mm_set1_ps(kStepLength));
     }
 
-    // sum[c] at the lanes' pixels += the mean met, or the pixel's own
-    // sample for a walk that never started.
-    void Finish(const float* pixels, float* const sum[C], int width, int y0, int x0, int x1) const {
+    // sum[c][x - x0] += the mean met by the lane at x, or the pixel's own
+    // sample for a walk that never started; `row` is the pixels' row.
+    void Finish(const float* row, float* const sum[C], int x0, int from, int x1) const {
         alignas(16) float means[C][4], counts[4];
         for (int c = 0; c < C; ++c) _mm_store_ps(means[c], _mm_div_ps(val[c], s));
         _mm_store_ps(counts, s);
-        for (int k = 0; k < 4 && x0 + k < x1; ++k) {
-            const size_t i = size_t(y0) * width + size_t(x0 + k);
-            for (int c = 0; c < C; ++c) sum[c][i] += counts[k] > 0 ? means[c][k] : pixels[i * kStride + 2 + c];
+        for (int k = 0; k < 4 && from + k < x1; ++k) {
+            const int x = from + k;
+            for (int c = 0; c < C; ++c)
+                sum[c][x - x0] += counts[k] > 0 ? means[c][k] : row[size_t(x) * kStride + 2 + size_t(c)];
         }
     }
-
 };
 
 // Walks of one row of the region for one direction, twelve pixels at a time
-// in three sets of lanes, whose steps the processor overlaps.
+// in three sets of lanes, whose steps the processor overlaps. `pixels` holds
+// the picture's rows from `top` on; `sum` the region's row.
 constexpr int kSets = 3;
 
 template <int C>
-void WalkRow(const float* pixels, const float* tensors[3], float* const sum[C], int width, int height,
+void WalkRow(const float* pixels, int top, const float* tensors[3], float* const sum[C], int width, int height,
              const TileRect& region, int y, float vx, float vy) {
     const __m128 right = _mm_set1_ps(float(width - 1)), bottom = _mm_set1_ps(float(height - 1));
+    const __m128i topRow = _mm_set1_epi32(top);
+    const float* row = pixels + size_t(y - top) * width * Walks<C>::kStride;
     for (int x = region.x0; x < region.x1; x += 4 * kSets) {
         Walks<C> sets[kSets];
         for (int k = 0; k < kSets; ++k) sets[k].Start(tensors, width, y, x + 4 * k, region.x1, vx, vy);
@@ -128,34 +134,41 @@ void WalkRow(const float* pixels, const float* tensors[3], float* const sum[C], 
             any = false;
             for (Walks<C>& w : sets)
                 if (w.Continue(right, bottom)) {
-                    w.Step(pixels, width);
+                    w.Step(pixels, width, topRow);
                     any = true;
                 }
         }
-        for (int k = 0; k < kSets; ++k) sets[k].Finish(pixels, sum, width, y, x + 4 * k, region.x1);
+        for (int k = 0; k < kSets; ++k) sets[k].Finish(row, sum, region.x0, x + 4 * k, region.x1);
     }
 }
 
-// Channels [first, first + C) of `image` smoothed over `region`.
+// Rows of the region smoothed together: each band keeps the steps and
+// samples of its rows and of every row its walks can reach, not the whole
+// picture's.
+constexpr int kBandRows = 64;
+
+// How many rows a walk starting in rows [y0, y1) of the region can move up
+// or down. A walk is at most 2 × 20 × n long, n the length of the tensor's
+// image of a unit direction, which is at most the tensor's Frobenius norm;
+// its steps are 0.8 long, so it looks up pixels at most that far away
+// (plus rounding). Tensors that are not finite give the whole picture.
+int Reach(const float* tensors[3], int width, const TileRect& region, int y0, int y1) {
+    double most = 0;
+    for (int y = y0; y < y1; ++y)
+        for (size_t i = size_t(y) * width + region.x0, end = size_t(y) * width + region.x1; i < end; ++i) {
+            const double a = tensors[0][i], b = tensors[1][i], c = tensors[2][i], f = a * a + 2 * b * b + c * c;
+            if (f > most) most = f;
+        }
+    const double rows = double(kPrecision) * kSqrt2Amplitude * std::sqrt(most) * 1.01 + 4.0;
+    return rows < 1e9 ? int(std::ceil(rows)) : std::numeric_limits<int>::max() / 2;
+}
+
+// Channels [first, first + C) of `image` smoothed over `region` into `out`.
 template <int C>
-bool SmoothGroup(FloatPlanes& image, int first, const FloatPlanes& tensors, const TileRect& region,
-                 const std::vector<std::pair<float, float>>& ranges, const RepaintProgress* stop) {
+bool SmoothGroup(const FloatPlanes& image, int first, const FloatPlanes& tensors, const TileRect& region,
+                 const std::vector<std::pair<float, float>>& ranges, FloatPlanes& out, const RepaintProgress* stop) {
     constexpr int kStride = Walks<C>::kStride;
-    const int w = image.width, h = image.height;
-    const size_t n = size_t(w) * h;
-    // Padded so that the last pixel's loads stay inside.
-    std::vector<float> pixels(n * kStride + 8);
-    for (int c = 0; c < C; ++c) {
-        const float* from = image.Channel(first + c);
-        for (size_t i = 0; i < n; ++i) pixels[i * kStride + 2 + size_t(c)] = from[i];
-    }
-    // The image's region becomes the sum of the means of every direction.
-    float* sum[C];
-    for (int c = 0; c < C; ++c) {
-        sum[c] = image.Channel(first + c);
-        for (int y = region.y0; y < region.y1; ++y)
-            std::fill(sum[c] + size_t(y) * w + region.x0, sum[c] + size_t(y) * w + region.x1, 0.f);
-    }
+    const int w = image.width, h = image.height, rw = region.x1 - region.x0;
     const float* t[3] = {tensors.Channel(0), tensors.Channel(1), tensors.Channel(2)};
     std::atomic<bool> stopped{false};
     auto abortNow = [&] {
@@ -163,39 +176,57 @@ bool SmoothGroup(FloatPlanes& image, int first, const FloatPlanes& tensors, cons
         if (stop && stop->AbortRequested()) stopped = true;
         return stopped.load(std::memory_order_relaxed);
     };
-    int directions = 0;
-    for (float theta = 0; theta < 360; theta += kAngleStep, ++directions) {
-        const float radians = float(double(theta) * 3.14159265358979323846 / 180);
-        const float vx = std::cos(radians), vy = std::sin(radians);
-        ParallelRows(0, h, [&](int y) {
-            for (size_t i = size_t(y) * w, end = i + size_t(w); i < end; ++i) {
-                const Direction d = DirectionAt(t[0][i], t[1][i], t[2][i], vx, vy);
+    const int bands = (region.y1 - region.y0 + kBandRows - 1) / kBandRows;
+    ParallelRows(0, bands, [&](int k) {
+        if (abortNow()) return;
+        const int y0 = region.y0 + k * kBandRows, y1 = std::min(region.y1, y0 + kBandRows);
+        const int reach = Reach(t, w, region, y0, y1);
+        const int top = std::max(0, y0 - reach), bottom = std::min(h, y1 + reach);
+        // Padded so that the last pixel's loads stay inside.
+        std::vector<float> pixels(size_t(bottom - top) * w * kStride + 8);
+        const size_t offset = size_t(top) * w, count = size_t(bottom - top) * w;
+        for (int c = 0; c < C; ++c) {
+            const float* from = image.Channel(first + c) + offset;
+            for (size_t i = 0; i < count; ++i) pixels[i * kStride + 2 + size_t(c)] = from[i];
+        }
+        std::vector<float> sums(static_cast<size_t>(C) * (y1 - y0) * rw, 0.f);
+        int directions = 0;
+        for (float theta = 0; theta < 360; theta += kAngleStep, ++directions) {
+            if (abortNow()) return;
+            const float radians = float(double(theta) * 3.14159265358979323846 / 180);
+            const float vx = std::cos(radians), vy = std::sin(radians);
+            for (size_t i = 0; i < count; ++i) {
+                const Direction d = DirectionAt(t[0][offset + i], t[1][offset + i], t[2][offset + i], vx, vy);
                 pixels[i * kStride] = d.du;
                 pixels[i * kStride + 1] = d.dv;
             }
-        });
-        ParallelRows(region.y0, region.y1, [&](int y) {
-            if (abortNow()) return;
-            WalkRow<C>(pixels.data(), t, sum, w, h, region, y, vx, vy);
-        });
-        if (abortNow()) return false;
-    }
-    for (int c = 0; c < C; ++c) {
-        const auto [low, high] = ranges[size_t(first + c)];
-        for (int y = region.y0; y < region.y1; ++y)
-            for (float *v = sum[c] + size_t(y) * w + region.x0, *end = v + (region.x1 - region.x0); v != end; ++v)
-                *v = std::clamp(*v / float(directions), low, high);
-    }
-    return true;
+            for (int y = y0; y < y1; ++y) {
+                float* sum[C];
+                for (int c = 0; c < C; ++c) sum[c] = sums.data() + (size_t(c) * (y1 - y0) + (y - y0)) * rw;
+                WalkRow<C>(pixels.data(), top, t, sum, w, h, region, y, vx, vy);
+            }
+        }
+        for (int c = 0; c < C; ++c) {
+            const auto [low, high] = ranges[size_t(first + c)];
+            for (int y = y0; y < y1; ++y) {
+                const float* sum = sums.data() + (size_t(c) * (y1 - y0) + (y - y0)) * rw;
+                float* to = out.Channel(first + c) + size_t(y) * w + region.x0;
+                for (int x = 0; x < rw; ++x) to[x] = std::clamp(sum[x] / float(directions), low, high);
+            }
+        }
+    });
+    return !abortNow();
 }
 
 }  // namespace
 
-bool SmoothAlongStreamlines(FloatPlanes& image, const FloatPlanes& tensors, const TileRect& region,
-                            const std::vector<std::pair<float, float>>& ranges, const RepaintProgress* stop) {
+bool SmoothAlongStreamlines(const FloatPlanes& image, const FloatPlanes& tensors, const TileRect& region,
+                            const std::vector<std::pair<float, float>>& ranges, FloatPlanes& out,
+                            const RepaintProgress* stop) {
     if (image.width != tensors.width || image.height != tensors.height || tensors.channels != 3 ||
-        int(ranges.size()) < image.channels)
-        return false;
+        int(ranges.size()) < image.channels || out.width != image.width || out.height != image.height ||
+        out.channels != image.channels)
+        throw std::invalid_argument("streamline smoothing: mismatched planes");
     const TileRect r{std::max(region.x0, 0), std::min(region.x1, image.width), std::max(region.y0, 0),
                      std::min(region.y1, image.height)};
     if (r.x0 >= r.x1 || r.y0 >= r.y1) return true;
@@ -203,10 +234,10 @@ bool SmoothAlongStreamlines(FloatPlanes& image, const FloatPlanes& tensors, cons
     for (int first = 0; first < image.channels; first += 4) {
         bool done = true;
         switch (std::min(4, image.channels - first)) {
-            case 1: done = SmoothGroup<1>(image, first, tensors, r, ranges, stop); break;
-            case 2: done = SmoothGroup<2>(image, first, tensors, r, ranges, stop); break;
-            case 3: done = SmoothGroup<3>(image, first, tensors, r, ranges, stop); break;
-            default: done = SmoothGroup<4>(image, first, tensors, r, ranges, stop); break;
+            case 1: done = SmoothGroup<1>(image, first, tensors, r, ranges, out, stop); break;
+            case 2: done = SmoothGroup<2>(image, first, tensors, r, ranges, out, stop); break;
+            case 3: done = SmoothGroup<3>(image, first, tensors, r, ranges, out, stop); break;
+            default: done = SmoothGroup<4>(image, first, tensors, r, ranges, out, stop); break;
         }
         if (!done) return false;
     }
@@ -228,7 +259,10 @@ bool BlurAnisotropic(FloatPlanes& image, const FloatPlanes& tensors, const Repai
     if (image.data.empty()) return true;
     const std::vector<std::pair<float, float>> ranges(size_t(image.channels),
                                                       RangeOf(image.data.data(), image.data.size()));
-    return SmoothAlongStreamlines(image, tensors, Whole(image), ranges, stop);
+    FloatPlanes out(image.width, image.height, image.channels);
+    if (!SmoothAlongStreamlines(image, tensors, Whole(image), ranges, out, stop)) return false;
+    image = std::move(out);
+    return true;
 }
 
 bool BlurAnisotropicChannels(FloatPlanes& image, const FloatPlanes& tensors, const RepaintProgress* stop,
@@ -237,5 +271,8 @@ bool BlurAnisotropicChannels(FloatPlanes& image, const FloatPlanes& tensors, con
     const size_t n = size_t(image.width) * image.height;
     std::vector<std::pair<float, float>> ranges;
     for (int c = 0; c < image.channels; ++c) ranges.push_back(RangeOf(image.Channel(c), n));
-    return SmoothAlongStreamlines(image, tensors, region ? *region : Whole(image), ranges, stop);
+    FloatPlanes out = region ? image : FloatPlanes(image.width, image.height, image.channels);
+    if (!SmoothAlongStreamlines(image, tensors, region ? *region : Whole(image), ranges, out, stop)) return false;
+    image = std::move(out);
+    return true;
 }

@@ -52,6 +52,17 @@ std::vector<FloatPlanes> Pictures() {
         pictures.push_back(Planes(p.buf));
     }
     pictures.push_back(Planes(TestPicture(37, 29, 3, 8, 4).buf));
+    // A crop folded out to several times its height, so that rows are
+    // smoothed in bands that each see only part of the picture.
+    const FloatPlanes& crop = pictures[0];
+    FloatPlanes tall(crop.width, crop.height * 6, crop.channels);
+    for (int c = 0; c < crop.channels; ++c)
+        for (int y = 0; y < tall.height; ++y) {
+            const int from = (y / crop.height) % 2 ? crop.height - 1 - y % crop.height : y % crop.height;
+            std::copy(crop.Channel(c) + size_t(from) * crop.width, crop.Channel(c) + size_t(from + 1) * crop.width,
+                      tall.Channel(c) + size_t(y) * crop.width);
+        }
+    pictures.push_back(tall);
     return pictures;
 }
 
