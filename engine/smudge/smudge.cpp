@@ -57,9 +57,11 @@ bool SmoothChannels(SBxPicBuf& into, const SBxPicBuf& from, const FloatPlanes& t
 
 RepaintStatus Whole(SBxPicBuf& target, const SBxPicBuf& source, const SmudgeParams& p, StepRunner& run) {
     if (source.components == 1) {
+        // A narrow panorama of many megapixels takes this path too: Abort
+        // is honoured in both stages.
         FloatPlanes f = PlaneFromBuffer(source);
-        const FloatPlanes g = DiffusionTensors(f, p.sharpness, 1.f, p.alpha, p.sigma);
-        BlurAnisotropic(f, g);
+        const FloatPlanes g = DiffusionTensors(f, p.sharpness, 1.f, p.alpha, p.sigma, &run.Progress());
+        if (g.data.empty() || !BlurAnisotropic(f, g, &run.Progress())) return RepaintStatus::Aborted;
         BufferFromPlane(target, f);
         run.End(kChannel);  // the last step: the result is complete either way
         return RepaintStatus::Done;

@@ -122,3 +122,13 @@ TEST(SmudgeRun, ASingleTileEqualsTheWholePicturePath) {
     EXPECT_EQ(b.steps, 4);
     EXPECT_TRUE(SameBuffer(tiled.buf, whole.buf));
 }
+
+TEST(SmudgeRun, AGreyPictureProcessedWholeStopsOnAbort) {
+    // Narrower than a tile, so processed whole, as a long grey panorama is.
+    const SmudgeParams params = SmudgeParamsFromPositions(DefaultSmudgePositions());
+    PicBufHolder pic = TestPicture(450, 120, 1, 8), out;
+    CountingProgress abortNow(0);
+    EXPECT_EQ(RepaintSmudge(out.buf, pic.buf, params, abortNow), RepaintStatus::Aborted);
+    CountingProgress never;
+    EXPECT_EQ(RepaintSmudge(out.buf, pic.buf, params, never), RepaintStatus::Done);
+}
