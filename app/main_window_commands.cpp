@@ -139,7 +139,7 @@ void MainWindow::About() {
 void MainWindow::SaveAs() {
     const Document& doc = session_.Doc();
     if (!doc.displayed.pixels) return;
-    const SaveDialogRequest request = MakeSaveDialogRequest(session_.CurrentImagePath());
+    const SaveDialogRequest request = MakeSaveDialogRequest(session_.CurrentImagePath(), doc.displayed.bits);
     const QString title = Q(texts_.Text(104));
     const std::optional<SaveChoice> choice =
         hooks_.saveDialog(request, title, Q(texts_.Text(48)), InitialJpegQuality(ReadJpegQuality(paths_)));

@@ -9,6 +9,7 @@ namespace {
 
 const std::vector<std::string> kTypeList = {"*.bmp", "*.tif", "*.png", "*.jpg"};
 const char* const kExtensions[5] = {"", ".bmp", ".tif", ".png", ".jpg"};
+constexpr int kTiffEntry = 2;
 
 std::string Lower(std::string s) {
     std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return char(std::tolower(c)); });
@@ -25,9 +26,16 @@ int FormatOfExtension(const std::string& ext) {
 
 }  // namespace
 
-SaveDialogRequest MakeSaveDialogRequest(const std::string& path) {
+SaveDialogRequest MakeSaveDialogRequest(const std::string& path, int bits) {
     SaveDialogRequest r;
     r.filters = kTypeList;
+    // A deep picture starts on TIFF, which keeps its depth, unless its own
+    // extension names one of the four (a .tiff or .ppm would otherwise leave
+    // the first entry, BMP, selected).
+    if (bits > 8) {
+        r.filterIndex = kTiffEntry;
+        r.defaultExtension = kExtensions[kTiffEntry];
+    }
     const size_t slash = path.find_last_of("/\\");
     if (slash == std::string::npos) return r;
     const std::string file = path.substr(slash + 1);

@@ -19,7 +19,9 @@ struct SaveTarget {
     int formatIndex = 0;  // 1 BMP, 2 TIFF, 3 PNG, 4 JPEG
 };
 
-SaveDialogRequest MakeSaveDialogRequest(const std::string& currentImagePath);
+// `bits` is the picture's depth: a 16-bit picture starts on TIFF when its
+// name does not pick a format.
+SaveDialogRequest MakeSaveDialogRequest(const std::string& currentImagePath, int bits);
 // `selectedEntry` is the 1-based entry of the list the user left selected.
 SaveTarget ResolveSaveTarget(const std::string& chosenName, int selectedEntry);
 // FreeImage format code of a format index; -1 for 0.

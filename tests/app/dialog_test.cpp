@@ -22,21 +22,30 @@
 #include "toolbar_icons.h"
 
 TEST(SaveRules, DefaultNamesAndTheFileTypeList) {
-    SaveDialogRequest r = MakeSaveDialogRequest("/d/a/Portrait.JPG");
+    SaveDialogRequest r = MakeSaveDialogRequest("/d/a/Portrait.JPG", 8);
     EXPECT_EQ(r.defaultName, "Portrait-repainted");
     EXPECT_EQ(r.filterIndex, 4);
     EXPECT_EQ(r.defaultExtension, ".jpg");
     EXPECT_EQ(r.filters, (std::vector<std::string>{"*.bmp", "*.tif", "*.png", "*.jpg"}));
-    r = MakeSaveDialogRequest("/d/a/noextension");
+    r = MakeSaveDialogRequest("/d/a/noextension", 8);
     EXPECT_EQ(r.defaultName, "");
     EXPECT_EQ(r.filterIndex, 0);
     EXPECT_EQ(r.defaultExtension, "");
-    r = MakeSaveDialogRequest("/d/a/photo.jpeg");
+    r = MakeSaveDialogRequest("/d/a/photo.jpeg", 8);
     EXPECT_EQ(r.defaultName, "photo-repainted");
     EXPECT_EQ(r.filterIndex, 0);
-    r = MakeSaveDialogRequest("/d/scan.png");
+    // 16-bit pictures are offered all four; TIFF comes first unless the name
+    // picks one.
+    r = MakeSaveDialogRequest("/d/scan.png", 16);
+    EXPECT_EQ(r.filters.size(), 4u);
     EXPECT_EQ(r.filterIndex, 3);
     EXPECT_EQ(r.defaultExtension, ".png");
+    for (const char* unpicked : {"/d/scan.tiff", "/d/scan.ppm", "/d/scan"}) {
+        r = MakeSaveDialogRequest(unpicked, 16);
+        EXPECT_EQ(r.filterIndex, 2) << unpicked;
+        EXPECT_EQ(r.defaultExtension, ".tif") << unpicked;
+    }
+    EXPECT_EQ(MakeSaveDialogRequest("/d/scan.tiff", 8).filterIndex, 0);
 }
 
 TEST(SaveRules, TargetNamesAndFormats) {
