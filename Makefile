@@ -4,7 +4,7 @@ JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 PREFIX ?= /usr/local
 
-.PHONY: all deps configure build test test-kill fuzz test-asan test-tsan install deb demo bench bench-loaded bench-abort bench-50mp run screenshots clean
+.PHONY: all deps configure build test test-kill fuzz test-asan test-tsan install deb demo bench bench-loaded bench-abort bench-50mp bench-decode run screenshots clean
 
 all: build
 
@@ -69,6 +69,13 @@ bench-loaded: BENCH_ARGS += --loaded
 bench-abort: BENCH_ARGS += --abort
 bench-50mp: BENCH_ARGS += --50mp
 bench-loaded bench-abort bench-50mp: bench
+
+# What decoding in the separate decoder process costs, on a 12-megapixel JPEG and TIFF.
+bench-decode: build
+	bash scripts/fetch-samples demo-input
+	$(BUILD)/bin/quorvane-bench demo-input/astronaut.png --save-12mp $(BUILD)/bench-12mp.jpg
+	$(BUILD)/bin/quorvane-bench demo-input/astronaut.png --save-12mp $(BUILD)/bench-12mp.tif
+	$(BUILD)/bin/quorvane-bench --decode $(BUILD)/bench-12mp.jpg $(BUILD)/bench-12mp.tif $(BENCH_ARGS)
 
 run: build
 	$(BUILD)/bin/quorvane

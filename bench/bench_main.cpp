@@ -6,11 +6,13 @@
 //   --loaded  the same runs once on a quiet machine and once with a competing
 //             CPU-bound process started by the benchmark itself;
 //   --abort   how long each method takes to stop after Abort at 12 MP;
-//   --50mp    every method on a 50-megapixel picture, with its peak memory.
+//   --50mp    every method on a 50-megapixel picture, with its peak memory;
+//   --decode FILE... [--repeats N]  what the contained decoder costs (bench_decode.h).
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <functional>
@@ -18,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench_decode.h"
 #include "bench_methods.h"
 #include "engine_threads.h"
 #include "imagefile.h"
@@ -135,10 +138,20 @@ void RunAbort(const BenchMethod& m, const SBxPicBuf& picture, int all) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 2 && std::strcmp(argv[1], "--decode") == 0) {
+        std::vector<std::string> files;
+        int repeats = 15;
+        for (int i = 2; i < argc; ++i) {
+            if (std::strcmp(argv[i], "--repeats") == 0 && i + 1 < argc) repeats = std::max(1, std::atoi(argv[++i]));
+            else files.push_back(argv[i]);
+        }
+        return RunDecodeBench(files, repeats);
+    }
     if (argc < 2) {
         std::fprintf(stderr,
                      "usage: quorvane-bench PHOTO [METHOD...] [--quick] [--loaded | --abort | --50mp] "
-                     "[--save-12mp FILE]\n");
+                     "[--save-12mp FILE]\n"
+                     "       quorvane-bench --decode FILE... [--repeats N]\n");
         return 2;
     }
     bool quick = false, loaded = false, abort = false, huge = false;

@@ -20,30 +20,26 @@ void SwapRedBlue16(SBxPicBuf& picture) {
     }
 }
 
-bool ReadAlpha8(FIBITMAP* bitmap, PictureAndAlpha& out, int width, int height) {
-    if (!CBxPicBufAPI::ReinitHeap(out.alpha.buf, width, height, 1, 8)) return false;
-    for (int r = 0; r < height; ++r) {
-        const BYTE* line = SourceLine(bitmap, height, r);
-        uint8_t* a = out.alpha.buf.Row<uint8_t>(r);
-        for (int x = 0; x < width; ++x) a[x] = line[4 * x + 3];
+void ReadAlpha8(FIBITMAP* bitmap, SBxPicBuf& alpha) {
+    for (int r = 0; r < alpha.height; ++r) {
+        const BYTE* line = SourceLine(bitmap, alpha.height, r);
+        uint8_t* a = alpha.Row<uint8_t>(r);
+        for (int x = 0; x < alpha.width; ++x) a[x] = line[4 * x + 3];
     }
-    return true;
 }
 
-bool ReadRgba16(FIBITMAP* bitmap, PictureAndAlpha& out, int width, int height) {
-    if (!CBxPicBufAPI::ReinitHeap(out.alpha.buf, width, height, 1, 16)) return false;
-    for (int r = 0; r < height; ++r) {
-        const uint16_t* line = reinterpret_cast<const uint16_t*>(SourceLine(bitmap, height, r));
-        uint16_t* p = out.picture.buf.Row<uint16_t>(r);
-        uint16_t* a = out.alpha.buf.Row<uint16_t>(r);
-        for (int x = 0; x < width; ++x, line += 4, p += 3) {
+void ReadRgba16(FIBITMAP* bitmap, SBxPicBuf& picture, SBxPicBuf& alpha) {
+    for (int r = 0; r < picture.height; ++r) {
+        const uint16_t* line = reinterpret_cast<const uint16_t*>(SourceLine(bitmap, picture.height, r));
+        uint16_t* p = picture.Row<uint16_t>(r);
+        uint16_t* a = alpha.Row<uint16_t>(r);
+        for (int x = 0; x < picture.width; ++x, line += 4, p += 3) {
             p[0] = line[2];
             p[1] = line[1];
             p[2] = line[0];
             a[x] = line[3];
         }
     }
-    return true;
 }
 
 void CopyPlainRows(FIBITMAP* bitmap, SBxPicBuf& picture) {
@@ -54,9 +50,17 @@ void CopyPlainRows(FIBITMAP* bitmap, SBxPicBuf& picture) {
 
 }  // namespace
 
-bool BitmapToPicture(FIBITMAP* bitmap, PictureAndAlpha& out) {
-    out.picture = PicBufHolder();
-    out.alpha = PicBufHolder();
+bool AllocateOnHeap(const PictureLayout& layout, PictureAndAlpha& image) {
+    image = PictureAndAlpha();
+    if (CBxPicBufAPI::ReinitHeap(image.picture.buf, layout.width, layout.height, layout.components, layout.bits) &&
+        (!layout.alpha || CBxPicBufAPI::ReinitHeap(image.alpha.buf, layout.width, layout.height, 1, layout.bits)))
+        return true;
+    image = PictureAndAlpha();
+    return false;
+}
+
+bool BitmapToPicture(FIBITMAP* bitmap, PictureAndAlpha& out, const PictureAllocator& allocate) {
+    out = PictureAndAlpha();
     if (!bitmap) return false;
     EnsureFreeImage();
     if (!FreeImage_HasPixels(bitmap)) return true;
@@ -72,31 +76,28 @@ bool BitmapToPicture(FIBITMAP* bitmap, PictureAndAlpha& out) {
     const unsigned channels = wide ? bpp / 16 : bpp / 8;
     if (channels < 1 || channels > 4 || channels * (wide ? 16 : 8) != bpp) return true;
     if (channels == 2) return true;  // grey + alpha has no layout of its own here
-    const int bits = wide ? 16 : 8;
 
-    const int width = int(FreeImage_GetWidth(bitmap)), height = int(FreeImage_GetHeight(bitmap));
-    const int components = channels > 3 ? 3 : int(channels);
-    if (!CBxPicBufAPI::ReinitHeap(out.picture.buf, width, height, components, bits)) return true;
+    PictureLayout layout;
+    layout.width = int(FreeImage_GetWidth(bitmap));
+    layout.height = int(FreeImage_GetHeight(bitmap));
+    layout.components = channels > 3 ? 3 : int(channels);
+    layout.bits = wide ? 16 : 8;
+    layout.alpha = channels == 4;
+    if (layout.width <= 0 || layout.height <= 0 || !allocate(layout, out)) {
+        out = PictureAndAlpha();
+        return true;
+    }
     SBxPicBuf& pic = out.picture.buf;
-
-    bool ok = true;
-    if (bits == 8 && channels != 4) {
-        FreeImage_ConvertToRawBits(pic.pixels, bitmap, int(pic.pitch), bpp, FreeImage_GetRedMask(bitmap),
-                                   FreeImage_GetGreenMask(bitmap), FreeImage_GetBlueMask(bitmap), TRUE);
-    } else if (bits == 8) {
-        FreeImage_ConvertToRawBits(pic.pixels, bitmap, int(pic.pitch), 24, FreeImage_GetRedMask(bitmap),
-                                   FreeImage_GetGreenMask(bitmap), FreeImage_GetBlueMask(bitmap), TRUE);
-        ok = ReadAlpha8(bitmap, out, width, height);
-    } else if (channels != 4) {
+    if (layout.bits == 8) {
+        FreeImage_ConvertToRawBits(pic.pixels, bitmap, int(pic.pitch), layout.alpha ? 24 : bpp,
+                                   FreeImage_GetRedMask(bitmap), FreeImage_GetGreenMask(bitmap),
+                                   FreeImage_GetBlueMask(bitmap), TRUE);
+        if (layout.alpha) ReadAlpha8(bitmap, out.alpha.buf);
+    } else if (!layout.alpha) {
         CopyPlainRows(bitmap, pic);
         if (channels == 3) SwapRedBlue16(pic);
     } else {
-        ok = ReadRgba16(bitmap, out, width, height);
-    }
-    if (!ok) {
-        out.picture = PicBufHolder();
-        out.alpha = PicBufHolder();
-        return true;
+        ReadRgba16(bitmap, pic, out.alpha.buf);
     }
     return false;
 }

@@ -103,6 +103,12 @@ bool SharedResult::Read(uint64_t offset, void* data, size_t size) const {
     return fd_ >= 0 && ReadSharedMemoryFile(fd_, offset, data, size);
 }
 
+bool SharedResult::Seal() const { return fd_ >= 0 && SealSharedMemoryFile(fd_); }
+
+unsigned char* SharedResult::MapForKeeping(uint64_t offset, size_t size) const {
+    return fd_ < 0 ? nullptr : MapSharedMemoryFile(fd_, offset, size, MapUse::Keep);
+}
+
 // Beside the program in a build tree; in the installation's helper folder
 // (<prefix>/libexec/quorvane for <prefix>/bin) otherwise. Never searched for
 // elsewhere: an unknown program folder means no helper.
@@ -134,6 +140,7 @@ ContainedResult RunContained(const std::string& task, const std::vector<std::str
     start.argv.insert(start.argv.end(), args.begin(), args.end());
     start.extraEnvironment = SanitizerLimits(addressSpace);
     start.resultFd = resultFd;
+    start.largePages = true;
 #ifdef QUORVANE_SANITIZED
     start.quiet = false;  // keep the sanitizer's report
 #endif
@@ -166,9 +173,19 @@ void ContainedOutput::Write(const void* data, size_t size) {
 }
 
 void ContainedOutput::Refuse(const std::string& why) {
-    TruncateSharedMemoryFile(kContainedOutputFd);
+    ResizeSharedMemoryFile(kContainedOutputFd, 0);
     written_ = 0;
     Write(why.data(), why.size());
+}
+
+bool ContainedOutput::Resize(uint64_t size) { return ResizeSharedMemoryFile(kContainedOutputFd, size); }
+
+bool ContainedOutput::WriteAt(uint64_t offset, const void* data, size_t size) {
+    return WriteSharedMemoryFile(kContainedOutputFd, offset, data, size);
+}
+
+unsigned char* ContainedOutput::MapForFilling(uint64_t offset, size_t size) {
+    return MapSharedMemoryFile(kContainedOutputFd, offset, size, MapUse::Fill);
 }
 
 void TightenContainedMemory(uint64_t bytes) {

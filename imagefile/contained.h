@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-// The bytes a child wrote. They stay in the kernel's memory until read, so a
-// large result is copied once, straight to where it belongs.
+// The bytes a child wrote, in an anonymous in-memory file: read through the
+// kernel, or mapped where a large result should not be copied at all.
 class SharedResult {
 public:
     SharedResult() = default;
@@ -26,6 +26,14 @@ public:
     uint64_t size() const;
     // Exactly `size` bytes from `offset`; false when they are not all there.
     bool Read(uint64_t offset, void* data, size_t size) const;
+    // Forbids any further change of the bytes by anyone; false when that
+    // cannot be promised (someone may still write or shorten them).
+    bool Seal() const;
+    // `size` bytes from `offset` (a multiple of the page size) mapped into
+    // this process for good: copied only where written to, and valid after
+    // this object is gone. Only once sealed: a shortened file would make
+    // reading the mapping fatal. Free with UnmapMemory; null on failure.
+    unsigned char* MapForKeeping(uint64_t offset, size_t size) const;
 
 private:
     int fd_ = -1;
@@ -85,6 +93,14 @@ public:
     void Write(const void* data, size_t size);
     // Replaces whatever was written by a refusal reason (reported as the message).
     void Refuse(const std::string& why);
+
+    // For results laid out in advance: sets the size, writes at a place, and
+    // maps `size` bytes at `offset` (a multiple of the page size) to be
+    // filled in place (free with UnmapMemory). False or null when memory
+    // does not allow it.
+    bool Resize(uint64_t size);
+    bool WriteAt(uint64_t offset, const void* data, size_t size);
+    unsigned char* MapForFilling(uint64_t offset, size_t size);
 
 private:
     uint64_t written_ = 0;

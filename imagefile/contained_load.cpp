@@ -5,6 +5,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <vector>
 
 #include "contained.h"
@@ -21,6 +22,9 @@ constexpr uint64_t kMiB = uint64_t(1) << 20;
 constexpr uint64_t kDecodeBaseBytes = 512 * kMiB;
 
 uint64_t RowBytes(uint64_t width, uint64_t components, uint64_t bits) { return width * components * (bits / 8); }
+uint64_t AlignedUp(uint64_t bytes) {
+    return (bytes + kDecodedImageAlignment - 1) / kDecodedImageAlignment * kDecodedImageAlignment;
+}
 
 // Room for the decoder's bitmap, its working copies and our result, from the
 // size the header declares; a file whose decoding needs far more is damaged.
@@ -85,49 +89,81 @@ void MisbehaveIfAsked(const std::string& path) {
     }
 }
 
-void WriteDecodedImage(const PictureAndAlpha& image, const DecodedImageSink& sink) {
-    const SBxPicBuf& pic = image.picture.buf;
-    const SBxPicBuf& alpha = image.alpha.buf;
+DecodedImageHeader DecodedImageLayout(const PictureLayout& layout) {
     DecodedImageHeader h{};
     std::memcpy(h.magic, kDecodedImageMagic, sizeof h.magic);
-    h.width = uint32_t(pic.width);
-    h.height = uint32_t(pic.height);
-    h.components = uint32_t(pic.components);
-    h.bits = uint32_t(pic.bits);
-    h.hasAlpha = image.alpha.Empty() ? 0 : 1;
-    h.pictureBytes = uint64_t(pic.pitch) * pic.height;
-    h.alphaBytes = h.hasAlpha ? uint64_t(alpha.pitch) * alpha.height : 0;
-    sink(&h, sizeof h);
-    sink(pic.pixels, size_t(h.pictureBytes));
-    if (h.hasAlpha) sink(alpha.pixels, size_t(h.alphaBytes));
+    h.width = uint32_t(layout.width);
+    h.height = uint32_t(layout.height);
+    h.components = uint32_t(layout.components);
+    h.bits = uint32_t(layout.bits);
+    h.hasAlpha = layout.alpha ? 1 : 0;
+    h.pictureOffset = kDecodedImageAlignment;
+    h.pictureBytes = RowBytes(h.width, h.components, h.bits) * h.height;
+    h.alphaOffset = h.pictureOffset + AlignedUp(h.pictureBytes);
+    h.alphaBytes = h.hasAlpha ? RowBytes(h.width, 1, h.bits) * h.height : 0;
+    return h;
 }
 
-LoadFailure ReadDecodedImage(const DecodedImageSource& source, uint64_t size, PictureAndAlpha& out, std::string& why) {
+uint64_t DecodedImageSize(const DecodedImageHeader& h) { return h.alphaOffset + h.alphaBytes; }
+
+bool AllocateInDecodedImage(ContainedOutput& out, const PictureLayout& layout, PictureAndAlpha& image) {
+    image = PictureAndAlpha();
+    const DecodedImageHeader h = DecodedImageLayout(layout);
+    if (!out.Resize(DecodedImageSize(h)) || !out.WriteAt(0, &h, sizeof h)) return false;
+    const auto release = [](unsigned char* pixels, size_t bytes) { UnmapMemory(pixels, bytes); };
+    const auto adopt = [&](SBxPicBuf& buf, uint64_t offset, uint64_t bytes, int components) {
+        unsigned char* pixels = out.MapForFilling(offset, size_t(bytes));
+        if (pixels && CBxPicBufAPI::Adopt(buf, pixels, size_t(bytes), layout.width, layout.height, components,
+                                          layout.bits, release))
+            return true;
+        UnmapMemory(pixels, size_t(bytes));
+        return false;
+    };
+    if (adopt(image.picture.buf, h.pictureOffset, h.pictureBytes, layout.components) &&
+        (!layout.alpha || adopt(image.alpha.buf, h.alphaOffset, h.alphaBytes, 1)))
+        return true;
+    image = PictureAndAlpha();
+    return false;
+}
+
+LoadFailure ReadDecodedImage(const SharedResult& result, PictureAndAlpha& out, std::string& why) {
     out = PictureAndAlpha();
     DecodedImageHeader h;
-    if (size < sizeof h || !source(0, &h, sizeof h)) return why = "the decoder returned no picture", LoadFailure::Damaged;
+    const uint64_t size = result.size();
+    if (size < sizeof h || !result.Read(0, &h, sizeof h)) return why = "the decoder returned no picture", LoadFailure::Damaged;
     if (std::memcmp(h.magic, kDecodedImageMagic, sizeof h.magic) != 0)
         return why = "the decoder returned something that is not a picture", LoadFailure::Damaged;
     const uint64_t w = h.width, ht = h.height;
     const bool layoutOk = (h.components == 1 || h.components == 3) && (h.bits == 8 || h.bits == 16) && h.hasAlpha <= 1;
     if (w == 0 || ht == 0 || w > 0x7fffffffu || ht > 0x7fffffffu || w * ht > kMaxPixels || !layoutOk)
         return why = "the decoder returned an impossible picture layout", LoadFailure::Damaged;
-    const uint64_t pictureBytes = RowBytes(w, h.components, h.bits) * ht;
-    const uint64_t alphaBytes = h.hasAlpha ? RowBytes(w, 1, h.bits) * ht : 0;
-    if (h.pictureBytes != pictureBytes || h.alphaBytes != alphaBytes || size - sizeof h < pictureBytes + alphaBytes)
-        return why = "the decoder returned fewer pixels than the picture needs", LoadFailure::Damaged;
+    PictureLayout layout;
+    layout.width = int(w);
+    layout.height = int(ht);
+    layout.components = int(h.components);
+    layout.bits = int(h.bits);
+    layout.alpha = h.hasAlpha != 0;
+    const DecodedImageHeader expected = DecodedImageLayout(layout);
+    if (h.pictureOffset != expected.pictureOffset || h.pictureBytes != expected.pictureBytes ||
+        h.alphaOffset != expected.alphaOffset || h.alphaBytes != expected.alphaBytes)
+        return why = "the decoder returned an impossible picture layout", LoadFailure::Damaged;
+    if (size < DecodedImageSize(expected)) return why = "the decoder returned fewer pixels than the picture needs", LoadFailure::Damaged;
+    // From here on nobody can change or shorten the pixels the program maps.
+    if (!result.Seal()) return why = "the decoder's result was still being changed", LoadFailure::Damaged;
 
-    if (!CBxPicBufAPI::ReinitHeap(out.picture.buf, int(w), int(ht), int(h.components), int(h.bits)) ||
-        (h.hasAlpha && !CBxPicBufAPI::ReinitHeap(out.alpha.buf, int(w), int(ht), 1, int(h.bits)))) {
+    const auto release = [](unsigned char* pixels, size_t bytes) { UnmapMemory(pixels, bytes); };
+    const auto adopt = [&](SBxPicBuf& buf, uint64_t offset, uint64_t bytes, int components) {
+        unsigned char* pixels = result.MapForKeeping(offset, size_t(bytes));
+        if (pixels && CBxPicBufAPI::Adopt(buf, pixels, size_t(bytes), layout.width, layout.height, components,
+                                          layout.bits, release))
+            return true;
+        UnmapMemory(pixels, size_t(bytes));
+        return false;
+    };
+    if (!adopt(out.picture.buf, h.pictureOffset, h.pictureBytes, layout.components) ||
+        (layout.alpha && !adopt(out.alpha.buf, h.alphaOffset, h.alphaBytes, 1))) {
         out = PictureAndAlpha();
         return why = "not enough memory for the picture", LoadFailure::OutOfMemory;
-    }
-    AdviseLargePages(out.picture.buf.pixels, size_t(pictureBytes));
-    const bool complete = source(sizeof h, out.picture.buf.pixels, size_t(pictureBytes)) &&
-                          (!h.hasAlpha || source(sizeof h + pictureBytes, out.alpha.buf.pixels, size_t(alphaBytes)));
-    if (!complete) {
-        out = PictureAndAlpha();
-        return why = "the decoder returned fewer pixels than the picture needs", LoadFailure::Damaged;
     }
     return LoadFailure::None;
 }
@@ -137,13 +173,19 @@ int DecodeImageTask(const std::vector<std::string>& args, ContainedOutput& out) 
     const std::string& path = args[0];
     MisbehaveIfAsked(path);
     TightenToDeclaredSize(path);
-    LoadResult r = DecodeImageFile(path);
+    unsigned char* placed = nullptr;
+    LoadResult r = DecodeImageFile(path, [&](const PictureLayout& layout, PictureAndAlpha& image) {
+        if (placed) return false;  // the result holds one picture
+        if (!AllocateInDecodedImage(out, layout, image)) throw std::bad_alloc();
+        placed = image.picture.buf.pixels;
+        return true;
+    });
+    if (r.ok && r.image.picture.buf.pixels != placed) r = LoadResult();
     if (!r.ok) {
         out.Refuse(RefusalText(r.failure == LoadFailure::None ? LoadFailure::Damaged : r.failure,
                                r.error.empty() ? "the file could not be decoded" : r.error));
         return kContainedExitRefused;
     }
-    WriteDecodedImage(r.image, [&](const void* data, size_t size) { out.Write(data, size); });
     return kContainedExitFinished;
 }
 
@@ -152,9 +194,7 @@ LoadResult LoadImageFile(const std::string& path, const LoadControl& control) {
     ContainedResult run = RunContained("image", {path}, control.limits, control.cancelled);
     switch (run.outcome) {
     case ContainedOutcome::Finished:
-        result.failure = ReadDecodedImage(
-            [&](uint64_t offset, void* data, size_t size) { return run.output.Read(offset, data, size); },
-            run.output.size(), result.image, result.error);
+        result.failure = ReadDecodedImage(run.output, result.image, result.error);
         result.ok = result.failure == LoadFailure::None;
         result.damaged = result.failure == LoadFailure::Damaged;
         break;

@@ -50,7 +50,7 @@ bool IsRepaintablePicture(const SBxPicBuf& picture) {
            (picture.components == 1 || picture.components == 3);
 }
 
-LoadResult DecodeImageFile(const std::string& path) {
+LoadResult DecodeImageFile(const std::string& path, const PictureAllocator& allocate) {
     EnsureFreeImage();
     ClearFreeImageMessage();
     LoadResult result;
@@ -85,13 +85,18 @@ LoadResult DecodeImageFile(const std::string& path) {
         result.failure = LoadFailure::Damaged;
         return result;
     }
-    if (BitmapToPicture(bitmap.get(), result.image) || result.image.picture.Empty()) {
+    // A picture to be turned is decoded aside; the turned one goes where asked.
+    const int orientation = FormatHoldsMetadata(fif) ? ReadOrientation(path) : 1;
+    const bool turns = orientation >= 2 && orientation <= 8;
+    if (BitmapToPicture(bitmap.get(), result.image, turns ? AllocateOnHeap : allocate) ||
+        result.image.picture.Empty()) {
         result.image = PictureAndAlpha();
         result.error = "unsupported pixel layout";
         result.failure = LoadFailure::Unsupported;
         return result;
     }
-    if (FormatHoldsMetadata(fif) && !ApplyOrientation(result.image, ReadOrientation(path))) {
+    bitmap.reset();
+    if (!ApplyOrientation(result.image, orientation, allocate)) {
         result.image = PictureAndAlpha();
         result.error = "not enough memory to turn the picture upright";
         result.failure = LoadFailure::OutOfMemory;

@@ -47,15 +47,26 @@ struct PictureAndAlpha {
     PicBufHolder alpha;  // empty when the file has no alpha channel
 };
 
+// The shape of a decoded picture: its size, components (1 or 3), bits per
+// component (8 or 16) and whether an alpha plane of the same depth comes with it.
+struct PictureLayout {
+    int width = 0, height = 0, components = 0, bits = 0;
+    bool alpha = false;
+};
+// Where decoded pictures go: makes `image` a picture of `layout` (its alpha
+// plane empty unless the layout has one); false when memory does not allow.
+using PictureAllocator = std::function<bool(const PictureLayout& layout, PictureAndAlpha& image)>;
+bool AllocateOnHeap(const PictureLayout& layout, PictureAndAlpha& image);
+
 // Returns true on failure. A null bitmap is not a failure and gives empty buffers.
-bool BitmapToPicture(FIBITMAP* bitmap, PictureAndAlpha& out);
+bool BitmapToPicture(FIBITMAP* bitmap, PictureAndAlpha& out, const PictureAllocator& allocate = AllocateOnHeap);
 // Caller unloads the returned bitmap; null when the picture has no pixels,
 // an unsupported layout, or memory runs out.
 FIBITMAP* PictureToBitmap(const SBxPicBuf* picture, const SBxPicBuf* alpha);
 
 // Turns picture and alpha upright for an EXIF orientation (1 to 8; others
 // leave them as they are). False when memory runs out.
-bool ApplyOrientation(PictureAndAlpha& image, int orientation);
+bool ApplyOrientation(PictureAndAlpha& image, int orientation, const PictureAllocator& allocate = AllocateOnHeap);
 
 // Larger pictures are refused before they are decoded.
 constexpr uint64_t kMaxPixels = uint64_t(1) << 28;  // 268 megapixels, e.g. 16384 × 16384
@@ -83,9 +94,10 @@ struct LoadControl {
 // Pictures whose EXIF says they are stored turned or mirrored come back upright.
 LoadResult LoadImageFile(const std::string& path, const LoadControl& control = {});
 
-// The same decoding in this process. Only for the decoding helper program and
-// the fuzzer: everything else goes through LoadImageFile.
-LoadResult DecodeImageFile(const std::string& path);
+// The same decoding in this process, the picture put where `allocate` says.
+// Only for the decoding helper program, the fuzzer and measurements:
+// everything else goes through LoadImageFile.
+LoadResult DecodeImageFile(const std::string& path, const PictureAllocator& allocate = AllocateOnHeap);
 // The helper program's task "image PATH".
 int DecodeImageTask(const std::vector<std::string>& args, ContainedOutput& out);
 

@@ -20,28 +20,33 @@ std::pair<int, int> StoredPosition(int orientation, int x, int y, int w, int h) 
     }
 }
 
-bool TurnUpright(PicBufHolder& picture, int orientation) {
-    if (picture.Empty() || orientation < 2 || orientation > 8) return true;
-    const SBxPicBuf& src = picture.buf;
-    const bool swapsSides = orientation >= 5;
-    PicBufHolder turned;
-    if (!CBxPicBufAPI::ReinitHeap(turned.buf, swapsSides ? src.height : src.width,
-                                  swapsSides ? src.width : src.height, src.components, src.bits))
-        return false;
+void TurnUpright(const SBxPicBuf& src, SBxPicBuf& turned, int orientation) {
     const size_t bytes = size_t(src.BytesPerPixel());
-    for (int y = 0; y < turned.buf.height; ++y) {
-        unsigned char* out = turned.buf.Row<unsigned char>(y);
-        for (int x = 0; x < turned.buf.width; ++x, out += bytes) {
+    for (int y = 0; y < turned.height; ++y) {
+        unsigned char* out = turned.Row<unsigned char>(y);
+        for (int x = 0; x < turned.width; ++x, out += bytes) {
             const auto [sx, sy] = StoredPosition(orientation, x, y, src.width, src.height);
             std::memcpy(out, src.Row<unsigned char>(sy) + size_t(sx) * bytes, bytes);
         }
     }
-    picture = std::move(turned);
-    return true;
 }
 
 }  // namespace
 
-bool ApplyOrientation(PictureAndAlpha& image, int orientation) {
-    return TurnUpright(image.picture, orientation) && TurnUpright(image.alpha, orientation);
+bool ApplyOrientation(PictureAndAlpha& image, int orientation, const PictureAllocator& allocate) {
+    if (image.picture.Empty() || orientation < 2 || orientation > 8) return true;
+    const SBxPicBuf& src = image.picture.buf;
+    const bool swapsSides = orientation >= 5;
+    PictureLayout layout;
+    layout.width = swapsSides ? src.height : src.width;
+    layout.height = swapsSides ? src.width : src.height;
+    layout.components = src.components;
+    layout.bits = src.bits;
+    layout.alpha = !image.alpha.Empty();
+    PictureAndAlpha turned;
+    if (!allocate(layout, turned)) return false;
+    TurnUpright(image.picture.buf, turned.picture.buf, orientation);
+    if (layout.alpha) TurnUpright(image.alpha.buf, turned.alpha.buf, orientation);
+    image = std::move(turned);
+    return true;
 }

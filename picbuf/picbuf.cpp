@@ -1,8 +1,11 @@
 #include "picbuf.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <mutex>
+#include <unordered_map>
 
 namespace {
 
@@ -13,6 +16,36 @@ bool ValidFormat(int components, int bits) {
 bool RectInside(int left, int top, int width, int height, const SBxPicBuf& buf) {
     return left >= 0 && top >= 0 && width >= 0 && height >= 0 &&
            int64_t(left) + width <= buf.width && int64_t(top) + height <= buf.height;
+}
+
+// Pixel blocks taken over by Adopt, with how to give each back. Most
+// programs never adopt one, and then freeing never takes the lock.
+struct Adopted {
+    size_t bytes;
+    CBxPicBufAPI::PixelRelease release;
+};
+std::mutex g_adoptedLock;
+std::unordered_map<unsigned char*, Adopted> g_adopted;
+std::atomic<size_t> g_adoptedCount{0};
+
+// True when `pixels` was adopted; it is then released.
+bool ReleaseAdopted(unsigned char* pixels) {
+    if (!pixels || g_adoptedCount.load() == 0) return false;
+    Adopted block;
+    {
+        std::lock_guard<std::mutex> lock(g_adoptedLock);
+        const auto found = g_adopted.find(pixels);
+        if (found == g_adopted.end()) return false;
+        block = found->second;
+        g_adopted.erase(found);
+        g_adoptedCount = g_adopted.size();
+    }
+    block.release(pixels, block.bytes);
+    return true;
+}
+
+uint64_t PackedBytes(int width, int height, int components, int bits) {
+    return uint64_t(width) * uint64_t(components) * uint64_t(bits / 8) * uint64_t(height);
 }
 
 }  // namespace
@@ -69,8 +102,29 @@ bool CBxPicBufAPI::ReinitHeap(SBxPicBuf& dst, const SBxPicBuf& src) {
 }
 
 void CBxPicBufAPI::DoneHeap(SBxPicBuf& buf) {
-    std::free(buf.pixels);
+    if (!ReleaseAdopted(buf.pixels)) std::free(buf.pixels);
     buf = SBxPicBuf{};
+}
+
+bool CBxPicBufAPI::Adopt(SBxPicBuf& buf, unsigned char* pixels, size_t bytes, int width, int height, int components,
+                         int bits, PixelRelease release) {
+    DoneHeap(buf);
+    if (!pixels || !release || width <= 0 || height <= 0 || !ValidFormat(components, bits)) return false;
+    const uint64_t size = PackedBytes(width, height, components, bits);
+    if (size > bytes || size > std::numeric_limits<uint32_t>::max()) return false;
+    {
+        std::lock_guard<std::mutex> lock(g_adoptedLock);
+        g_adopted[pixels] = Adopted{bytes, release};
+        g_adoptedCount = g_adopted.size();
+    }
+    buf.pixels = pixels;
+    buf.size = uint32_t(size);
+    buf.pitch = uint32_t(size / uint64_t(height));
+    buf.width = width;
+    buf.height = height;
+    buf.components = components;
+    buf.bits = bits;
+    return true;
 }
 
 bool CBxPicBufAPI::Copy(SBxPicBuf& dst, const SBxPicBuf& src) {

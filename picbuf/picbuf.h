@@ -74,7 +74,16 @@ public:
     static void Init(SBxPicBuf& buf);
     static bool ReinitHeap(SBxPicBuf& buf, int width, int height, int components, int bits);
     static bool ReinitHeap(SBxPicBuf& dst, const SBxPicBuf& src);
+    // Frees the pixels, however they were obtained (heap or Adopt).
     static void DoneHeap(SBxPicBuf& buf);
+
+    // Makes `buf` a packed picture over `bytes` bytes of pixels that were
+    // not allocated here (a mapped file, say): DoneHeap hands them to
+    // `release` instead of freeing them. False (and `release` not called,
+    // `buf` left empty) when the layout does not fit into `bytes`.
+    using PixelRelease = void (*)(unsigned char* pixels, size_t bytes);
+    static bool Adopt(SBxPicBuf& buf, unsigned char* pixels, size_t bytes, int width, int height, int components,
+                      int bits, PixelRelease release);
 
     static bool Copy(SBxPicBuf& dst, const SBxPicBuf& src);
     static bool Copy(SBxPicBuf& dst, const SBxPicBuf& src, const CBxRect<int>& rect);

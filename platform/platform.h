@@ -77,18 +77,26 @@ void CatchInterrupts(std::atomic<bool>& flag);
 // The descriptor under which a child finds its shared result memory.
 constexpr int kChildResultFd = 3;
 
-// An anonymous in-memory file (close-on-exec, never numbered kChildResultFd),
-// or -1.
+// An anonymous in-memory file (close-on-exec, never numbered kChildResultFd,
+// sealable), or -1.
 int CreateSharedMemoryFile();
 uint64_t SharedMemoryFileSize(int fd);
+bool ResizeSharedMemoryFile(int fd, uint64_t size);
+// Forbids every further change of the file's contents and size, by anyone
+// who holds it. False when that cannot be promised, for instance because
+// another process still has it mapped for writing.
+bool SealSharedMemoryFile(int fd);
+// Maps `size` bytes at `offset` (a multiple of the page size) of such a
+// file. For filling: writes go to the file, and the pages are allocated at
+// once rather than one fault at a time. For keeping: the pages are shared
+// with the file until written, then copied; the mapping outlives the
+// descriptor. Null on failure.
+enum class MapUse { Fill, Keep };
+unsigned char* MapSharedMemoryFile(int fd, uint64_t offset, size_t size, MapUse use);
+void UnmapMemory(void* data, size_t size);
 // Reads or writes exactly `size` bytes at `offset`; false on any failure.
-// Going through the kernel rather than a mapping copies large results once,
-// without a page fault per page on either side.
 bool ReadSharedMemoryFile(int fd, uint64_t offset, void* data, size_t size);
 bool WriteSharedMemoryFile(int fd, uint64_t offset, const void* data, size_t size);
-bool TruncateSharedMemoryFile(int fd);
-// Asks for large pages under a big fresh buffer about to be filled.
-void AdviseLargePages(void* data, size_t size);
 void CloseDescriptor(int fd);
 
 uint64_t PhysicalMemoryBytes();
@@ -100,6 +108,9 @@ struct ChildStart {
     std::vector<std::string> extraEnvironment;  // NAME=VALUE, replacing the caller's
     int resultFd = -1;  // appears in the child as kChildResultFd
     bool quiet = true;  // standard output and error to /dev/null
+    // The child's large allocations on large pages: a short-lived process
+    // that fills big buffers once spends less time in page faults.
+    bool largePages = false;
 };
 // Starts a program (posix_spawn, not fork: the caller may be large and
 // multi-threaded) with default signal handling, no terminal input, in its own
@@ -135,6 +146,8 @@ long PeakResidentKilobytes();
 void ResetPeakResident();
 // Processor time, user and system, that this process has used so far.
 double ProcessorSeconds();
+// The same for its children that have ended and been waited for.
+double ChildrenProcessorSeconds();
 // A child process that does nothing but keep one core busy, standing in for
 // the other programs of a loaded desktop; killed and reaped on destruction.
 class BusyProcess {

@@ -19,6 +19,7 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <limits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -236,7 +237,7 @@ void CatchInterrupts(std::atomic<bool>& flag) {
 // ---- Child processes with limits ------------------------------------------
 
 int CreateSharedMemoryFile() {
-    const int fd = int(syscall(SYS_memfd_create, "quorvane-result", 1u /* MFD_CLOEXEC */));
+    const int fd = int(syscall(SYS_memfd_create, "quorvane-result", MFD_CLOEXEC | MFD_ALLOW_SEALING));
     // The child's dup2 onto kChildResultFd must clear close-on-exec, which it
     // only does when the numbers differ.
     if (fd < 0 || fd > kChildResultFd) return fd;
@@ -272,13 +273,34 @@ bool WriteSharedMemoryFile(int fd, uint64_t offset, const void* data, size_t siz
     return true;
 }
 
-bool TruncateSharedMemoryFile(int fd) { return ftruncate(fd, 0) == 0; }
+bool ResizeSharedMemoryFile(int fd, uint64_t size) {
+    if (size > uint64_t(std::numeric_limits<off_t>::max())) return false;
+    int rc;
+    while ((rc = ftruncate(fd, off_t(size))) != 0 && errno == EINTR) {
+    }
+    return rc == 0;
+}
 
-void AdviseLargePages(void* data, size_t size) {
-    constexpr uintptr_t kLarge = uintptr_t(2) << 20;
-    const uintptr_t begin = (reinterpret_cast<uintptr_t>(data) + kLarge - 1) & ~(kLarge - 1);
-    const uintptr_t end = (reinterpret_cast<uintptr_t>(data) + size) & ~(kLarge - 1);
-    if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+bool SealSharedMemoryFile(int fd) {
+    return fcntl(fd, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL) == 0;
+}
+
+unsigned char* MapSharedMemoryFile(int fd, uint64_t offset, size_t size, MapUse use) {
+    if (size == 0 || offset > uint64_t(std::numeric_limits<off_t>::max())) return nullptr;
+    const int flags = use == MapUse::Fill ? MAP_SHARED | MAP_POPULATE : MAP_PRIVATE;
+    void* p = mmap(nullptr, size, PROT_READ | PROT_WRITE, flags, fd, off_t(offset));
+    if (p == MAP_FAILED) return nullptr;
+    // Kept pages are mapped for reading in one go (copying them all, as
+    // populating a private mapping would, is what mapping avoids). Kernels
+    // before 5.14 fault them in as they are read instead.
+#ifdef MADV_POPULATE_READ
+    if (use == MapUse::Keep) madvise(p, size, MADV_POPULATE_READ);
+#endif
+    return static_cast<unsigned char*>(p);
+}
+
+void UnmapMemory(void* data, size_t size) {
+    if (data) munmap(data, size);
 }
 
 void CloseDescriptor(int fd) {
@@ -304,11 +326,16 @@ long PeakResidentKilobytes() {
 
 void ResetPeakResident() { std::ofstream("/proc/self/clear_refs") << "5"; }
 
-double ProcessorSeconds() {
+namespace {
+double ProcessorSecondsOf(int who) {
     rusage u{};
-    getrusage(RUSAGE_SELF, &u);
+    getrusage(who, &u);
     return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
+}  // namespace
+
+double ProcessorSeconds() { return ProcessorSecondsOf(RUSAGE_SELF); }
+double ChildrenProcessorSeconds() { return ProcessorSecondsOf(RUSAGE_CHILDREN); }
 
 BusyProcess::BusyProcess() {
     pid_ = int(fork());
@@ -344,6 +371,13 @@ std::vector<char*> CStrings(std::vector<std::string>& strings) {
     for (std::string& s : strings) out.push_back(s.data());
     out.push_back(nullptr);
     return out;
+}
+
+// glibc's allocator asks for transparent huge pages under its large blocks
+// when told so; the caller's own tunables are kept.
+std::string WithLargePageTunable() {
+    const char* now = std::getenv("GLIBC_TUNABLES");
+    return std::string("GLIBC_TUNABLES=") + (now && *now ? std::string(now) + ":" : "") + "glibc.malloc.hugetlb=1";
 }
 
 int Reap(pid_t pid) {
@@ -382,7 +416,9 @@ int SpawnChild(const ChildStart& start) {
     posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
 
     std::vector<std::string> argv = start.argv;
-    std::vector<std::string> env = EnvironmentWith(start.extraEnvironment);
+    std::vector<std::string> extra = start.extraEnvironment;
+    if (start.largePages) extra.push_back(WithLargePageTunable());
+    std::vector<std::string> env = EnvironmentWith(extra);
     std::vector<char*> cargv = CStrings(argv), cenv = CStrings(env);
     pid_t pid = -1;
     const int rc = posix_spawn(&pid, start.program.c_str(), &actions, &attr, cargv.data(), cenv.data());

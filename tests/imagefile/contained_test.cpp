@@ -12,6 +12,7 @@
 
 #include "decoded_image.h"
 #include "imagefile.h"
+#include "platform.h"
 #include "test_files.h"
 
 namespace {
@@ -33,31 +34,36 @@ std::string SavedPattern(const ScratchDir& dir, const std::string& name, int com
     return dir.File(name);
 }
 
-std::vector<uint8_t> Encoded(const PictureAndAlpha& image) {
-    std::vector<uint8_t> bytes;
-    WriteDecodedImage(image, [&](const void* data, size_t size) {
-        bytes.insert(bytes.end(), static_cast<const uint8_t*>(data), static_cast<const uint8_t*>(data) + size);
-    });
+// The bytes a decoding child leaves for `image`: header, then the pixel areas.
+std::string Encoded(const PictureAndAlpha& image) {
+    const SBxPicBuf& pic = image.picture.buf;
+    PictureLayout layout;
+    layout.width = pic.width, layout.height = pic.height, layout.components = pic.components, layout.bits = pic.bits;
+    layout.alpha = !image.alpha.Empty();
+    const DecodedImageHeader h = DecodedImageLayout(layout);
+    std::string bytes(size_t(DecodedImageSize(h)), '\0');
+    std::memcpy(&bytes[0], &h, sizeof h);
+    std::memcpy(&bytes[size_t(h.pictureOffset)], pic.pixels, size_t(h.pictureBytes));
+    if (layout.alpha) std::memcpy(&bytes[size_t(h.alphaOffset)], image.alpha.buf.pixels, size_t(h.alphaBytes));
     return bytes;
 }
 
-// Reads `bytes` back as a picture whose result claims to be `size` bytes long.
-bool Decoded(const std::vector<uint8_t>& bytes, size_t size, PictureAndAlpha& out, std::string& why) {
-    auto source = [&](uint64_t offset, void* data, size_t n) {
-        if (offset > bytes.size() || n > bytes.size() - offset) return false;
-        std::memcpy(data, bytes.data() + offset, n);
-        return true;
-    };
-    return ReadDecodedImage(source, size, out, why) == LoadFailure::None;
+// A shared result holding `bytes`, as the child's would; `fd` is its descriptor.
+SharedResult Holding(const std::string& bytes, int* fd = nullptr) {
+    const int made = CreateSharedMemoryFile();
+    EXPECT_GE(made, 0);
+    EXPECT_TRUE(bytes.empty() || WriteSharedMemoryFile(made, 0, bytes.data(), bytes.size()));
+    if (fd) *fd = made;
+    return SharedResult(made);
 }
 
-DecodedImageHeader HeaderOf(const std::vector<uint8_t>& bytes) {
+DecodedImageHeader HeaderOf(const std::string& bytes) {
     DecodedImageHeader h;
     std::memcpy(&h, bytes.data(), sizeof h);
     return h;
 }
 
-void SetHeader(std::vector<uint8_t>& bytes, const DecodedImageHeader& h) { std::memcpy(bytes.data(), &h, sizeof h); }
+void SetHeader(std::string& bytes, const DecodedImageHeader& h) { std::memcpy(&bytes[0], &h, sizeof h); }
 
 }  // namespace
 
@@ -195,24 +201,22 @@ TEST(DecodedImageTransfer, ForgedOrShortResultsAreRefused) {
     PictureAndAlpha image;
     image.picture = Pattern(5, 4, 3, 16);
     image.alpha = Pattern(5, 4, 1, 16);
-    const std::vector<uint8_t> sound = Encoded(image);
+    const std::string sound = Encoded(image);
     PictureAndAlpha back;
     std::string why;
-    ASSERT_TRUE(Decoded(sound, sound.size(), back, why)) << why;
+    ASSERT_EQ(int(ReadDecodedImage(Holding(sound), back, why)), int(LoadFailure::None)) << why;
     EXPECT_TRUE(SamePixels(back.picture.buf, image.picture.buf));
     EXPECT_TRUE(SamePixels(back.alpha.buf, image.alpha.buf));
 
-    auto refused = [&](std::vector<uint8_t> bytes, size_t size) {
+    auto refused = [&](const std::string& bytes) {
         PictureAndAlpha out;
         std::string reason;
-        const bool ok = Decoded(bytes, size, out, reason);
+        const bool ok = ReadDecodedImage(Holding(bytes), out, reason) == LoadFailure::None;
         return !ok && !reason.empty() && out.picture.Empty() && out.alpha.Empty();
     };
-    EXPECT_TRUE(refused(sound, sound.size() - 1)) << "one byte short";
-    EXPECT_TRUE(refused(sound, sizeof(DecodedImageHeader) - 1)) << "header cut";
-    EXPECT_TRUE(refused(sound, 0));
-    EXPECT_TRUE(refused(std::vector<uint8_t>(sound.begin(), sound.end() - 1), sound.size()))
-        << "the bytes ran out before the size said";
+    EXPECT_TRUE(refused(sound.substr(0, sound.size() - 1))) << "one byte short";
+    EXPECT_TRUE(refused(sound.substr(0, sizeof(DecodedImageHeader) - 1))) << "header cut";
+    EXPECT_TRUE(refused(""));
 
     using Forge = void (*)(DecodedImageHeader&);
     const Forge forgeries[] = {
@@ -226,15 +230,50 @@ TEST(DecodedImageTransfer, ForgedOrShortResultsAreRefused) {
         [](DecodedImageHeader& h) { h.hasAlpha = 0; },
         [](DecodedImageHeader& h) { h.pictureBytes -= 1; },
         [](DecodedImageHeader& h) { h.alphaBytes += 2; },
+        // Areas out of place: over the header, over each other, off the page boundaries.
+        [](DecodedImageHeader& h) { h.pictureOffset = 0; },
+        [](DecodedImageHeader& h) { h.alphaOffset = h.pictureOffset; },
+        [](DecodedImageHeader& h) { h.pictureOffset += 8; },
         // Claims that only overflow would make fit the bytes sent.
         [](DecodedImageHeader& h) { h.width = 1u << 16, h.height = 1u << 16; },
         [](DecodedImageHeader& h) { h.width = 0xffffffffu; },
     };
     for (size_t i = 0; i < std::size(forgeries); ++i) {
-        std::vector<uint8_t> forged = sound;
+        std::string forged = sound;
         DecodedImageHeader h = HeaderOf(forged);
         forgeries[i](h);
         SetHeader(forged, h);
-        EXPECT_TRUE(refused(forged, forged.size())) << "forgery " << i;
+        EXPECT_TRUE(refused(forged)) << "forgery " << i;
     }
+}
+
+// The program maps the pixels it takes: nobody may change or shorten them
+// afterwards (shortening would make reading the mapping fatal), and a result
+// that someone can still write to is not taken at all.
+TEST(DecodedImageTransfer, PixelsTakenCannotBeChangedBehindTheProgramsBack) {
+    PictureAndAlpha image;
+    image.picture = Pattern(300, 200, 3, 8);
+    const std::string sound = Encoded(image);
+    int fd = -1;
+    SharedResult result = Holding(sound, &fd);
+    PictureAndAlpha back;
+    std::string why;
+    ASSERT_EQ(int(ReadDecodedImage(result, back, why)), int(LoadFailure::None)) << why;
+    EXPECT_FALSE(ResizeSharedMemoryFile(fd, 0));
+    EXPECT_FALSE(WriteSharedMemoryFile(fd, HeaderOf(sound).pictureOffset, "x", 1));
+    EXPECT_TRUE(SamePixels(back.picture.buf, image.picture.buf));
+    // The program's own changes stay its own.
+    back.picture.buf.pixels[0] ^= 0xff;
+    char first = 0;
+    ASSERT_TRUE(result.Read(HeaderOf(sound).pictureOffset, &first, 1));
+    EXPECT_EQ(uint8_t(first), image.picture.buf.pixels[0]);
+
+    int other = -1;
+    SharedResult inUse = Holding(sound, &other);
+    unsigned char* writer = MapSharedMemoryFile(other, 0, sound.size(), MapUse::Fill);
+    ASSERT_NE(writer, nullptr);
+    PictureAndAlpha refused;
+    EXPECT_EQ(int(ReadDecodedImage(inUse, refused, why)), int(LoadFailure::Damaged));
+    EXPECT_TRUE(refused.picture.Empty());
+    UnmapMemory(writer, sound.size());
 }

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "picbuf.h"
 
@@ -15,6 +17,13 @@ PicBufHolder Make(int w, int h, int c, int bits) {
 
 void Fill8(SBxPicBuf& b) {
     for (uint32_t i = 0; i < b.size; ++i) b.pixels[i] = uint8_t(i * 7 + 3);
+}
+
+// Pixel blocks handed back by adopted buffers, in order.
+std::vector<std::pair<unsigned char*, size_t>> g_released;
+void Release(unsigned char* pixels, size_t bytes) {
+    g_released.emplace_back(pixels, bytes);
+    std::free(pixels);
 }
 
 }  // namespace
@@ -204,4 +213,29 @@ TEST(PicBuf, ViewsIntoAWiderBufferStayInsideTheirRows) {
     EXPECT_EQ(view.Row<uint8_t>(1)[9], 5);   // x = 3 inside the view
     EXPECT_EQ(big.buf.Row<uint8_t>(1)[12], 1);  // x = 4 is outside it
     EXPECT_FALSE(CBxPicBufAPI::ConvertBpcComp(view, 8, 1));
+}
+
+TEST(PicBuf, AdoptedPixelsGoBackThroughTheirOwnReleaseExactlyOnce) {
+    g_released.clear();
+    auto* block = static_cast<unsigned char*>(std::malloc(100));
+    PicBufHolder first;
+    ASSERT_TRUE(CBxPicBufAPI::Adopt(first.buf, block, 100, 4, 3, 3, 8, Release));
+    EXPECT_EQ(first.buf.pitch, 12u);
+    EXPECT_TRUE(CBxPicBufAPI::IsValid(first.buf));
+    {
+        PicBufHolder moved = std::move(first);
+        PicBufHolder heap = Make(2, 2, 1, 8);  // ordinary buffers are unaffected
+        EXPECT_TRUE(g_released.empty());
+    }
+    ASSERT_EQ(g_released.size(), 1u);
+    EXPECT_EQ(g_released[0].first, block);
+    EXPECT_EQ(g_released[0].second, 100u);
+
+    // A layout larger than the block is refused and the block stays the caller's.
+    unsigned char small[10];
+    PicBufHolder refused;
+    EXPECT_FALSE(CBxPicBufAPI::Adopt(refused.buf, small, sizeof small, 4, 3, 1, 8, Release));
+    EXPECT_EQ(refused.buf.pixels, nullptr);
+    EXPECT_FALSE(CBxPicBufAPI::Adopt(refused.buf, small, sizeof small, 2, 2, 2, 8, Release));
+    EXPECT_EQ(g_released.size(), 1u);
 }

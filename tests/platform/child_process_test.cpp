@@ -63,7 +63,7 @@ TEST(ChildProcess, ResultMemoryIsSharedWithTheChild) {
     EXPECT_FALSE(ReadSharedMemoryFile(fd, 5, text.data(), text.size())) << "read past the end";
     EXPECT_TRUE(WriteSharedMemoryFile(fd, 20, "x", 1));
     EXPECT_EQ(SharedMemoryFileSize(fd), 21u);
-    EXPECT_TRUE(TruncateSharedMemoryFile(fd));
+    EXPECT_TRUE(ResizeSharedMemoryFile(fd, 0));
     EXPECT_EQ(SharedMemoryFileSize(fd), 0u);
     CloseDescriptor(fd);
 }
