@@ -247,6 +247,8 @@ int main(int argc, char** argv) {
     WriteTiff("big-endian.tif", "wb", false, 3, 8);
     WriteTiff("big-endian-grey16.tif", "wb", false, 1, 16);
     WriteTiff("grey-alpha.tif", "w", false, 2, 8);
+    WriteTiff("grey-alpha16-tiled.tif", "w", true, 2, 16);
+    WriteTiff("grey-alpha16-big-endian.tif", "wb", false, 2, 16);
 
     // PNM: bitmap, grey and colour, plain text and binary, 8- and 16-bit.
     Save(FIF_PBM, TwoLevel(Picture(FIT_BITMAP, w, h, 8)), "bits.pbm", PNM_SAVE_ASCII);

@@ -106,13 +106,17 @@ FIBITMAP* PictureToBitmap(const SBxPicBuf* picture, const SBxPicBuf* alpha) {
     if (!picture || !CBxPicBufAPI::IsValid(*picture)) return nullptr;
     const SBxPicBuf& pic = *picture;
     if (pic.bits == 32) return nullptr;
-    const bool hasAlpha = pic.components == 3 && alpha && alpha->pixels && alpha->width == pic.width &&
-                          alpha->height == pic.height && alpha->components == 1 && alpha->bits == pic.bits;
+    const bool hasAlpha = alpha && alpha->pixels && alpha->width == pic.width && alpha->height == pic.height &&
+                          alpha->components == 1 && alpha->bits == pic.bits;
     EnsureFreeImage();
+    // Grey with transparency has no bitmap layout of its own: it is written
+    // as colour with the grey in every channel, so that nothing is lost.
+    const int step = pic.components;
+    const int red = step == 3 ? 2 : 0, green = step == 3 ? 1 : 0;
 
     FREE_IMAGE_TYPE type = FIT_BITMAP;
     int bpp = 8;
-    if (pic.components == 1) {
+    if (pic.components == 1 && !hasAlpha) {
         type = pic.bits == 8 ? FIT_BITMAP : FIT_UINT16;
         bpp = pic.bits;
     } else if (pic.bits == 8) {
@@ -127,24 +131,24 @@ FIBITMAP* PictureToBitmap(const SBxPicBuf* picture, const SBxPicBuf* alpha) {
     const int h = pic.height;
     for (int r = 0; r < h; ++r) {
         BYTE* line = FreeImage_GetScanLine(bitmap, h - 1 - r);
-        if (pic.components == 1 || (pic.bits == 8 && !hasAlpha)) {
+        if ((pic.components == 1 && !hasAlpha) || (pic.bits == 8 && !hasAlpha)) {
             std::memcpy(line, pic.Row<uint8_t>(r), pic.pitch);
         } else if (pic.bits == 8) {
             const uint8_t* s = pic.Row<uint8_t>(r);
             const uint8_t* a = alpha->Row<uint8_t>(r);
-            for (int x = 0; x < pic.width; ++x, s += 3, line += 4) {
+            for (int x = 0; x < pic.width; ++x, s += step, line += 4) {
                 line[0] = s[0];
-                line[1] = s[1];
-                line[2] = s[2];
+                line[1] = s[green];
+                line[2] = s[red];
                 line[3] = a[x];
             }
         } else {
             const uint16_t* s = pic.Row<uint16_t>(r);
             const uint16_t* a = hasAlpha ? alpha->Row<uint16_t>(r) : nullptr;
             uint16_t* d = reinterpret_cast<uint16_t*>(line);
-            for (int x = 0; x < pic.width; ++x, s += 3) {
-                *d++ = s[2];
-                *d++ = s[1];
+            for (int x = 0; x < pic.width; ++x, s += step) {
+                *d++ = s[red];
+                *d++ = s[green];
                 *d++ = s[0];
                 if (a) *d++ = a[x];
             }

@@ -224,10 +224,7 @@ FileHeader ReadTiff(const Head& in) {
     h.bitsPerPixel = unsigned(bitsPerSample * samples);
     if (bitsPerSample == 0 || bitsPerSample > 64 || samples == 0 || samples > 16)
         return Refuse(h, "the TIFF directory is damaged");
-    // The decoder drops (8 bits) or garbles (16 bits) the transparency of
-    // grey pictures: refused rather than shown without it.
-    if (samples == 2 && photometric <= 1)
-        return Refuse(h, "grey TIFF pictures with transparency are not supported", LoadFailure::Unsupported);
+    h.greyWithAlpha = samples == 2 && photometric <= 1;
     // Uncompressed pixels must all be in the file.
     const uint64_t raw = compression == 1 && h.width * h.height <= kMaxPixels
                              ? (h.width * bitsPerSample * samples + 7) / 8 * h.height

@@ -18,6 +18,7 @@ struct FileHeader {
     unsigned bitsPerPixel = 0;
     std::string refusal;  // why it is not accepted
     LoadFailure failure = LoadFailure::None;  // and its kind
+    bool greyWithAlpha = false;  // a TIFF of grey and alpha samples (read by our own TIFF reader)
 };
 
 FileHeader ReadFileHeader(const std::string& path);

@@ -10,6 +10,7 @@
 #include "bmp_versions.h"
 #include "file_header.h"
 #include "freeimage_guard.h"
+#include "grey_alpha_tiff.h"
 #include "metadata.h"
 #include "platform.h"
 
@@ -50,6 +51,40 @@ bool IsRepaintablePicture(const SBxPicBuf& picture) {
            (picture.components == 1 || picture.components == 3);
 }
 
+namespace {
+
+// Decodes a file of an accepted format with FreeImage into `image`.
+LoadFailure DecodeWithFreeImage(const std::string& path, FREE_IMAGE_FORMAT fif, const PictureAllocator& allocate,
+                                PictureAndAlpha& image, std::string& why) {
+    BitmapPtr bitmap;
+    std::vector<unsigned char> classicBmp;
+    LoadFailure bmpFailure = LoadFailure::None;
+    if (fif == FIF_BMP && RewriteNewerBmp(path, classicBmp, why, bmpFailure)) {
+        if (!why.empty()) return bmpFailure;
+        MemoryPtr memory(FreeImage_OpenMemory(classicBmp.data(), DWORD(classicBmp.size())));
+        if (memory) bitmap.reset(FreeImage_LoadFromMemory(FIF_BMP, memory.get(), 0));
+    } else {
+        bitmap.reset(FreeImage_Load(fif, path.c_str(), fif == FIF_JPEG ? JPEG_ACCURATE : 0));
+    }
+    if (bitmap && FreeImageReportedDamage()) bitmap.reset();
+    // 16-bit BMP colours (5-5-5, 5-6-5) become ordinary 8-bit channels.
+    if (bitmap && FreeImage_GetImageType(bitmap.get()) == FIT_BITMAP && FreeImage_GetBPP(bitmap.get()) == 16)
+        bitmap.reset(FreeImage_ConvertTo24Bits(bitmap.get()));
+    if (!bitmap) {
+        why = LastFreeImageMessage();
+        if (why.empty()) why = "the file could not be decoded";
+        return LoadFailure::Damaged;
+    }
+    if (BitmapToPicture(bitmap.get(), image, allocate) || image.picture.Empty()) {
+        image = PictureAndAlpha();
+        why = "unsupported pixel layout";
+        return LoadFailure::Unsupported;
+    }
+    return LoadFailure::None;
+}
+
+}  // namespace
+
 LoadResult DecodeImageFile(const std::string& path, const PictureAllocator& allocate) {
     EnsureFreeImage();
     ClearFreeImageMessage();
@@ -62,40 +97,17 @@ LoadResult DecodeImageFile(const std::string& path, const PictureAllocator& allo
         return result;
     }
     const FREE_IMAGE_FORMAT fif = FREE_IMAGE_FORMAT(header.format);
-    BitmapPtr bitmap;
-    std::vector<unsigned char> classicBmp;
-    LoadFailure bmpFailure = LoadFailure::None;
-    if (fif == FIF_BMP && RewriteNewerBmp(path, classicBmp, result.error, bmpFailure)) {
-        if (!result.error.empty()) {
-            result.failure = bmpFailure;
-            return result;
-        }
-        MemoryPtr memory(FreeImage_OpenMemory(classicBmp.data(), DWORD(classicBmp.size())));
-        if (memory) bitmap.reset(FreeImage_LoadFromMemory(FIF_BMP, memory.get(), 0));
-    } else {
-        bitmap.reset(FreeImage_Load(fif, path.c_str(), fif == FIF_JPEG ? JPEG_ACCURATE : 0));
-    }
-    if (bitmap && FreeImageReportedDamage()) bitmap.reset();
-    // 16-bit BMP colours (5-5-5, 5-6-5) become ordinary 8-bit channels.
-    if (bitmap && FreeImage_GetImageType(bitmap.get()) == FIT_BITMAP && FreeImage_GetBPP(bitmap.get()) == 16)
-        bitmap.reset(FreeImage_ConvertTo24Bits(bitmap.get()));
-    if (!bitmap) {
-        result.error = LastFreeImageMessage();
-        if (result.error.empty()) result.error = "the file could not be decoded";
-        result.failure = LoadFailure::Damaged;
-        return result;
-    }
     // A picture to be turned is decoded aside; the turned one goes where asked.
     const int orientation = FormatHoldsMetadata(fif) ? ReadOrientation(path) : 1;
     const bool turns = orientation >= 2 && orientation <= 8;
-    if (BitmapToPicture(bitmap.get(), result.image, turns ? AllocateOnHeap : allocate) ||
-        result.image.picture.Empty()) {
+    const PictureAllocator onHeap = AllocateOnHeap;
+    const PictureAllocator& place = turns ? onHeap : allocate;
+    result.failure = header.greyWithAlpha ? ReadGreyAlphaTiff(path, result.image, place, result.error)
+                                          : DecodeWithFreeImage(path, fif, place, result.image, result.error);
+    if (result.failure != LoadFailure::None) {
         result.image = PictureAndAlpha();
-        result.error = "unsupported pixel layout";
-        result.failure = LoadFailure::Unsupported;
         return result;
     }
-    bitmap.reset();
     if (!ApplyOrientation(result.image, orientation, allocate)) {
         result.image = PictureAndAlpha();
         result.error = "not enough memory to turn the picture upright";
@@ -131,7 +143,10 @@ SaveStatus SaveImageFile(const SBxPicBuf* picture, const SBxPicBuf* alpha, const
     const FREE_IMAGE_FORMAT fif = FREE_IMAGE_FORMAT(format);
 
     // JPEG has no alpha channel: its encoder refuses 32-bit bitmaps outright.
-    const SBxPicBuf* keptAlpha = fif == FIF_JPEG ? nullptr : alpha;
+    // Grey with alpha becomes colour (see PictureToBitmap), which only the
+    // formats that hold alpha in every depth are given.
+    const bool keepsAlpha = fif != FIF_JPEG && (picture->components == 3 || fif == FIF_PNG || fif == FIF_TIFF);
+    const SBxPicBuf* keptAlpha = keepsAlpha ? alpha : nullptr;
     BitmapPtr bitmap(PictureToBitmap(picture, keptAlpha));
     if (!bitmap) throw ImageWriteError("not enough memory to prepare the picture for saving");
 

@@ -95,7 +95,7 @@ TEST(BmpHeaders, VersionFourAndFiveLoadWithTheirColoursAndTransparency) {
     EXPECT_NE(LoadImageFile(dir.File("png.bmp")).error.find("PNG"), std::string::npos);
 }
 
-TEST(TiffLayouts, GreyWithTransparencyIsRefusedRatherThanFlattened) {
+TEST(TiffLayouts, GreyWithTransparencyKeepsIt) {
     ScratchDir dir;
     // 2 × 1 grey + alpha, uncompressed, one strip after the directory.
     const uint16_t tags[][2] = {{256, 2}, {257, 1}, {258, 8}, {259, 1}, {262, 1}, {273, 0}, {277, 2}, {279, 4}, {338, 2}};
@@ -106,10 +106,11 @@ TEST(TiffLayouts, GreyWithTransparencyIsRefusedRatherThanFlattened) {
     tiff += Le(0, 4) + std::string("\x40\x80\xc0\x10", 4);
     WriteBytes(dir.File("ga.tif"), tiff);
     const LoadResult r = LoadImageFile(dir.File("ga.tif"));
-    EXPECT_FALSE(r.ok);
-    EXPECT_NE(r.error.find("transparency"), std::string::npos) << r.error;
-    // The same picture without its alpha samples loads.
-    const PicBufHolder grey = Pattern(3, 2, 1, 8);
-    SaveImageFile(&grey.buf, nullptr, dir.File("g.tif"), 0, "", -1);
-    EXPECT_TRUE(LoadImageFile(dir.File("g.tif")).ok);
+    ASSERT_TRUE(r.ok) << r.error;
+    ASSERT_EQ(r.image.picture.buf.components, 1);
+    ASSERT_FALSE(r.image.alpha.Empty());
+    EXPECT_EQ(r.image.picture.buf.Row<uint8_t>(0)[0], 0x40);
+    EXPECT_EQ(r.image.picture.buf.Row<uint8_t>(0)[1], 0xc0);
+    EXPECT_EQ(r.image.alpha.buf.Row<uint8_t>(0)[0], 0x80);
+    EXPECT_EQ(r.image.alpha.buf.Row<uint8_t>(0)[1], 0x10);
 }
