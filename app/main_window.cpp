@@ -268,5 +268,6 @@ void MainWindow::closeEvent(QCloseEvent* e) {
 void MainWindow::Shutdown() {
     if (shutDown_) return;
     shutDown_ = true;
+    edgeMaps_.Cancel();
     SaveSettings(settings_, paths_, lock_->OthersNow());
 }

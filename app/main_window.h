@@ -10,6 +10,7 @@
 
 #include "background_load.h"
 #include "command_table.h"
+#include "edge_map_prefetch.h"
 #include "image_view.h"
 #include "panel_host.h"
 #include "session.h"
@@ -65,6 +66,7 @@ public:
     void PanelClosing(bool keepResult) override;
     void PanelResized() override;
     void WheelOverPanel(const QPoint& windowPoint, int delta) override;
+    bool TakeEdgeMap(float details, PicBufHolder& map) override { return edgeMaps_.Take(details, map); }
 
 protected:
     bool event(QEvent* e) override;
@@ -103,6 +105,8 @@ private:
     std::unique_ptr<InstanceLock> lock_;
     TextTable texts_;
     DocumentSession session_;
+    // Redraw's edge map of the opened picture, built while the user looks.
+    EdgeMapPrefetch edgeMaps_;
     CommandTable* commands_ = nullptr;
     PictureView* view_ = nullptr;
     QToolBar* toolbar_ = nullptr;

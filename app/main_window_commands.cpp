@@ -81,6 +81,9 @@ bool MainWindow::Load(const std::string& path) {
 }
 
 void MainWindow::PictureOpened() {
+    // Redraw's first preview needs the edge map of the whole picture:
+    // built now, while the user looks at the picture, it is ready by then.
+    edgeMaps_.Start(Loaded(), RedrawParamsFrom(Ui()));
     UpdateTitle();
     status_->setText(Q(texts_.Text(22)));
     view_->FitAndShow(false);
@@ -98,6 +101,7 @@ bool MainWindow::OpenFile(const std::string& path) {
 
 void MainWindow::CloseSteps() {
     status_->setText(Q(texts_.Text(1)));
+    edgeMaps_.Cancel();
     session_.Close();
     view_->Clear();
     UpdateTitle();

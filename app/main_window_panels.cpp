@@ -37,6 +37,7 @@ void MainWindow::SetViewCursor(Qt::CursorShape shape) { view_->SetShape(shape); 
 
 bool MainWindow::StartJob(JobFunction job, Recipe recipe) {
     if (!currentPanel_ || runner_->Running()) return false;
+    edgeMaps_.Cancel();  // the job needs the engine's threads
     if (!runner_->Start(Loaded(), std::move(job))) {
         Tell(102);
         return false;

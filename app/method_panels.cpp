@@ -112,10 +112,12 @@ RepaintStatus RedrawPanel::RunPreview(SBxPicBuf& result, const SBxPicBuf& crop, 
     // The edge map is built on the whole picture, so strokes near the
     // rectangle's border are those of the full picture; Details keys it.
     if (p.details != cacheKey_ || edgeCache_.Empty()) {
-        const RepaintStatus built = BuildRedrawEdgeMap(edgeCache_.buf, Loaded(), p, quiet);
-        if (built != RepaintStatus::Done) return built;
+        if (!host_.TakeEdgeMap(p.details, edgeCache_)) {
+            const RepaintStatus built = BuildRedrawEdgeMap(edgeCache_.buf, Loaded(), p, quiet);
+            if (built != RepaintStatus::Done) return built;
+            ++builds_;
+        }
         cacheKey_ = p.details;
-        ++builds_;
     }
     PicBufHolder edgeCrop;
     if (!CBxPicBufAPI::Copy(edgeCrop.buf, edgeCache_.buf, rect)) return RepaintStatus::OutOfMemory;

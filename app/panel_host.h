@@ -43,4 +43,7 @@ public:
     // The panel changed its size.
     virtual void PanelResized() = 0;
     virtual void WheelOverPanel(const QPoint& windowPoint, int delta) = 0;
+    // Hands over Redraw's edge map of the loaded picture for `details` when it
+    // was built in the background; false when there is none to take.
+    virtual bool TakeEdgeMap(float /*details*/, PicBufHolder& /*map*/) { return false; }
 };

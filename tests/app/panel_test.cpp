@@ -154,22 +154,30 @@ TEST_F(PanelTest, AnAbortedJobRestoresThePictureAndKeepsThePanel) {
     QApplication::processEvents();
 }
 
-TEST_F(PanelTest, TheRedrawEdgeMapIsBuiltOncePerDetailsValue) {
+TEST_F(PanelTest, TheRedrawEdgeMapComesFromTheBackgroundThenIsBuiltOncePerDetailsValue) {
     Open(200, 150);
     window_->Command(cmd::kRepaintRedraw);
     auto* panel = dynamic_cast<RedrawPanel*>(window_->CurrentPanel());
     ASSERT_NE(panel, nullptr);
     panel->PreviewBox()->setChecked(true);
-    EXPECT_EQ(panel->EdgeMapBuilds(), 1);
+    // The map built since the picture was opened serves the first preview.
+    EXPECT_EQ(panel->EdgeMapBuilds(), 0);
+    const Document& doc = window_->Doc();
+    const std::vector<uint8_t> first(doc.displayed.pixels, doc.displayed.pixels + doc.displayed.size);
+    const int details = window_->Ui().uiEdgeDetails, other = details == 25 ? 30 : 25;
     QList<QSlider*> sliders = panel->findChildren<QSlider*>();
     ASSERT_EQ(sliders.size(), 2);
+    sliders[0]->setValue(other);  // Details
+    EXPECT_EQ(panel->EdgeMapBuilds(), 1);
+    EXPECT_EQ(window_->Ui().uiEdgeDetails, other);
+    // Built here, the map of the first Details value draws the same preview.
+    sliders[0]->setValue(details);
+    EXPECT_EQ(panel->EdgeMapBuilds(), 2);
+    EXPECT_EQ(std::memcmp(doc.displayed.pixels, first.data(), first.size()), 0);
     sliders[1]->setValue(30);  // Cut
     sliders[1]->setValue(70);
-    EXPECT_EQ(panel->EdgeMapBuilds(), 1);
-    sliders[0]->setValue(25);  // Details
     EXPECT_EQ(panel->EdgeMapBuilds(), 2);
     EXPECT_EQ(window_->Ui().uiEdgeCut, 70);
-    EXPECT_EQ(window_->Ui().uiEdgeDetails, 25);
     // Dragging the thumb updates the value only; the release recomputes.
     sliders[0]->setSliderDown(true);
     sliders[0]->setValue(40);
