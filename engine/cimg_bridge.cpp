@@ -1,6 +1,5 @@
 // The only translation unit that includes CImg.
 #define cimg_display 0
-#define cimg_use_openmp 1
 #include "cimg_bridge.h"
 
 #include "progress.h"
@@ -13,6 +12,7 @@
 #include <cstring>
 #include <functional>
 #include <new>
+#include <vector>
 
 #include "parallel.h"
 
@@ -39,12 +39,52 @@ void Guarded(Fn&& fn) {
 
 namespace {
 
-// CImg's blur(sigma) of one plane, its Gaussian pass along x and then y,
-// with a stop check between the passes.
+// Applies `filter` (CImg's recursive filters along x) to every row of a
+// plane, or to every column when `columns`, on the engine's threads. The
+// filters treat each line alone, so this is one pass of the filter over the
+// whole plane. Columns are gathered into rows in blocks first, so that they
+// are read in memory order. CImg is built here without its own threads,
+// whose idle spinning took a shared core from other programs.
+template <typename Filter>
+bool EachLine(CImg<float>& plane, bool columns, const Filter& filter, const std::function<bool()>& stopped) {
+    constexpr int kBlock = 32;
+    const int w = plane.width(), h = plane.height();
+    std::atomic<bool> complete{true};
+    auto go = [&] {
+        if (complete.load(std::memory_order_relaxed) && !stopped()) return true;
+        complete = false;
+        return false;
+    };
+    if (!columns) {
+        ParallelRows(0, h, [&](int y) {
+            if (!go()) return;
+            CImg<float> row(plane.data(0, y), w, 1, 1, 1, true);
+            filter(row);
+        });
+        return complete;
+    }
+    ParallelRows(0, (w + kBlock - 1) / kBlock, [&](int block) {
+        if (!go()) return;
+        const int x0 = block * kBlock, n = std::min(kBlock, w - x0);
+        std::vector<float> lines(size_t(n) * h);
+        for (int y = 0; y < h; ++y)
+            for (int i = 0; i < n; ++i) lines[size_t(i) * h + y] = plane(x0 + i, y);
+        for (int i = 0; i < n; ++i) {
+            CImg<float> line(lines.data() + size_t(i) * h, h, 1, 1, 1, true);
+            filter(line);
+        }
+        for (int y = 0; y < h; ++y)
+            for (int i = 0; i < n; ++i) plane(x0 + i, y) = lines[size_t(i) * h + y];
+    });
+    return complete;
+}
+
+// CImg's blur(sigma) of one plane (Gaussian, Neumann borders), along x and
+// then y, with stop checks row by row and block by block.
 bool GaussianBlur(CImg<float>& plane, float sigma, const std::function<bool()>& stopped) {
-    if (plane.width() > 1) plane.vanvliet(sigma, 0, 'x', 1);
-    if (stopped()) return false;
-    if (plane.height() > 1) plane.vanvliet(sigma, 0, 'y', 1);
+    const auto pass = [sigma](CImg<float>& line) { line.vanvliet(sigma, 0, 'x', 1); };
+    if (plane.width() > 1 && !EachLine(plane, false, pass, stopped)) return false;
+    if (plane.height() > 1 && !EachLine(plane, true, pass, stopped)) return false;
     return !stopped();
 }
 
@@ -148,17 +188,15 @@ void BlurAnisotropicCImg(FloatPlanes& image, const FloatPlanes& tensors) {
 
 bool BlurDeriche(FloatPlanes& image, float sigma, const RepaintProgress* stop) {
     // CImg's blur(sigma, Neumann, quasi-Gaussian): a pass along x, then y.
-    auto stopped = [stop] { return stop && stop->AbortRequested(); };
+    const std::function<bool()> stopped = [stop] { return stop && stop->AbortRequested(); };
+    const auto pass = [sigma](CImg<float>& line) { line.deriche(sigma, 0, 'x', 1); };
     bool complete = false;
     Guarded([&] {
-        CImg<float> img = Shared(image);
-        if (img.is_empty()) {
-            complete = true;
-            return;
+        for (int c = 0; c < image.channels; ++c) {
+            CImg<float> plane(image.Channel(c), image.width, image.height, 1, 1, true);
+            if (image.width > 1 && !EachLine(plane, false, pass, stopped)) return;
+            if (image.height > 1 && !EachLine(plane, true, pass, stopped)) return;
         }
-        if (img.width() > 1) img.deriche(sigma, 0, 'x', 1);
-        if (stopped()) return;
-        if (img.height() > 1) img.deriche(sigma, 0, 'y', 1);
         complete = !stopped();
     });
     return complete;
