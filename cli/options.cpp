@@ -93,8 +93,9 @@ std::vector<std::pair<std::string, int>> StoredPositions() {
 }
 
 std::vector<std::pair<std::string, int>> RecipePositions(const CliMethod& method, const std::string& picture) {
-    const std::optional<Recipe> recipe = ReadRecipe(picture);
-    if (!recipe) throw std::invalid_argument("--like: " + picture + " holds no repainting recipe");
+    std::string why;
+    const std::optional<Recipe> recipe = ReadRecipe(picture, &why);
+    if (!recipe) throw std::invalid_argument("--like: " + picture + " " + why);
     if (recipe->method != method.name)
         throw std::invalid_argument("--like: " + picture + " was repainted with " + recipe->method + ", not " +
                                     method.name);

@@ -9,5 +9,6 @@ int main(int argc, char** argv) {
     return ContainedHelperMain(argc, argv, {
                                                {"image", DecodeImageTask},
                                                {"metadata", ReadMetadataTask},
+                                               {"recipe", ReadRecipeTask},
                                            });
 }

@@ -221,7 +221,7 @@ int ReadOrientation(const std::string& path) {
     }
 }
 
-std::optional<Recipe> ReadRecipe(const std::string& path) {
+std::optional<Recipe> ReadRecipeHere(const std::string& path) {
     std::lock_guard<std::mutex> hold(Lock());
     InitialiseExiv2();
     try {

@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+class ContainedOutput;
+
 // A file's metadata as four self-contained blocks, so that it can be read in
 // one place (or process) and written in another. Empty blocks are absent.
 struct FileMetadata {
@@ -35,7 +37,6 @@ std::optional<FileMetadata> ReadFileMetadata(const std::string& path);
 // contained.h): a file that makes the reader crash or hang gives nothing.
 std::optional<FileMetadata> ReadSourceMetadata(const std::string& path);
 // The helper program's task "metadata PATH".
-class ContainedOutput;
 int ReadMetadataTask(const std::vector<std::string>& args, ContainedOutput& out);
 
 // Writes `metadata` (when given), the program's name and version and `recipe`
@@ -50,8 +51,14 @@ bool EmbedMetadata(std::string& encoded, const FileMetadata* metadata, const Rec
 // The EXIF orientation of a JPEG or TIFF file, 1 to 8; 1 when it has none.
 int ReadOrientation(const std::string& path);
 
-// The recipe stored in a result's XMP, or nothing.
-std::optional<Recipe> ReadRecipe(const std::string& path);
+// The recipe stored in a result's XMP, or nothing. Read by the helper
+// program in a process of its own, like every parse of a user's file; when
+// there is none, `why` (if given) says whether the file holds no recipe or
+// could not be read at all.
+std::optional<Recipe> ReadRecipe(const std::string& path, std::string* why = nullptr);
+// The same in this process: only for the helper program's task "recipe PATH".
+std::optional<Recipe> ReadRecipeHere(const std::string& path);
+int ReadRecipeTask(const std::vector<std::string>& args, ContainedOutput& out);
 
 // The recipe as one line of text, for the PNG text chunk "Quorvane recipe":
 // "method=redraw uiEdgeDetails=10 ... version=1.1.0".

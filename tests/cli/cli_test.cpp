@@ -203,6 +203,30 @@ TEST(CliRecipe, ALikeRunReproducesTheResultAndExplicitOptionsWin) {
     EXPECT_THROW(ParseCommandLine({"redraw", "--like", dir.File("none.png"), "x.png"}), std::invalid_argument);
 }
 
+// The recipe is read from a user's file like every other parse of one: in the
+// decoder process. A file that crashes that reader ends the run with a clear
+// error and exit code 2, never with a crash of the command.
+TEST(CliRecipe, AHostileLikePictureIsReadInTheDecoderAndRefused) {
+    ScratchDir dir;
+    PicBufHolder pic = Pattern(40, 30, 3, 8);
+    SaveImageFile(&pic.buf, nullptr, dir.File("in.png"), 0, "", -1);
+    ASSERT_EQ(RunCli("redraw --quiet --details 77 " + dir.File("in.png")), 0);
+    fs::copy_file(dir.File("in-repainted.png"), dir.File("hostile.png"));
+    const std::string like = "redraw --quiet --like " + dir.File("hostile.png") + " -o " + dir.File("out.png") + " " +
+                             dir.File("in.png");
+    ASSERT_EQ(RunCli(like), 0) << "the recipe is readable while the reader behaves";
+    fs::remove(dir.File("out.png"));
+
+    setenv("QUORVANE_DECODE_TEST_FAULT", "crash:hostile", 1);
+    const std::string messages = CliMessages(like);
+    EXPECT_EQ(RunCli(like), 2);
+    EXPECT_THROW(ParseCommandLine({"redraw", "--like", dir.File("hostile.png").c_str(), "x.png"}),
+                 std::invalid_argument);
+    unsetenv("QUORVANE_DECODE_TEST_FAULT");
+    EXPECT_NE(messages.find("hostile.png cannot be read: the decoder crashed"), std::string::npos) << messages;
+    EXPECT_FALSE(fs::exists(dir.File("out.png")));
+}
+
 TEST(CliRecipe, SettingsOfTheDesktopProgramAreTakenReadOnly) {
     ScratchDir dir;
     fs::create_directories(dir.File("Quorvane"));
