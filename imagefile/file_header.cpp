@@ -121,9 +121,17 @@ FileHeader ReadBmp(const Head& in) {
     }
     if (dataOffset >= in.fileSize) return Refuse(h, "the file is truncated");
     // Uncompressed rows (plain, or with colour masks) have a known length;
-    // run-length data can be shorter than its picture.
+    // run-length data can be shorter than its picture, but must be of the
+    // depth it codes and within the file when its length is given.
     const bool rawRows = compression == 0 || compression == 3 || compression == 6;
-    if (!rawRows) return Accept(h);
+    if (!rawRows) {
+        const bool runLength = !os2v1 && (compression == 1 || compression == 2);
+        if (runLength && h.bitsPerPixel != (compression == 1 ? 8u : 4u))
+            return Refuse(h, "the BMP header is damaged");
+        const uint64_t dataSize = headerSize >= 24 ? in.Le(34, 4) : 0;
+        if (runLength && dataSize > in.fileSize - dataOffset) return Refuse(h, "the file is truncated");
+        return Accept(h);
+    }
     if (h.width > 0x7fffffff || h.height > 0x7fffffff) return Accept(h);
     return Accept(h, dataOffset + BmpStride(h.width, h.bitsPerPixel) * h.height, in.fileSize);
 }
@@ -197,6 +205,56 @@ struct TiffReader {
     }
 };
 
+// An array of offsets or byte counts in a TIFF directory entry.
+struct TiffArray {
+    bool present = false;
+    uint32_t type = 0;
+    uint64_t count = 0, at = 0;  // `at`: where the values are, in the entry or elsewhere
+};
+
+TiffArray ReadTiffArray(const TiffReader& r, uint64_t entry) {
+    TiffArray a;
+    a.present = true;
+    a.type = r.U16(entry + 2);
+    a.count = r.big ? r.U64(entry + 4) : r.U32(entry + 4);
+    const uint64_t size = a.type == 3 ? 2 : a.type == 4 ? 4 : a.type == 16 ? 8 : 0;
+    const uint64_t field = entry + (r.big ? 12 : 8), inEntry = r.big ? 8 : 4;
+    a.at = size && a.count <= inEntry / size ? field : r.Offset(field);
+    if (!size) a.count = 0;
+    return a;
+}
+
+uint64_t TiffArraySize(const TiffArray& a) { return a.type == 3 ? 2 : a.type == 4 ? 4 : 8; }
+
+uint64_t Element(const TiffReader& r, const TiffArray& a, uint64_t i) {
+    const uint64_t at = a.at + i * TiffArraySize(a);
+    return a.type == 3 ? r.U16(at) : a.type == 4 ? r.U32(at) : r.U64(at);
+}
+
+// The strips or tiles of the picture must all be in the file: their offsets
+// and (where given) their coded lengths are checked before any decoder reads
+// them. What their coded bytes expand to is the decoder's to find out.
+constexpr uint64_t kMostBlocksChecked = uint64_t(1) << 20;
+
+FileHeader CheckTiffBlocks(FileHeader h, const TiffReader& r, uint64_t blocks, const TiffArray& offsets,
+                           const TiffArray& counts) {
+    const uint64_t size = r.in.fileSize;
+    if (!offsets.present) return Refuse(h, "the TIFF file has no picture data");
+    if (offsets.count < blocks || offsets.type == 0 ||
+        (counts.present && counts.count >= blocks && counts.type == 0))
+        return Refuse(h, "the TIFF directory is damaged");
+    const bool withCounts = counts.present && counts.count >= blocks;
+    for (const TiffArray* a : {&offsets, withCounts ? &counts : nullptr})
+        if (a && !r.in.Has(a->at, a->count * TiffArraySize(*a))) return Refuse(h, "the file is truncated");
+    if (blocks > kMostBlocksChecked) return h;
+    for (uint64_t i = 0; i < blocks; ++i) {
+        const uint64_t offset = Element(r, offsets, i);
+        const uint64_t length = withCounts ? Element(r, counts, i) : 0;
+        if (offset > size || length > size - offset) return Refuse(h, "the file is truncated");
+    }
+    return h;
+}
+
 FileHeader ReadTiff(const Head& in) {
     FileHeader h;
     h.format = kFormatTiff;
@@ -207,7 +265,9 @@ FileHeader ReadTiff(const Head& in) {
     if (!in.Has(ifd, countBytes)) return Refuse(h, "the file is truncated");
     const uint64_t entries = r.big ? r.U64(ifd) : r.U16(ifd);
     if (entries == 0 || entries > 4096) return Refuse(h, "the TIFF directory is damaged");
-    uint64_t bitsPerSample = 1, samples = 1, compression = 1, photometric = 2;
+    uint64_t bitsPerSample = 1, samples = 1, compression = 1, photometric = 2, rowsPerStrip = 0, planar = 1;
+    uint64_t tileWidth = 0, tileLength = 0;
+    TiffArray stripOffsets, stripCounts, tileOffsets, tileCounts;
     for (uint64_t i = 0; i < entries; ++i) {
         const uint64_t e = ifd + countBytes + i * entryBytes;
         if (!in.Has(e, entryBytes)) return Refuse(h, "the file is truncated");
@@ -218,7 +278,15 @@ FileHeader ReadTiff(const Head& in) {
         case 258: bitsPerSample = count == 1 ? r.Value(e) : 8; break;  // several values: assume the usual
         case 259: compression = r.Value(e); break;
         case 262: photometric = r.Value(e); break;
+        case 273: stripOffsets = ReadTiffArray(r, e); break;
         case 277: samples = r.Value(e); break;
+        case 278: rowsPerStrip = r.Value(e); break;
+        case 279: stripCounts = ReadTiffArray(r, e); break;
+        case 284: planar = r.Value(e); break;
+        case 322: tileWidth = r.Value(e); break;
+        case 323: tileLength = r.Value(e); break;
+        case 324: tileOffsets = ReadTiffArray(r, e); break;
+        case 325: tileCounts = ReadTiffArray(r, e); break;
         }
     }
     h.bitsPerPixel = unsigned(bitsPerSample * samples);
@@ -229,7 +297,18 @@ FileHeader ReadTiff(const Head& in) {
     const uint64_t raw = compression == 1 && h.width * h.height <= kMaxPixels
                              ? (h.width * bitsPerSample * samples + 7) / 8 * h.height
                              : 0;
-    return Accept(h, raw, in.fileSize);
+    h = Accept(h, raw, in.fileSize);
+    if (!h.accepted) return h;
+    // Old-style JPEG data may be found through its own tags instead.
+    if (compression == 6 && !stripOffsets.present && !tileOffsets.present) return h;
+    const uint64_t planes = planar == 2 ? samples : 1;
+    if (tileOffsets.present || tileWidth || tileLength) {
+        if (tileWidth == 0 || tileLength == 0) return Refuse(h, "the TIFF directory is damaged");
+        const uint64_t across = (h.width + tileWidth - 1) / tileWidth, down = (h.height + tileLength - 1) / tileLength;
+        return CheckTiffBlocks(h, r, across * down * planes, tileOffsets, tileCounts);
+    }
+    const uint64_t rows = rowsPerStrip == 0 || rowsPerStrip > h.height ? h.height : rowsPerStrip;
+    return CheckTiffBlocks(h, r, (h.height + rows - 1) / rows * planes, stripOffsets, stripCounts);
 }
 
 constexpr uint64_t kMaxPnmHeader = 64 * 1024;

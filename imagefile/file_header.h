@@ -2,7 +2,8 @@
 // file: which of the accepted formats it is and the size of the picture it
 // promises. Only BMP (every header version, OS/2 included), PNG, JPEG, TIFF
 // and PNM are accepted; a file the decoders would be asked to take on trust
-// (a picture too large, or far more pixels than the file has bytes for) is
+// (a picture too large, far more pixels than the file has bytes for, or
+// strips, tiles or run-length data said to lie beyond the file's end) is
 // refused here.
 #pragma once
 

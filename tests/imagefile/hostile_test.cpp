@@ -37,6 +37,15 @@ std::string Tiff(const std::vector<std::pair<uint16_t, uint32_t>>& tags, const s
     return s + Le(0, 4) + data;
 }
 
+// A BMP of 64 × 64 pixels whose run-length data (`compression` 1 or 2)
+// claims `dataSize` bytes, of which the file holds eight.
+std::string RleBmp(uint32_t bits, uint32_t compression, uint32_t dataSize) {
+    const std::string info = Le(40, 4) + Le(64, 4) + Le(64, 4) + Le(1, 2) + Le(bits, 2) + Le(compression, 4) +
+                             Le(dataSize, 4) + std::string(16, '\0');
+    const std::string data("\x04\x01\x00\x00\x04\x02\x00\x01", 8);
+    return "BM" + Le(uint32_t(14 + info.size() + data.size()), 4) + Le(0, 4) + Le(54, 4) + info + data;
+}
+
 struct Hostile {
     const char* name;
     std::string bytes;
@@ -72,6 +81,21 @@ std::vector<Hostile> HostileFiles() {
                          Le(1, 2) + Le(8, 2) + Le(1, 4) + std::string(26, '\0'), "too large"},
         {"nowhere.bmp", "BM" + Le(60, 4) + Le(0, 4) + Le(5000, 4) + Le(40, 4) + Le(10, 4) + Le(10, 4) + Le(1, 2) +
                             Le(8, 2) + Le(1, 4) + std::string(26, '\0'), "truncated"},
+        // Run-length data longer than the file, or of another depth than it codes.
+        {"rle-cut.bmp", RleBmp(8, 1, 5000), "truncated"},
+        {"rle4-cut.bmp", RleBmp(4, 2, 300), "truncated"},
+        {"rle-depth.bmp", RleBmp(24, 1, 8), "damaged"},
+        // Compressed strips and tiles whose offsets or lengths leave the file.
+        {"strip-beyond.tif", Tiff({{256, 10}, {257, 10}, {258, 8}, {259, 5}, {273, 90000}, {277, 1}, {279, 10}}),
+         "truncated"},
+        {"strip-long.tif", Tiff({{256, 10}, {257, 10}, {258, 8}, {259, 8}, {273, 8}, {277, 1}, {279, 90000}}),
+         "truncated"},
+        {"strips-missing.tif", Tiff({{256, 10}, {257, 10}, {258, 8}, {259, 5}, {273, 8}, {277, 1}, {278, 1}, {279, 10}}),
+         "damaged"},
+        {"no-strips.tif", Tiff({{256, 10}, {257, 10}, {258, 8}, {259, 5}, {277, 1}}), "no picture data"},
+        {"tile-long.tif", Tiff({{256, 10}, {257, 10}, {258, 8}, {259, 5}, {277, 1}, {322, 16}, {323, 16}, {324, 8},
+                                {325, 1u << 30}}),
+         "truncated"},
     };
 }
 
