@@ -63,6 +63,23 @@ LoadFailure ReadRefusal(const std::string& message, std::string& why) {
     return LoadFailure::Damaged;
 }
 
+// Makes the picture and alpha areas of a result `image`'s pixels, mapped by
+// `map` (offset, bytes) and unmapped when the picture goes.
+template <typename Map>
+bool AdoptMappedAreas(const DecodedImageHeader& h, const PictureLayout& layout, const Map& map, PictureAndAlpha& image) {
+    const auto release = [](unsigned char* pixels, size_t bytes) { UnmapMemory(pixels, bytes); };
+    const auto adopt = [&](SBxPicBuf& buf, uint64_t offset, uint64_t bytes, int components) {
+        unsigned char* pixels = map(offset, size_t(bytes));
+        if (pixels && CBxPicBufAPI::Adopt(buf, pixels, size_t(bytes), layout.width, layout.height, components,
+                                          layout.bits, release))
+            return true;
+        UnmapMemory(pixels, size_t(bytes));
+        return false;
+    };
+    return adopt(image.picture.buf, h.pictureOffset, h.pictureBytes, layout.components) &&
+           (!layout.alpha || adopt(image.alpha.buf, h.alphaOffset, h.alphaBytes, 1));
+}
+
 }  // namespace
 
 // Test hook: QUORVANE_DECODE_TEST_FAULT=crash|hang|allocate[:NAME] makes the
@@ -110,18 +127,8 @@ bool AllocateInDecodedImage(ContainedOutput& out, const PictureLayout& layout, P
     image = PictureAndAlpha();
     const DecodedImageHeader h = DecodedImageLayout(layout);
     if (!out.Resize(DecodedImageSize(h)) || !out.WriteAt(0, &h, sizeof h)) return false;
-    const auto release = [](unsigned char* pixels, size_t bytes) { UnmapMemory(pixels, bytes); };
-    const auto adopt = [&](SBxPicBuf& buf, uint64_t offset, uint64_t bytes, int components) {
-        unsigned char* pixels = out.MapForFilling(offset, size_t(bytes));
-        if (pixels && CBxPicBufAPI::Adopt(buf, pixels, size_t(bytes), layout.width, layout.height, components,
-                                          layout.bits, release))
-            return true;
-        UnmapMemory(pixels, size_t(bytes));
-        return false;
-    };
-    if (adopt(image.picture.buf, h.pictureOffset, h.pictureBytes, layout.components) &&
-        (!layout.alpha || adopt(image.alpha.buf, h.alphaOffset, h.alphaBytes, 1)))
-        return true;
+    const auto map = [&](uint64_t offset, size_t bytes) { return out.MapForFilling(offset, bytes); };
+    if (AdoptMappedAreas(h, layout, map, image)) return true;
     image = PictureAndAlpha();
     return false;
 }
@@ -151,17 +158,8 @@ LoadFailure ReadDecodedImage(const SharedResult& result, PictureAndAlpha& out, s
     // From here on nobody can change or shorten the pixels the program maps.
     if (!result.Seal()) return why = "the decoder's result was still being changed", LoadFailure::Damaged;
 
-    const auto release = [](unsigned char* pixels, size_t bytes) { UnmapMemory(pixels, bytes); };
-    const auto adopt = [&](SBxPicBuf& buf, uint64_t offset, uint64_t bytes, int components) {
-        unsigned char* pixels = result.MapForKeeping(offset, size_t(bytes));
-        if (pixels && CBxPicBufAPI::Adopt(buf, pixels, size_t(bytes), layout.width, layout.height, components,
-                                          layout.bits, release))
-            return true;
-        UnmapMemory(pixels, size_t(bytes));
-        return false;
-    };
-    if (!adopt(out.picture.buf, h.pictureOffset, h.pictureBytes, layout.components) ||
-        (layout.alpha && !adopt(out.alpha.buf, h.alphaOffset, h.alphaBytes, 1))) {
+    const auto map = [&](uint64_t offset, size_t bytes) { return result.MapForKeeping(offset, bytes); };
+    if (!AdoptMappedAreas(h, layout, map, out)) {
         out = PictureAndAlpha();
         return why = "not enough memory for the picture", LoadFailure::OutOfMemory;
     }
