@@ -201,6 +201,7 @@ bool SmoothGroup(const FloatPlanes& image, int first, const FloatPlanes& tensors
                 pixels[i * kStride + 1] = d.dv;
             }
             for (int y = y0; y < y1; ++y) {
+                if (abortNow()) return;  // a band's direction can take a while on a busy machine
                 float* sum[C];
                 for (int c = 0; c < C; ++c) sum[c] = sums.data() + (size_t(c) * (y1 - y0) + (y - y0)) * rw;
                 WalkRow<C>(pixels.data(), top, t, sum, w, h, region, y, vx, vy);
