@@ -109,6 +109,10 @@ void Overlay(std::vector<int>& positions, const std::vector<ParamSpec>& params,
             if (key == params[i].settingsKey) positions[i] = ClampPosition(params[i], value);
 }
 
+// A run starts from the positions of the panels' Default button, the values
+// each method is tuned for, not from a new user's first-run positions.
+int CommandLineDefault(const ParamSpec& p) { return p.buttonDefault; }
+
 }  // namespace
 
 std::string UsageText() {
@@ -119,11 +123,11 @@ std::string UsageText() {
         s << "  " << m.name << " — " << m.summary << "\n";
         for (const ParamSpec& p : m.params) {
             if (p.kind == ParamKind::Slider) {
-                s << "      --" << p.option << " " << p.min << ".." << p.max << "  (default " << p.def << ")\n";
+                s << "      --" << p.option << " " << p.min << ".." << p.max << "  (default " << CommandLineDefault(p) << ")\n";
             } else if (p.kind == ParamKind::Choice) {
                 s << "      --" << p.option << " ";
                 for (int v = p.min; v <= p.max; ++v) s << (v > p.min ? "|" : "") << p.choices[v - p.min];
-                s << "  (default " << p.choices[p.def - p.min] << ")\n";
+                s << "  (default " << p.choices[CommandLineDefault(p) - p.min] << ")\n";
             } else {
                 s << "      --no-" << p.option << "\n";
             }
@@ -156,7 +160,7 @@ CliOptions ParseCommandLine(const std::vector<std::string>& args) {
     if (i == args.size()) throw std::invalid_argument("no method given (try --help)");
     o.method = FindMethod(args[i]);
     if (!o.method) throw std::invalid_argument("unknown method '" + args[i] + "' (try --help)");
-    for (const ParamSpec& p : o.method->params) o.positions.push_back(p.def);
+    for (const ParamSpec& p : o.method->params) o.positions.push_back(CommandLineDefault(p));
 
     std::map<size_t, int> chosen;
     for (++i; i < args.size(); ++i) {

@@ -53,7 +53,7 @@ std::string Fallback(const SettingKey& k) {
     if (k.fallback) return k.fallback;
     std::string value;
     ForEachParamSpec([&](const ParamSpec& s) {
-        if (std::string(s.settingsKey) == k.key) value = std::to_string(s.storedDefault);
+        if (std::string(s.settingsKey) == k.key) value = std::to_string(s.firstRunDefault);
     });
     return value;
 }

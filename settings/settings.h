@@ -15,22 +15,22 @@
 // The stored panel values; a first run starts from the tables' stored
 // defaults.
 struct UiSettings {
-    int32_t uiFuseToImage = kRedrawSpecs[kFuseToImage].storedDefault;
-    int32_t uiEdgeDetails = kRedrawSpecs[kEdgeDetails].storedDefault;
-    int32_t uiEdgeCut = kRedrawSpecs[kEdgeCut].storedDefault;
-    int32_t uiQuantization = kRedrawSpecs[kQuantization].storedDefault;
-    int32_t uiDetails = kSmudgeSpecs[kSmudgeDetails].storedDefault;
-    int32_t uiProlongation = kSmudgeSpecs[kSmudgeProlongation].storedDefault;
-    int32_t uiSigma = kSmudgeSpecs[kSmudgeSigma].storedDefault;
+    int32_t uiFuseToImage = kRedrawSpecs[kFuseToImage].firstRunDefault;
+    int32_t uiEdgeDetails = kRedrawSpecs[kEdgeDetails].firstRunDefault;
+    int32_t uiEdgeCut = kRedrawSpecs[kEdgeCut].firstRunDefault;
+    int32_t uiQuantization = kRedrawSpecs[kQuantization].firstRunDefault;
+    int32_t uiDetails = kSmudgeSpecs[kSmudgeDetails].firstRunDefault;
+    int32_t uiProlongation = kSmudgeSpecs[kSmudgeProlongation].firstRunDefault;
+    int32_t uiSigma = kSmudgeSpecs[kSmudgeSigma].firstRunDefault;
     int32_t uiCycles = 5;
-    int32_t uiSmoothAlpha = kOriginalSpecs[kSmoothAlpha].storedDefault;
+    int32_t uiSmoothAlpha = kOriginalSpecs[kSmoothAlpha].firstRunDefault;
     int32_t uiLocality = 5;
-    int32_t uiRelaxation = kOriginalSpecs[kRelaxation].storedDefault;
-    int32_t uiDoShock = kOriginalSpecs[kDoShock].storedDefault;
-    int32_t uiDoLoG = kOriginalSpecs[kDoLoG].storedDefault;
+    int32_t uiRelaxation = kOriginalSpecs[kRelaxation].firstRunDefault;
+    int32_t uiDoShock = kOriginalSpecs[kDoShock].firstRunDefault;
+    int32_t uiDoLoG = kOriginalSpecs[kDoLoG].firstRunDefault;
     int32_t uiDoWeickert = 0;
-    int32_t uiFlatten = kOriginalSpecs[kFlatten].storedDefault;
-    int32_t uiLoGPower = kOriginalSpecs[kLoGPower].storedDefault;
+    int32_t uiFlatten = kOriginalSpecs[kFlatten].firstRunDefault;
+    int32_t uiLoGPower = kOriginalSpecs[kLoGPower].firstRunDefault;
     int32_t uiWeickertPower = 10;
     int32_t jpegQuality = 90;
 
@@ -57,7 +57,7 @@ Positions PositionsFrom(const UiSettings& ui, const ParamSpec (&specs)[N]) {
     Positions p{};
     for (size_t i = 0; i < N; ++i) {
         const int32_t* field = ui.Field(specs[i].settingsKey);
-        p[i] = field ? ClampPosition(specs[i], *field) : specs[i].storedDefault;
+        p[i] = field ? ClampPosition(specs[i], *field) : specs[i].firstRunDefault;
     }
     return p;
 }

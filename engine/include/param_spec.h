@@ -1,5 +1,6 @@
 // One declaration per method parameter: its settings key, its command-line
-// option, its range, its two defaults, its panel control and value label.
+// option, its range, its two defaults (the Default button's position and the
+// first-run position of the settings file), its panel control and value label.
 // The panels, the settings file, the command-line tool and the jobs all read
 // these tables.
 #pragma once
@@ -29,10 +30,10 @@ struct ParamSpec {
     const char* option;  // command-line name; for a check box, "--no-<option>" turns it off
     ParamKind kind;
     int min, max;
-    int def;             // the panel's Default button and the command line's default
+    int buttonDefault;   // the position the panel's Default button sets
     int textKey;         // text-table entry of the control's label (a Choice: of its frame)
     const char* const* choices = nullptr;  // names of a Choice's entries, min .. max
-    int storedDefault = 0;  // first-run value, when the settings file has no key
+    int firstRunDefault = 0;  // the position a new user starts from: the settings file has no key
     ValueLabel label{};
     ControlIds ids{};
     int enabledBy = -1;      // index of the check box that switches this control on
@@ -52,6 +53,6 @@ inline int ClampPosition(const ParamSpec& s, int v) { return v < s.min ? s.min :
 template <std::size_t N>
 std::array<int, N> DefaultPositions(const ParamSpec (&specs)[N]) {
     std::array<int, N> p{};
-    for (std::size_t i = 0; i < N; ++i) p[i] = specs[i].def;
+    for (std::size_t i = 0; i < N; ++i) p[i] = specs[i].buttonDefault;
     return p;
 }

@@ -275,7 +275,7 @@ TEST_F(Behaviour, ValueLabelsRangesAndControlNumbersComeFromTheTables) {
             if (auto* slider = qobject_cast<QSlider*>(control)) {
                 EXPECT_EQ(slider->minimum(), s.min) << s.settingsKey;
                 EXPECT_EQ(slider->maximum(), s.max) << s.settingsKey;
-                EXPECT_EQ(slider->value(), s.storedDefault) << s.settingsKey;
+                EXPECT_EQ(slider->value(), s.firstRunDefault) << s.settingsKey;
                 EXPECT_EQ(panel->Control(s.ids.value)->property("text").toString(), ValueText(s, slider->value()));
             }
         }

@@ -245,7 +245,7 @@ TEST(CliRecipe, SettingsOfTheDesktopProgramAreTakenReadOnly) {
     EXPECT_EQ(stored[kSmoothAlpha], 9);
     EXPECT_EQ(stored[kRelaxation], kOriginalSpecs[kRelaxation].max);
     EXPECT_EQ(stored[kDoLoG], 0);
-    EXPECT_EQ(stored[kFlatten], kOriginalSpecs[kFlatten].storedDefault);
+    EXPECT_EQ(stored[kFlatten], kOriginalSpecs[kFlatten].firstRunDefault);
     EXPECT_EQ(overridden[kRelaxation], 3);
     EXPECT_EQ(overridden[kSmoothAlpha], 9);
     EXPECT_EQ(ReadBytes(file), "[General]\nCrashed Last Time=0\nuiSmoothAlpha=9\nuiRelaxation=99\nuiDoLoG=0\n");

@@ -298,16 +298,16 @@ TEST_F(SettingsTest, FirstRunValuesComeFromTheParameterTables) {
     AppSettings s;
     LoadSettings(s, paths_);
     ForEachParamSpec([&](const ParamSpec& p) {
-        EXPECT_EQ(*s.ui.Field(p.settingsKey), p.storedDefault) << p.settingsKey;
-        EXPECT_GE(p.storedDefault, p.min) << p.settingsKey;
-        EXPECT_LE(p.storedDefault, p.max) << p.settingsKey;
-        EXPECT_GE(p.def, p.min) << p.settingsKey;
-        EXPECT_LE(p.def, p.max) << p.settingsKey;
+        EXPECT_EQ(*s.ui.Field(p.settingsKey), p.firstRunDefault) << p.settingsKey;
+        EXPECT_GE(p.firstRunDefault, p.min) << p.settingsKey;
+        EXPECT_LE(p.firstRunDefault, p.max) << p.settingsKey;
+        EXPECT_GE(p.buttonDefault, p.min) << p.settingsKey;
+        EXPECT_LE(p.buttonDefault, p.max) << p.settingsKey;
     });
     // The two sets the panels know: first run and the Default button.
-    EXPECT_EQ(kOriginalSpecs[kSmoothAlpha].storedDefault, 5);
-    EXPECT_EQ(kOriginalSpecs[kSmoothAlpha].def, 14);
-    EXPECT_EQ(kRedrawSpecs[kFuseToImage].storedDefault, 0);
+    EXPECT_EQ(kOriginalSpecs[kSmoothAlpha].firstRunDefault, 5);
+    EXPECT_EQ(kOriginalSpecs[kSmoothAlpha].buttonDefault, 14);
+    EXPECT_EQ(kRedrawSpecs[kFuseToImage].firstRunDefault, 0);
 }
 
 // Whatever a hand-edited file holds, every method runs on what it reads.
