@@ -49,6 +49,8 @@ void StretchContrast(SBxPicBuf& buffer, float lowFraction, float highFraction) {
     }
 }
 
+void StretchEdgeMap(SBxPicBuf& edgeMap) { StretchContrast(edgeMap, 0.03f, 0.03f); }
+
 RepaintStatus BuildEdgeMap(SBxPicBuf& edgeMap, const SBxPicBuf& source, float sigma, StepRunner& run) {
     const int w = source.width, h = source.height;
     if (!CBxPicBufAPI::IsValid(source) || source.bits != 8) return RepaintStatus::BadInput;
@@ -68,7 +70,7 @@ RepaintStatus BuildEdgeMap(SBxPicBuf& edgeMap, const SBxPicBuf& source, float si
         const std::vector<uint16_t> e = ChannelEdges(a, b);
         for (size_t i = 0; i < e.size(); ++i) map[i] = c == 0 ? e[i] : std::min(map[i], e[i]);
     }
-    StretchContrast(edgeMap, 0.03f, 0.03f);
+    StretchEdgeMap(edgeMap);
     if (!CBxPicBufAPI::ConvertBpcComp(edgeMap, 8, 1)) throw std::bad_alloc();
     return RepaintStatus::Done;
 }

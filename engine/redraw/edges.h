@@ -11,6 +11,8 @@
 RepaintStatus BuildEdgeMap(SBxPicBuf& edgeMap, const SBxPicBuf& source, float sigma, StepRunner& run);
 // In place on a one-component 16-bit buffer; fractions of the pixel count.
 void StretchContrast(SBxPicBuf& buffer, float lowFraction, float highFraction);
+// The edge map's stretch: 3 % of the samples at each end are clipped.
+void StretchEdgeMap(SBxPicBuf& edgeMap);
 // `target` gets the stroke picture drawn from `edgeMap` (one component,
 // 8 bits, the source's size) in the source's format. Throws std::bad_alloc.
 RepaintStatus DrawEdges(SBxPicBuf& target, const SBxPicBuf& source, const SBxPicBuf& edgeMap, float cut,
