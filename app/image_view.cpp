@@ -35,13 +35,13 @@ void ReleaseViewCopies(ImageView& view) {
 
 bool RenderView(ImageView& view, Document& doc, const ViewAnchor& anchor, const SBxPicBuf& picture, int reuse,
                 int slot, bool draw, const SBxPicBuf& alpha, int clientW, int clientH, int backgroundGrey) {
-    if (!EnsureBackBuffer(doc, clientW, clientH, backgroundGrey)) return true;
+    if (!EnsureBackBuffer(doc, clientW, clientH, backgroundGrey)) return false;
     SBxPicBuf target = CBxPicBufAPI::View(doc.backBuffer, clientW, clientH);
     auto background = [&] {
         if (target.pixels) CBxPicBufAPI::SetConst(target, uint8_t(backgroundGrey));
-        return true;
+        return false;
     };
-    if (!target.pixels) return true;
+    if (!target.pixels) return false;
     if (slot != kSlotLoaded && slot != kSlotDisplayed) return background();
     SBxPicBuf& copy = slot == kSlotLoaded ? view.loadedCopy : view.displayedCopy;
     if (reuse == 0) {
@@ -49,7 +49,7 @@ bool RenderView(ImageView& view, Document& doc, const ViewAnchor& anchor, const 
     } else if (!copy.pixels) {
         return background();
     }
-    if (!draw) return false;
+    if (!draw) return true;
     background();
     const CBxPicMap map = anchor.Map();
     Resample(view.resampling, target, copy, map);
@@ -64,7 +64,7 @@ bool RenderView(ImageView& view, Document& doc, const ViewAnchor& anchor, const 
         }
     }
     if (view.previewFrame) DrawPreviewFrame(target, map, *view.previewFrame);
-    return false;
+    return true;
 }
 
 void CompositeChecker(SBxPicBuf& target, const SBxPicBuf& alpha) {

@@ -35,7 +35,8 @@ void ReleaseViewCopies(ImageView& view);
 
 // Renders `picture` (slot 1 loaded, 2 displayed, other: background only)
 // into the top-left clientW × clientH of the back buffer. reuse 0 refreshes
-// the slot's display copy first. True on failure (nothing but background).
+// the slot's display copy first; `draw` false only refreshes it. False when
+// there is nothing to show: the back buffer then holds the background only.
 bool RenderView(ImageView& view, Document& doc, const ViewAnchor& anchor, const SBxPicBuf& picture, int reuse,
                 int slot, bool draw, const SBxPicBuf& alpha, int clientW, int clientH, int backgroundGrey);
 // Blends the 190/220 checkerboard of 15-pixel squares under `alpha`.

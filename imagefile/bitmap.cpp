@@ -59,23 +59,23 @@ bool AllocateOnHeap(const PictureLayout& layout, PictureAndAlpha& image) {
     return false;
 }
 
-bool BitmapToPicture(FIBITMAP* bitmap, PictureAndAlpha& out, const PictureAllocator& allocate) {
+LoadFailure BitmapToPicture(FIBITMAP* bitmap, PictureAndAlpha& out, const PictureAllocator& allocate) {
     out = PictureAndAlpha();
-    if (!bitmap) return false;
+    if (!bitmap) return LoadFailure::None;
     EnsureFreeImage();
-    if (!FreeImage_HasPixels(bitmap)) return true;
+    if (!FreeImage_HasPixels(bitmap)) return LoadFailure::Unsupported;
     const FREE_IMAGE_COLOR_TYPE colorType = FreeImage_GetColorType(bitmap);
-    if (colorType == FIC_PALETTE || colorType == FIC_CMYK) return true;
+    if (colorType == FIC_PALETTE || colorType == FIC_CMYK) return LoadFailure::Unsupported;
 
     const unsigned bpp = FreeImage_GetBPP(bitmap);
     const FREE_IMAGE_TYPE type = FreeImage_GetImageType(bitmap);
     // Only integer layouts: a 32-bit float or integer plane would otherwise
     // pass the channel test below as four 8-bit channels.
     const bool wide = type == FIT_UINT16 || type == FIT_RGB16 || type == FIT_RGBA16;
-    if (!wide && type != FIT_BITMAP) return true;
+    if (!wide && type != FIT_BITMAP) return LoadFailure::Unsupported;
     const unsigned channels = wide ? bpp / 16 : bpp / 8;
-    if (channels < 1 || channels > 4 || channels * (wide ? 16 : 8) != bpp) return true;
-    if (channels == 2) return true;  // grey + alpha has no layout of its own here
+    if (channels < 1 || channels > 4 || channels * (wide ? 16 : 8) != bpp) return LoadFailure::Unsupported;
+    if (channels == 2) return LoadFailure::Unsupported;  // grey + alpha has no layout of its own here
 
     PictureLayout layout;
     layout.width = int(FreeImage_GetWidth(bitmap));
@@ -83,9 +83,10 @@ bool BitmapToPicture(FIBITMAP* bitmap, PictureAndAlpha& out, const PictureAlloca
     layout.components = channels > 3 ? 3 : int(channels);
     layout.bits = wide ? 16 : 8;
     layout.alpha = channels == 4;
-    if (layout.width <= 0 || layout.height <= 0 || !allocate(layout, out)) {
+    if (layout.width <= 0 || layout.height <= 0) return LoadFailure::Unsupported;
+    if (!allocate(layout, out)) {
         out = PictureAndAlpha();
-        return true;
+        return LoadFailure::OutOfMemory;
     }
     SBxPicBuf& pic = out.picture.buf;
     if (layout.bits == 8) {
@@ -99,7 +100,7 @@ bool BitmapToPicture(FIBITMAP* bitmap, PictureAndAlpha& out, const PictureAlloca
     } else {
         ReadRgba16(bitmap, pic, out.alpha.buf);
     }
-    return false;
+    return LoadFailure::None;
 }
 
 FIBITMAP* PictureToBitmap(const SBxPicBuf* picture, const SBxPicBuf* alpha) {

@@ -75,10 +75,12 @@ LoadFailure DecodeWithFreeImage(const std::string& path, FREE_IMAGE_FORMAT fif, 
         if (why.empty()) why = "the file could not be decoded";
         return LoadFailure::Damaged;
     }
-    if (BitmapToPicture(bitmap.get(), image, allocate) || image.picture.Empty()) {
+    const LoadFailure converted = BitmapToPicture(bitmap.get(), image, allocate);
+    if (converted != LoadFailure::None || image.picture.Empty()) {
         image = PictureAndAlpha();
-        why = "unsupported pixel layout";
-        return LoadFailure::Unsupported;
+        const bool memory = converted == LoadFailure::OutOfMemory;
+        why = memory ? "not enough memory for the picture" : "unsupported pixel layout";
+        return memory ? LoadFailure::OutOfMemory : LoadFailure::Unsupported;
     }
     return LoadFailure::None;
 }

@@ -58,8 +58,11 @@ struct PictureLayout {
 using PictureAllocator = std::function<bool(const PictureLayout& layout, PictureAndAlpha& image)>;
 bool AllocateOnHeap(const PictureLayout& layout, PictureAndAlpha& image);
 
-// Returns true on failure. A null bitmap is not a failure and gives empty buffers.
-bool BitmapToPicture(FIBITMAP* bitmap, PictureAndAlpha& out, const PictureAllocator& allocate = AllocateOnHeap);
+// None on success; Unsupported for a layout we do not read (palette, CMYK,
+// float, two channels …), OutOfMemory when `allocate` fails; the buffers are
+// then empty. A null bitmap is not a failure and gives empty buffers.
+LoadFailure BitmapToPicture(FIBITMAP* bitmap, PictureAndAlpha& out,
+                            const PictureAllocator& allocate = AllocateOnHeap);
 // Caller unloads the returned bitmap; null when the picture has no pixels,
 // an unsupported layout, or memory runs out.
 FIBITMAP* PictureToBitmap(const SBxPicBuf* picture, const SBxPicBuf* alpha);

@@ -79,9 +79,13 @@ TEST(ContainedDecoding, EveryLayoutArrivesAsTheDecoderSawIt) {
                           Case{"c8.jpg", 3, 8, false}}) {
         SCOPED_TRACE(c.name);
         const std::string path = SavedPattern(dir, c.name, c.components, c.bits, c.alpha);
-        LoadResult contained = LoadImageFile(path);
+        // A caller that could give up, but does not.
+        LoadControl patient;
+        patient.cancelled = [] { return false; };
+        LoadResult contained = LoadImageFile(path, patient);
         LoadResult direct = DecodeImageFile(path);
         ASSERT_TRUE(contained.ok) << contained.error;
+        EXPECT_FALSE(contained.damaged || contained.cancelled);
         ASSERT_TRUE(direct.ok);
         EXPECT_TRUE(SamePixels(contained.image.picture.buf, direct.image.picture.buf));
         EXPECT_EQ(contained.image.alpha.Empty(), !c.alpha);

@@ -84,7 +84,7 @@ TEST(ImageFile, SixteenBitColourIsStoredBlueGreenRed) {
     px->green = 2000;
     px->blue = 3000;
     PictureAndAlpha out;
-    EXPECT_FALSE(BitmapToPicture(bmp, out));
+    EXPECT_EQ(BitmapToPicture(bmp, out), LoadFailure::None);
     FreeImage_Unload(bmp);
     const uint16_t* s = out.picture.buf.Row<uint16_t>(0);
     EXPECT_EQ(s[0], 3000);
@@ -94,28 +94,28 @@ TEST(ImageFile, SixteenBitColourIsStoredBlueGreenRed) {
 
 TEST(ImageFile, PaletteCmykFloatAndOddDepthsAreRefused) {
     PictureAndAlpha out;
-    EXPECT_FALSE(BitmapToPicture(nullptr, out));
+    EXPECT_EQ(BitmapToPicture(nullptr, out), LoadFailure::None);
     EXPECT_TRUE(out.picture.Empty());
 
     FIBITMAP* pal = FreeImage_Allocate(4, 4, 8);
     RGBQUAD* colours = FreeImage_GetPalette(pal);
     for (int i = 0; i < 256; ++i) colours[i] = RGBQUAD{BYTE(i), 0, BYTE(255 - i), 0};
-    EXPECT_TRUE(BitmapToPicture(pal, out));
+    EXPECT_EQ(BitmapToPicture(pal, out), LoadFailure::Unsupported);
     FreeImage_Unload(pal);
 
     FIBITMAP* cmyk = FreeImage_Allocate(4, 4, 32);
     const BYTE profile[16] = {};
     FreeImage_CreateICCProfile(cmyk, const_cast<BYTE*>(profile), sizeof profile)->flags |= FIICC_COLOR_IS_CMYK;
-    EXPECT_TRUE(BitmapToPicture(cmyk, out));
+    EXPECT_EQ(BitmapToPicture(cmyk, out), LoadFailure::Unsupported);
     FreeImage_Unload(cmyk);
 
     for (FREE_IMAGE_TYPE t : {FIT_FLOAT, FIT_UINT32, FIT_RGBF, FIT_INT16}) {
         FIBITMAP* b = FreeImage_AllocateT(t, 4, 4);
-        EXPECT_TRUE(BitmapToPicture(b, out)) << t;
+        EXPECT_EQ(BitmapToPicture(b, out), LoadFailure::Unsupported) << t;
         FreeImage_Unload(b);
     }
     FIBITMAP* mono = FreeImage_Allocate(4, 4, 1);
-    EXPECT_TRUE(BitmapToPicture(mono, out));
+    EXPECT_EQ(BitmapToPicture(mono, out), LoadFailure::Unsupported);
     FreeImage_Unload(mono);
     EXPECT_TRUE(out.picture.Empty());
 
