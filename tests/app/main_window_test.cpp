@@ -164,7 +164,8 @@ TEST_F(WindowTest, ZoomCommandsAndTheZoomBox) {
     EXPECT_EQ(w->ZoomBox()->currentText(), "83.3 %");
 
     w->ZoomBox()->setEditText("12,5");
-    QApplication::sendEvent(w.get(), new QEvent(um::kZoomText));
+    QEvent zoomText(um::kZoomText);
+    QApplication::sendEvent(w.get(), &zoomText);
     EXPECT_EQ(w->ZoomBox()->currentText(), "12.5 %");
     EXPECT_DOUBLE_EQ(w->Anchor().zoom, 0.125);
     w->ZoomBox()->setEditText("lots");
