@@ -8,6 +8,7 @@
 //   --abort   how long each method takes to stop after Abort at 12 MP;
 //   --50mp    every method on a 50-megapixel picture, with its peak memory;
 //   --decode FILE... [--repeats N]  what the contained decoder costs (bench_decode.h).
+// --threads N stands for "all threads" (1: everything on one thread, for profiling).
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -150,11 +151,12 @@ int main(int argc, char** argv) {
     if (argc < 2) {
         std::fprintf(stderr,
                      "usage: quorvane-bench PHOTO [METHOD...] [--quick] [--loaded | --abort | --50mp] "
-                     "[--save-12mp FILE]\n"
+                     "[--threads N] [--save-12mp FILE]\n"
                      "       quorvane-bench --decode FILE... [--repeats N]\n");
         return 2;
     }
     bool quick = false, loaded = false, abort = false, huge = false;
+    int threads = 0;
     std::string save12;
     std::vector<std::string> only;
     for (int i = 2; i < argc; ++i) {
@@ -163,6 +165,7 @@ int main(int argc, char** argv) {
         else if (std::strcmp(argv[i], "--abort") == 0) abort = true;
         else if (std::strcmp(argv[i], "--50mp") == 0) huge = true;
         else if (std::strcmp(argv[i], "--save-12mp") == 0 && i + 1 < argc) save12 = argv[++i];
+        else if (std::strcmp(argv[i], "--threads") == 0 && i + 1 < argc) threads = std::max(1, std::atoi(argv[++i]));
         else only.push_back(argv[i]);
     }
     LoadResult photo = LoadImageFile(argv[1]);
@@ -176,7 +179,9 @@ int main(int argc, char** argv) {
     PicBufHolder mp1 = Upscaled(p, 1155, 866);
     PicBufHolder mp12;
     if (!quick && !huge) mp12 = Upscaled(p, 4000, 3000);
-    const int all = int(std::max(1u, std::thread::hardware_concurrency()));
+    // "All threads" is every core unless --threads says otherwise (for
+    // profiling one thread alone).
+    const int all = threads > 0 ? threads : int(std::max(1u, std::thread::hardware_concurrency()));
     if (!save12.empty()) {
         // The same 12-megapixel picture, for timing other tools on it.
         SaveImageFile(&mp12.buf, nullptr, save12, 0, "", -1);

@@ -41,6 +41,15 @@ void ParallelRows(int begin, int end, Body&& body) {
     parallel_detail::Loop(begin, end, parallel_detail::ChunkSize(end - begin, 1), body);
 }
 
+// For a few large independent tasks (the tiles of a picture): one task at a
+// time per thread, taken in order as threads become free. The loops inside a
+// task run on the thread that took it.
+template <typename Body>
+void ParallelTasks(int begin, int end, Body&& body) {
+    if (end <= begin) return;
+    parallel_detail::Loop(begin, end, 1, body);
+}
+
 // For loops over items much cheaper than a row: runs on the calling thread
 // below `minItems` (waking the pool would cost more) and hands out chunks of
 // at least `minChunk` items.

@@ -22,23 +22,31 @@ std::vector<float> GaussianKernel(float sigma);
 std::vector<int32_t> IntegerGaussianKernel(float sigma);
 
 // Horizontal pass over the `components` interleaved channels of a
-// width × height plane.
+// width × height plane. Each output still sums its window from left to
+// right, but the sums of a whole row advance together one kernel entry at a
+// time, which the compiler turns into vector code.
 template <typename T>
 void BlurRows(const T* in, T* out, int w, int h, int components, const std::vector<T>& k) {
-    const int half = int(k.size()) / 2, C = components;
+    const int half = int(k.size()) / 2, C = components, taps = int(k.size());
+    std::vector<T> weight(size_t(w), T(0));
+    for (int x = 0; x < w; ++x)
+        for (int p = std::max(x - half, 0), last = std::min(x + half, w - 1); p <= last; ++p)
+            weight[size_t(x)] += k[size_t(p - x + half)];
     ParallelRows(0, h, [&](int y) {
+        thread_local std::vector<T> sums;
+        sums.assign(size_t(w) * C, T(0));
+        T* acc = sums.data();
         const T* row = in + size_t(y) * w * C;
-        T* o = out + size_t(y) * w * C;
-        for (int x = 0; x < w; ++x) {
-            const int first = std::max(x - half, 0), last = std::min(x + half, w - 1);
-            T weight = 0;
-            for (int p = first; p <= last; ++p) weight += k[size_t(p - x + half)];
-            for (int c = 0; c < C; ++c) {
-                T acc = 0;
-                for (int p = first; p <= last; ++p) acc += k[size_t(p - x + half)] * row[p * C + c];
-                o[x * C + c] = acc / weight;
-            }
+        for (int e = 0; e < taps; ++e) {
+            // Outputs x whose window holds sample x - half + e.
+            const int first = std::max(half - e, 0), end = std::min(w + half - e, w);
+            const T kv = k[size_t(e)];
+            const int shift = (e - half) * C;
+            for (int i = first * C; i < end * C; ++i) acc[i] += kv * row[i + shift];
         }
+        T* o = out + size_t(y) * w * C;
+        for (int x = 0; x < w; ++x)
+            for (int c = 0; c < C; ++c) o[x * C + c] = acc[x * C + c] / weight[size_t(x)];
     });
 }
 

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <memory>
+#include <mutex>
 #include <new>
 
 #include "flow.h"
@@ -65,6 +67,7 @@ void WriteBack(const IntImage& work, SBxPicBuf& padded) {
 // one set, so its memory is allocated and paged in once.
 struct TileWork {
     PicBufHolder padded, guide, jxx, jxy, jyy;
+    IntImage work;
     FlowTable flow;
     ShockTable shock;
 };
@@ -102,7 +105,12 @@ RepaintStatus RunTile(SBxPicBuf& result, const SBxPicBuf& source, const Original
     if (!run.End(kSetupSteps[kStart])) return RepaintStatus::Aborted;
     if (!MakeTileBuffers(b, source)) return RepaintStatus::OutOfMemory;
     const int W = b.padded.buf.width, H = b.padded.buf.height, C = source.components;
-    IntImage work(W, H, C);
+    // Every sample is written before it is read: no clearing needed.
+    IntImage& work = b.work;
+    work.width = W;
+    work.height = H;
+    work.components = C;
+    work.data.resize(size_t(W) * H * C);
     if (!run.End(kSetupSteps[kBuffers])) return RepaintStatus::Aborted;
     if (source.bits == 8)
         FillGuideAndWork<uint8_t>(b.padded.buf, b.guide.buf, work, 256);
@@ -207,35 +215,139 @@ void BlendTile(SBxPicBuf& destination, const SBxPicBuf& tile, int x0, int x1, in
 
 int OriginalSteps(int width, int height) { return std::max(TileCount(width, height), 1) * kStepsPerTile; }
 
-RepaintStatus RepaintOriginal(SBxPicBuf& destination, const SBxPicBuf& source, const OriginalParams& params,
-                              RepaintProgress& progress) {
-    if (!SupportedSource(source)) return RepaintStatus::BadInput;
-    StepRunner run(progress);
-    TileWork work;
-    if (!IsTiled(source.width, source.height)) return GuardedTile(destination, source, params, run, work);
-    if (!CBxPicBufAPI::ReinitHeap(destination, source)) return RepaintStatus::OutOfMemory;
-    CBxPicBufAPI::SetConst(destination, 0);
-    const int tiles = TileCount(source.width, source.height);
-    for (int t = 0; t < tiles; ++t) {
-        const TileRect s = WithMargin(TileCore(source.width, source.height, t), kOverlap, source.width, source.height);
-        PicBufHolder tileSource, tileResult;
-        if (!CBxPicBufAPI::ReinitHeap(tileSource.buf, s.x1 - s.x0, s.y1 - s.y0, source.components, source.bits) ||
-            !CBxPicBufAPI::ReinitHeap(tileResult.buf, tileSource.buf))
-            return RepaintStatus::OutOfMemory;
-        CBxPicBufAPI::CopyRect(tileSource.buf, source, {0, 0}, {s.x0, s.y0}, {s.x1 - s.x0, s.y1 - s.y0});
-        const RepaintStatus status = GuardedTile(tileResult.buf, tileSource.buf, params, run, work);
+namespace {
+
+// The caller's progress for tiles that run at the same time: one call at a
+// time reaches it, so it need not be thread-safe itself.
+class SerialProgress : public RepaintProgress {
+public:
+    explicit SerialProgress(RepaintProgress& inner) : inner_(inner) {}
+    void Step(int n) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        inner_.Step(n);
+    }
+    bool AbortRequested() const override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return inner_.AbortRequested();
+    }
+    bool ProgressVisible() const override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return inner_.ProgressVisible();
+    }
+
+private:
+    RepaintProgress& inner_;
+    mutable std::mutex mutex_;
+};
+
+// Tiles run one per thread, each with the buffers of its thread, and are
+// blended into the destination strictly in tile order (the rounding of each
+// blend depends on what is already there), so the result is the same at any
+// number of threads. A finished tile waits for those before it.
+class TiledRun {
+public:
+    TiledRun(SBxPicBuf& destination, const SBxPicBuf& source, const OriginalParams& params,
+             RepaintProgress& progress)
+        : destination_(destination), source_(source), params_(params), progress_(progress),
+          tiles_(TileCount(source.width, source.height)), results_(size_t(tiles_)), state_(size_t(tiles_), kWaiting) {}
+
+    RepaintStatus Run() {
+        ParallelTasks(0, tiles_, [this](int t) { RunOne(t); });
+        if (failure_ != RepaintStatus::Done) return failure_;
+        return progress_.AbortRequested() ? RepaintStatus::Aborted : RepaintStatus::Done;
+    }
+
+private:
+    enum State : char { kWaiting, kFinished, kSkipped };
+
+    void RunOne(int t) {
+        std::unique_ptr<TileWork> work;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (failure_ != RepaintStatus::Done || progress_.AbortRequested()) {
+                Settle(t, kSkipped);
+                return;
+            }
+            if (spare_.empty()) spare_.push_back(std::make_unique<TileWork>());
+            work = std::move(spare_.back());
+            spare_.pop_back();
+        }
+        PicBufHolder result;
+        const RepaintStatus status = Tile(t, *work, result);
+        std::lock_guard<std::mutex> lock(mutex_);
+        spare_.push_back(std::move(work));
         switch (status) {
             case RepaintStatus::Done:
             case RepaintStatus::Aborted:
                 // An aborted tile is blended too: the part it finished.
-                BlendTile(destination, tileResult.buf, s.x0, s.x1, s.y0, s.y1);
+                results_[size_t(t)] = std::move(result);
+                Settle(t, kFinished);
                 break;
             case RepaintStatus::OutOfMemory:
             case RepaintStatus::BadInput:
             case RepaintStatus::BadSettings:
-                return status;
+                if (failure_ == RepaintStatus::Done) failure_ = status;
+                Settle(t, kSkipped);
+                break;
         }
-        if (run.AbortRequested()) return RepaintStatus::Aborted;
     }
-    return RepaintStatus::Done;
+
+    RepaintStatus Tile(int t, TileWork& work, PicBufHolder& result) {
+        const TileRect s = TileSource(t);
+        PicBufHolder tileSource;
+        if (!CBxPicBufAPI::ReinitHeap(tileSource.buf, s.x1 - s.x0, s.y1 - s.y0, source_.components, source_.bits))
+            return RepaintStatus::OutOfMemory;
+        CBxPicBufAPI::CopyRect(tileSource.buf, source_, {0, 0}, {s.x0, s.y0}, {s.x1 - s.x0, s.y1 - s.y0});
+        StepRunner run(progress_);
+        return GuardedTile(result.buf, tileSource.buf, params_, run, work);
+    }
+
+    TileRect TileSource(int t) const {
+        return WithMargin(TileCore(source_.width, source_.height, t), kOverlap, source_.width, source_.height);
+    }
+
+    // With the mutex held: records tile t and blends every tile whose turn
+    // has come.
+    void Settle(int t, State state) {
+        state_[size_t(t)] = state;
+        for (; nextBlend_ < tiles_ && state_[size_t(nextBlend_)] != kWaiting; ++nextBlend_) {
+            PicBufHolder& r = results_[size_t(nextBlend_)];
+            if (state_[size_t(nextBlend_)] == kFinished && failure_ == RepaintStatus::Done) {
+                const TileRect s = TileSource(nextBlend_);
+                BlendTile(destination_, r.buf, s.x0, s.x1, s.y0, s.y1);
+            }
+            r = PicBufHolder();
+        }
+    }
+
+    SBxPicBuf& destination_;
+    const SBxPicBuf& source_;
+    const OriginalParams& params_;
+    SerialProgress progress_;
+    const int tiles_;
+    std::mutex mutex_;
+    std::vector<PicBufHolder> results_;
+    std::vector<State> state_;
+    std::vector<std::unique_ptr<TileWork>> spare_;
+    int nextBlend_ = 0;
+    RepaintStatus failure_ = RepaintStatus::Done;
+};
+
+}  // namespace
+
+RepaintStatus RepaintOriginal(SBxPicBuf& destination, const SBxPicBuf& source, const OriginalParams& params,
+                              RepaintProgress& progress) {
+    if (!SupportedSource(source)) return RepaintStatus::BadInput;
+    if (!IsTiled(source.width, source.height)) {
+        StepRunner run(progress);
+        TileWork work;
+        return GuardedTile(destination, source, params, run, work);
+    }
+    if (!CBxPicBufAPI::ReinitHeap(destination, source)) return RepaintStatus::OutOfMemory;
+    CBxPicBufAPI::SetConst(destination, 0);
+    try {
+        return TiledRun(destination, source, params, progress).Run();
+    } catch (const std::bad_alloc&) {
+        return RepaintStatus::OutOfMemory;
+    }
 }

@@ -132,17 +132,41 @@ TEST(OriginalPipeline, AbortsStopWhereTheyShould) {
     EXPECT_EQ(early.steps, 4);
     EXPECT_TRUE(SameBuffer(out.buf, pic.buf));
 
-    // Tiled: an abort in the first tile's cycles skips the second tile,
-    // whose own part of the destination stays zero.
+    // Tiled, on one thread: an abort in the first tile's cycles skips the
+    // second tile, whose own part of the destination stays zero.
     PicBufHolder wide = TestPicture(1000, 500, 1, 8), dst;
     CountingProgress inCycles(12);
+    SetEngineThreads(1);
     EXPECT_EQ(RepaintOriginal(dst.buf, wide.buf, Fast(), inCycles), RepaintStatus::Aborted);
+    SetEngineThreads(0);
     EXPECT_LT(inCycles.steps, 2 * 38);
     EXPECT_EQ(dst.buf.Row<uint8_t>(250)[900], 0);
     EXPECT_NE(dst.buf.Row<uint8_t>(250)[100], 0);
     EXPECT_FALSE(dst.buf.Row<uint8_t>(250)[100] == wide.buf.Row<uint8_t>(250)[100] &&
                  dst.buf.Row<uint8_t>(251)[101] == wide.buf.Row<uint8_t>(251)[101] &&
                  dst.buf.Row<uint8_t>(120)[40] == wide.buf.Row<uint8_t>(120)[40]);
+}
+
+TEST(OriginalPipeline, TilesRunAtOnceAreBlendedInOrder) {
+    // Four tiles, more than threads: whatever thread finishes first, the
+    // result, the progress and an abort come out as on one thread.
+    PicBufHolder pic = TestPicture(1000, 1000, 1, 8), one;
+    const OriginalParams p = Fast();
+    SetEngineThreads(1);
+    CountingProgress serial;
+    ASSERT_EQ(RepaintOriginal(one.buf, pic.buf, p, serial), RepaintStatus::Done);
+    EXPECT_EQ(serial.steps, 4 * 38);
+    for (int threads : {2, 3}) {
+        SetEngineThreads(threads);
+        PicBufHolder many, stopped;
+        CountingProgress counted, aborting(2 * 38);
+        ASSERT_EQ(RepaintOriginal(many.buf, pic.buf, p, counted), RepaintStatus::Done);
+        EXPECT_EQ(counted.steps, 4 * 38);
+        EXPECT_TRUE(SameBuffer(one.buf, many.buf)) << threads << " threads";
+        EXPECT_EQ(RepaintOriginal(stopped.buf, pic.buf, p, aborting), RepaintStatus::Aborted);
+        EXPECT_LT(aborting.steps, 4 * 38);
+    }
+    SetEngineThreads(0);
 }
 
 TEST(OriginalPipeline, OneTileInTiledModeEqualsTheTileAlone) {
