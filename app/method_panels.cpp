@@ -62,7 +62,7 @@ void OriginalPanel::Defaults() {
 
 RepaintStatus OriginalPanel::RunPreview(SBxPicBuf& result, const SBxPicBuf& crop, const CBxRect<int>&) {
     QuietProgress quiet;
-    return RepaintOriginal(result, crop, OriginalParamsFrom(host_.Ui()), quiet);
+    return previewCache_.Repaint(result, crop, OriginalParamsFrom(host_.Ui()), quiet);
 }
 
 JobFunction OriginalPanel::MakeJob() const {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "method_panel.h"
+#include "original.h"
 
 class QPushButton;
 
@@ -29,6 +30,8 @@ protected:
 
 private:
     QPushButton* defaults_ = nullptr;
+    // Previews whose flattening or sharpening alone changed reuse the tables.
+    OriginalPreviewCache previewCache_;
 };
 
 class SmudgePanel : public MethodPanel {

@@ -2,6 +2,8 @@
 // whole or in overlapping tiles from 500 × 500 pixels upward.
 #pragma once
 
+#include <memory>
+
 #include "engine_status.h"
 #include "original_params.h"
 #include "picbuf.h"
@@ -18,6 +20,28 @@ RepaintStatus RepaintOriginalTile(SBxPicBuf& result, const SBxPicBuf& source, co
                                   RepaintProgress& progress);
 void BlendTile(SBxPicBuf& destination, const SBxPicBuf& tile, int x0, int x1, int y0, int y1);
 void PadReplicate(SBxPicBuf& padded, int border);
+
+struct OriginalTileWork;
+
+// What one preview leaves for the next: the buffers, and the tables of the
+// flow lines and of flattening, which are built again only when the
+// picture, the smoothness or the weak-edge threshold changes, so moving the
+// flattening or sharpening slider replays the cycles alone. The result is
+// that of RepaintOriginal. Pictures large enough to be tiled keep nothing.
+class OriginalPreviewCache {
+public:
+    OriginalPreviewCache();
+    ~OriginalPreviewCache();
+    OriginalPreviewCache(const OriginalPreviewCache&) = delete;
+    OriginalPreviewCache& operator=(const OriginalPreviewCache&) = delete;
+    RepaintStatus Repaint(SBxPicBuf& destination, const SBxPicBuf& source, const OriginalParams& params,
+                          RepaintProgress& progress);
+    // How many times tables were built.
+    int TableBuilds() const;
+
+private:
+    std::unique_ptr<OriginalTileWork> work_;
+};
 
 // Flow-line scale σ and length limit L for a smoothness value.
 float FlowSigma(float smoothness);

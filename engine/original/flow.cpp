@@ -54,6 +54,7 @@ RepaintStatus BuildFlowTable(FlowTable& table, const SBxPicBuf& jxx, const SBxPi
     table.total.resize(size_t(W) * H);
     table.rows.resize(size_t(H));
     const FlowTracer tracer(field, G, sigma, length, components);
+    const TraceWidth width = CurrentTraceWidth();
 
     ParallelRows(1, H - 1, [&](int y) {
         if (stop && stop->AbortRequested()) return;
@@ -64,7 +65,7 @@ RepaintStatus BuildFlowTable(FlowTable& table, const SBxPicBuf& jxx, const SBxPi
         uint32_t* start = table.start.data() + size_t(y) * W;
         int32_t* total = table.total.data() + size_t(y) * W;
         start[0] = 0;
-        PixelTrace traces[4];
+        PixelTrace traces[8];
         auto keep = [&](int x, const PixelTrace& p) {
             start[x] = uint32_t(out.size());
             total[x] = p.total + 128;
@@ -72,10 +73,16 @@ RepaintStatus BuildFlowTable(FlowTable& table, const SBxPicBuf& jxx, const SBxPi
             out.insert(out.end(), p.fwd, p.fwd + p.forward);
         };
         int x = 1;
-        for (; x + 3 <= W - 2; x += 4) {
-            TraceFlowFour(tracer, x, y, traces);
-            for (int l = 0; l < 4; ++l) keep(x + l, traces[l]);
-        }
+        if (width == TraceWidth::Eight)
+            for (; x + 7 <= W - 2; x += 8) {
+                TraceFlowEight(tracer, x, y, traces);
+                for (int l = 0; l < 8; ++l) keep(x + l, traces[l]);
+            }
+        if (width != TraceWidth::One)
+            for (; x + 3 <= W - 2; x += 4) {
+                TraceFlowFour(tracer, x, y, traces);
+                for (int l = 0; l < 4; ++l) keep(x + l, traces[l]);
+            }
         for (; x <= W - 2; ++x) {
             TraceFlowPixel(tracer, x, y, traces[0]);
             keep(x, traces[0]);

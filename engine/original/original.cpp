@@ -16,7 +16,25 @@
 #include "tiles.h"
 #include "work_image.h"
 
+// Everything a tile needs besides its result. The tiles a thread runs share
+// one set, and so do the previews of a panel, so its memory is allocated and
+// paged in once.
+struct OriginalTileWork {
+    PicBufHolder padded, guide, jxx, jxy, jyy;
+    IntImage work;
+    FlowTable flow;
+    ShockTable shock;
+    // What the tables were last built from, when they are kept for reuse.
+    bool tablesKept = false;
+    float smoothness = 0.f, weakThreshold = 0.f;
+    int width = 0, height = 0, components = 0, bits = 0;
+    std::vector<unsigned char> samples;
+    int builds = 0;
+};
+
 namespace {
+
+using TileWork = OriginalTileWork;
 
 constexpr int kPad = 10;
 constexpr int kOverlap = 70;
@@ -63,14 +81,6 @@ void WriteBack(const IntImage& work, SBxPicBuf& padded) {
     });
 }
 
-// Everything a tile needs besides its result. The tiles of one picture share
-// one set, so its memory is allocated and paged in once.
-struct TileWork {
-    PicBufHolder padded, guide, jxx, jxy, jyy;
-    IntImage work;
-    FlowTable flow;
-    ShockTable shock;
-};
 
 bool MakeTileBuffers(TileWork& b, const SBxPicBuf& source) {
     const int W = source.width + 2 * kPad, H = source.height + 2 * kPad, C = source.components;
@@ -97,8 +107,62 @@ void RunCycles(IntImage& work, const FlowTable& flow, const ShockTable& shock, c
     }
 }
 
+// The flow and shock tables of the tile in `b`, from its guide.
+RepaintStatus BuildTables(TileWork& b, const OriginalParams& params, int C, StepRunner& run) {
+    const float sigma = FlowSigma(params.smoothness);
+    const int length = FlowLength(sigma);
+    if (!run.End(kSetupSteps[kTables])) return RepaintStatus::Aborted;
+
+    if (!StructureTensor(b.jxx.buf, b.jxy.buf, b.jyy.buf, b.guide.buf)) return RepaintStatus::OutOfMemory;
+    if (!run.End(kSetupSteps[kTensor])) return RepaintStatus::Aborted;
+    FillWeakTensor(b.jxx.buf, b.jxy.buf, b.jyy.buf, params.weakThreshold, run.Progress());
+    if (!run.End(kSetupSteps[kWeakFill])) return RepaintStatus::Aborted;
+
+    const RepaintStatus traced =
+        BuildFlowTable(b.flow, b.jxx.buf, b.jxy.buf, b.jyy.buf, b.guide.buf, sigma, length, C, &run.Progress());
+    if (traced != RepaintStatus::Done) return traced;
+    if (!run.End(kSetupSteps[kFlowTable])) return RepaintStatus::Aborted;
+    if (!BuildShockTable(b.shock, b.jxx.buf, b.jxy.buf, b.jyy.buf, C)) return RepaintStatus::OutOfMemory;
+    if (!run.End(kSetupSteps[kShockTable])) return RepaintStatus::Aborted;
+    return RepaintStatus::Done;
+}
+
+// The samples of `source`, row after row without padding.
+void CopySamples(const SBxPicBuf& source, std::vector<unsigned char>& out) {
+    const size_t row = size_t(source.width) * source.BytesPerPixel();
+    out.resize(row * size_t(source.height));
+    for (int y = 0; y < source.height; ++y)
+        std::memcpy(out.data() + row * size_t(y), source.Row<unsigned char>(y), row);
+}
+
+// The tables depend on the picture, the smoothness and the weak-edge
+// threshold; flattening and sharpening only act in the cycles.
+bool KeptTablesFit(const TileWork& b, const SBxPicBuf& source, const OriginalParams& params) {
+    if (!b.tablesKept || b.smoothness != params.smoothness || b.weakThreshold != params.weakThreshold ||
+        b.width != source.width || b.height != source.height || b.components != source.components ||
+        b.bits != source.bits)
+        return false;
+    const size_t row = size_t(source.width) * source.BytesPerPixel();
+    for (int y = 0; y < source.height; ++y)
+        if (std::memcmp(b.samples.data() + row * size_t(y), source.Row<unsigned char>(y), row) != 0) return false;
+    return true;
+}
+
+void KeepTables(TileWork& b, const SBxPicBuf& source, const OriginalParams& params) {
+    CopySamples(source, b.samples);
+    b.smoothness = params.smoothness;
+    b.weakThreshold = params.weakThreshold;
+    b.width = source.width;
+    b.height = source.height;
+    b.components = source.components;
+    b.bits = source.bits;
+    b.tablesKept = true;
+}
+
+// With `keepTables`, tables built from the same picture and settings last
+// time are used again (a preview whose flattening or sharpening changed).
 RepaintStatus RunTile(SBxPicBuf& result, const SBxPicBuf& source, const OriginalParams& params, StepRunner& run,
-                      TileWork& b) {
+                      TileWork& b, bool keepTables = false) {
     // The result holds the unprocessed source until the write-back.
     if (!CBxPicBufAPI::ReinitHeap(result, source) || !CBxPicBufAPI::Copy(result, source))
         return RepaintStatus::OutOfMemory;
@@ -118,25 +182,18 @@ RepaintStatus RunTile(SBxPicBuf& result, const SBxPicBuf& source, const Original
         FillGuideAndWork<uint16_t>(b.padded.buf, b.guide.buf, work, 1);
     if (!run.End(kSetupSteps[kGuide])) return RepaintStatus::Aborted;
 
-    const float sigma = FlowSigma(params.smoothness);
-    const int length = FlowLength(sigma);
-    FlowTable& flow = b.flow;
-    ShockTable& shock = b.shock;
-    if (!run.End(kSetupSteps[kTables])) return RepaintStatus::Aborted;
+    if (keepTables && KeptTablesFit(b, source, params)) {
+        for (int step = kTables; step <= kShockTable; ++step)
+            if (!run.End(kSetupSteps[step])) return RepaintStatus::Aborted;
+    } else {
+        b.tablesKept = false;
+        const RepaintStatus built = BuildTables(b, params, C, run);
+        if (built != RepaintStatus::Done) return built;
+        ++b.builds;
+        if (keepTables) KeepTables(b, source, params);
+    }
 
-    if (!StructureTensor(b.jxx.buf, b.jxy.buf, b.jyy.buf, b.guide.buf)) return RepaintStatus::OutOfMemory;
-    if (!run.End(kSetupSteps[kTensor])) return RepaintStatus::Aborted;
-    FillWeakTensor(b.jxx.buf, b.jxy.buf, b.jyy.buf, params.weakThreshold, run.Progress());
-    if (!run.End(kSetupSteps[kWeakFill])) return RepaintStatus::Aborted;
-
-    const RepaintStatus traced =
-        BuildFlowTable(flow, b.jxx.buf, b.jxy.buf, b.jyy.buf, b.guide.buf, sigma, length, C, &run.Progress());
-    if (traced != RepaintStatus::Done) return traced;
-    if (!run.End(kSetupSteps[kFlowTable])) return RepaintStatus::Aborted;
-    if (!BuildShockTable(shock, b.jxx.buf, b.jxy.buf, b.jyy.buf, C)) return RepaintStatus::OutOfMemory;
-    if (!run.End(kSetupSteps[kShockTable])) return RepaintStatus::Aborted;
-
-    RunCycles(work, flow, shock, params, run);
+    RunCycles(work, b.flow, b.shock, params, run);
     // Written back also after an abort inside the cycles.
     WriteBack(work, b.padded.buf);
     CBxPicBufAPI::CopyRect(result, b.padded.buf, {0, 0}, {kPad, kPad}, {source.width, source.height});
@@ -144,10 +201,11 @@ RepaintStatus RunTile(SBxPicBuf& result, const SBxPicBuf& source, const Original
 }
 
 RepaintStatus GuardedTile(SBxPicBuf& result, const SBxPicBuf& source, const OriginalParams& params,
-                          StepRunner& run, TileWork& work) {
+                          StepRunner& run, TileWork& work, bool keepTables = false) {
     try {
-        return RunTile(result, source, params, run, work);
+        return RunTile(result, source, params, run, work, keepTables);
     } catch (const std::bad_alloc&) {
+        work.tablesKept = false;
         return RepaintStatus::OutOfMemory;
     }
 }
@@ -351,3 +409,17 @@ RepaintStatus RepaintOriginal(SBxPicBuf& destination, const SBxPicBuf& source, c
         return RepaintStatus::OutOfMemory;
     }
 }
+
+OriginalPreviewCache::OriginalPreviewCache() = default;
+OriginalPreviewCache::~OriginalPreviewCache() = default;
+
+RepaintStatus OriginalPreviewCache::Repaint(SBxPicBuf& destination, const SBxPicBuf& source,
+                                            const OriginalParams& params, RepaintProgress& progress) {
+    if (!SupportedSource(source)) return RepaintStatus::BadInput;
+    if (IsTiled(source.width, source.height)) return RepaintOriginal(destination, source, params, progress);
+    if (!work_) work_ = std::make_unique<OriginalTileWork>();
+    StepRunner run(progress);
+    return GuardedTile(destination, source, params, run, *work_, true);
+}
+
+int OriginalPreviewCache::TableBuilds() const { return work_ ? work_->builds : 0; }

@@ -92,7 +92,7 @@ TEST(FlowReference, FlowSmoothMatchesTheLiteralSum) {
     }
 }
 
-TEST(FlowReference, FourLaneTracingEqualsTracingPixelByPixel) {
+TEST(FlowReference, FourAndEightLaneTracingEqualsTracingPixelByPixel) {
     const int W = 41, H = 23;
     std::vector<float> tensor(size_t(W) * H * 3), grey(size_t(W) * H);
     uint32_t seed = 99;
@@ -113,21 +113,27 @@ TEST(FlowReference, FourLaneTracingEqualsTracingPixelByPixel) {
     const TensorField field{tensor.data(), W, H};
     for (float sigma : {0.7625f, 12.95f, 25.7f}) {
         const FlowTracer tracer(field, grey.data(), sigma, int(1.5 * double(sigma) + 0.5) + 1, 3);
-        for (int y = 1; y <= H - 2; ++y)
-            for (int x = 1; x + 3 <= W - 2; x += 4) {
-                PixelTrace four[4], one;
-                TraceFlowFour(tracer, x, y, four);
-                for (int l = 0; l < 4; ++l) {
-                    TraceFlowPixel(tracer, x + l, y, one);
-                    ASSERT_EQ(four[l].total, one.total) << sigma << " " << x + l << "," << y;
-                    ASSERT_EQ(four[l].forward, one.forward);
-                    ASSERT_EQ(four[l].backward, one.backward);
-                    for (int k = 0; k < one.forward; ++k)
-                        ASSERT_EQ(0, std::memcmp(&four[l].fwd[k], &one.fwd[k], sizeof(FlowSample)));
-                    for (int k = 0; k < one.backward; ++k)
-                        ASSERT_EQ(0, std::memcmp(&four[l].bwd[k], &one.bwd[k], sizeof(FlowSample)));
+        for (int lanes : {4, 8}) {
+            if (lanes == 8 && !TraceWidthAvailable(TraceWidth::Eight)) continue;
+            for (int y = 1; y <= H - 2; ++y)
+                for (int x = 1; x + lanes - 1 <= W - 2; x += lanes) {
+                    PixelTrace traced[8], one;
+                    if (lanes == 4)
+                        TraceFlowFour(tracer, x, y, traced);
+                    else
+                        TraceFlowEight(tracer, x, y, traced);
+                    for (int l = 0; l < lanes; ++l) {
+                        TraceFlowPixel(tracer, x + l, y, one);
+                        ASSERT_EQ(traced[l].total, one.total) << lanes << " lanes, " << sigma << " " << x + l << "," << y;
+                        ASSERT_EQ(traced[l].forward, one.forward);
+                        ASSERT_EQ(traced[l].backward, one.backward);
+                        for (int k = 0; k < one.forward; ++k)
+                            ASSERT_EQ(0, std::memcmp(&traced[l].fwd[k], &one.fwd[k], sizeof(FlowSample)));
+                        for (int k = 0; k < one.backward; ++k)
+                            ASSERT_EQ(0, std::memcmp(&traced[l].bwd[k], &one.bwd[k], sizeof(FlowSample)));
+                    }
                 }
-            }
+        }
     }
 }
 

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <map>
 
+#include "flow_trace.h"
 #include "golden.h"
 
 void PrintTo(const GoldenCase& c, std::ostream* os) { *os << c.name; }
@@ -68,6 +69,43 @@ TEST(GoldenRedraw, TwoStepsGiveTheOneCallResult) {
         ASSERT_TRUE(RunRedrawInTwoSteps(c, input.buf, result)) << c.name;
         EXPECT_EQ(Describe(Compare(expected.buf, result.buf)), "identical") << c.name;
     }
+}
+
+// The flow lines traced one, four or eight pixels at a time (each width the
+// processor can do) give the pinned results, and the same result on a
+// larger picture whose rows end in every kind of remainder.
+TEST(GoldenOriginal, EveryTraceWidthGivesTheSameResult) {
+    const TraceWidth chosen = CurrentTraceWidth();
+    std::vector<TraceWidth> widths;
+    for (TraceWidth w : {TraceWidth::One, TraceWidth::Four, TraceWidth::Eight})
+        if (TraceWidthAvailable(w)) widths.push_back(w);
+    EXPECT_TRUE(TraceWidthAvailable(TraceWidth::Four));
+    for (const GoldenCase& c : GoldenCases()) {
+        if (c.method != GoldenMethod::Original || PinnedByDigest(c)) continue;
+        PicBufHolder input, expected;
+        ASSERT_TRUE(LoadGoldenInput(kDir, c, input));
+        ASSERT_TRUE(ReadPnm(kDir + "/" + ExpectedFileName(c, input.buf.components), expected));
+        for (TraceWidth w : widths) {
+            ASSERT_TRUE(SetTraceWidth(w));
+            PicBufHolder result;
+            ASSERT_TRUE(RunGoldenCase(c, input.buf, 2, result));
+            EXPECT_EQ(Describe(Compare(expected.buf, result.buf)), "identical") << c.name << ", width " << int(w);
+        }
+    }
+    // 301 pixels inside the border: 37 × 8 + 4 + 1.
+    const GoldenCase larger{"larger", GoldenMethod::Original, "colour.ppm", {16, 5, 4, 5, 1, 1}, 303, 211};
+    PicBufHolder input, first;
+    ASSERT_TRUE(LoadGoldenInput(kDir, larger, input));
+    for (TraceWidth w : widths) {
+        ASSERT_TRUE(SetTraceWidth(w));
+        PicBufHolder result;
+        ASSERT_TRUE(RunGoldenCase(larger, input.buf, 2, result));
+        if (first.Empty())
+            first = std::move(result);
+        else
+            EXPECT_EQ(Describe(Compare(first.buf, result.buf)), "identical") << "width " << int(w);
+    }
+    SetTraceWidth(chosen);
 }
 
 TEST(GoldenDigest, KnownVectors) {

@@ -265,3 +265,40 @@ TEST(OriginalStages, SharpeningClampsToTheSixteenBitRange) {
     SharpenStep(dip, 0.7f, 20.f);
     EXPECT_EQ(dip.data[2], 0);
 }
+
+TEST(OriginalPreviewCache, TablesAreReusedOnlyWhenTheyStillFit) {
+    OriginalPreviewCache cache;
+    // Each call gives the uncached result and the full progress; `builds`
+    // is how many times the tables have been built by then.
+    auto check = [&](const PicBufHolder& source, const OriginalParams& p, int builds) {
+        PicBufHolder fresh, cached;
+        CountingProgress a, b;
+        ASSERT_EQ(RepaintOriginal(fresh.buf, source.buf, p, a), RepaintStatus::Done);
+        ASSERT_EQ(cache.Repaint(cached.buf, source.buf, p, b), RepaintStatus::Done);
+        EXPECT_EQ(b.steps, 38);
+        EXPECT_TRUE(SameBuffer(fresh.buf, cached.buf)) << builds;
+        EXPECT_EQ(cache.TableBuilds(), builds);
+    };
+    PicBufHolder pic = TestPicture(60, 45, 3, 8);
+    OriginalParams p = Fast();
+    check(pic, p, 1);
+    p.flattening = 0.4f;
+    check(pic, p, 1);
+    p.sharpenStrength = 30.f;
+    p.flattenOn = 0;
+    check(pic, p, 1);
+    p.smoothness = 1.5f;
+    check(pic, p, 2);
+    p.weakThreshold = 60.f;
+    check(pic, p, 3);
+    check(TestPicture(60, 45, 3, 8, 2), p, 4);  // another crop of the same size
+    pic.buf.Row<uint8_t>(44)[179] ^= 1;          // one sample of the last row
+    check(pic, p, 5);
+    check(TestPicture(60, 45, 3, 16), p, 6);     // a 16-bit picture
+    // Tables left half built by an abort are not used.
+    PicBufHolder stopped;
+    CountingProgress early(6);
+    p.smoothness = 2.f;
+    EXPECT_EQ(cache.Repaint(stopped.buf, pic.buf, p, early), RepaintStatus::Aborted);
+    check(pic, p, 7);
+}
