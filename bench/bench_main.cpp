@@ -8,7 +8,8 @@
 //   --abort   how long each method takes to stop after Abort at 12 MP;
 //   --50mp    every method on a 50-megapixel picture, with its peak memory;
 //   --decode FILE... [--repeats N]  what the contained decoder costs (bench_decode.h).
-// --threads N stands for "all threads" (1: everything on one thread, for profiling).
+// --threads N stands for "all threads" (1: everything on one thread, for profiling);
+// --preview runs the preview crop alone.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -151,11 +152,11 @@ int main(int argc, char** argv) {
     if (argc < 2) {
         std::fprintf(stderr,
                      "usage: quorvane-bench PHOTO [METHOD...] [--quick] [--loaded | --abort | --50mp] "
-                     "[--threads N] [--save-12mp FILE]\n"
+                     "[--threads N] [--preview] [--save-12mp FILE]\n"
                      "       quorvane-bench --decode FILE... [--repeats N]\n");
         return 2;
     }
-    bool quick = false, loaded = false, abort = false, huge = false;
+    bool quick = false, loaded = false, abort = false, huge = false, previewOnly = false;
     int threads = 0;
     std::string save12;
     std::vector<std::string> only;
@@ -164,6 +165,7 @@ int main(int argc, char** argv) {
         else if (std::strcmp(argv[i], "--loaded") == 0) loaded = true;
         else if (std::strcmp(argv[i], "--abort") == 0) abort = true;
         else if (std::strcmp(argv[i], "--50mp") == 0) huge = true;
+        else if (std::strcmp(argv[i], "--preview") == 0) previewOnly = quick = true;
         else if (std::strcmp(argv[i], "--save-12mp") == 0 && i + 1 < argc) save12 = argv[++i];
         else if (std::strcmp(argv[i], "--threads") == 0 && i + 1 < argc) threads = std::max(1, std::atoi(argv[++i]));
         else only.push_back(argv[i]);
@@ -202,6 +204,7 @@ int main(int argc, char** argv) {
             RunLoaded(m, crop.buf, bigLabel, big, all);
         } else {
             Run(m, "preview crop", crop.buf, all, 5);
+            if (previewOnly) continue;
             Run(m, "1 MP", mp1.buf, 1, 1);
             Run(m, "1 MP", mp1.buf, all, 2);
             if (!quick) {
