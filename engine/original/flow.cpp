@@ -10,6 +10,7 @@
 #include "blur.h"
 #include "flow_trace.h"
 #include "parallel.h"
+#include "vector_width.h"
 
 bool GaussianBlurFloat(SBxPicBuf& dst, const SBxPicBuf& src, float sigma) {
     if (!CBxPicBufAPI::IsValid(src) || src.bits != 32) return false;
@@ -54,7 +55,7 @@ RepaintStatus BuildFlowTable(FlowTable& table, const SBxPicBuf& jxx, const SBxPi
     table.total.resize(size_t(W) * H);
     table.rows.resize(size_t(H));
     const FlowTracer tracer(field, G, sigma, length, components);
-    const TraceWidth width = CurrentTraceWidth();
+    const VectorWidth width = CurrentVectorWidth();
 
     ParallelRows(1, H - 1, [&](int y) {
         if (stop && stop->AbortRequested()) return;
@@ -73,12 +74,12 @@ RepaintStatus BuildFlowTable(FlowTable& table, const SBxPicBuf& jxx, const SBxPi
             out.insert(out.end(), p.fwd, p.fwd + p.forward);
         };
         int x = 1;
-        if (width == TraceWidth::Eight)
+        if (width == VectorWidth::Eight)
             for (; x + 7 <= W - 2; x += 8) {
                 TraceFlowEight(tracer, x, y, traces);
                 for (int l = 0; l < 8; ++l) keep(x + l, traces[l]);
             }
-        if (width != TraceWidth::One)
+        if (width != VectorWidth::One)
             for (; x + 3 <= W - 2; x += 4) {
                 TraceFlowFour(tracer, x, y, traces);
                 for (int l = 0; l < 4; ++l) keep(x + l, traces[l]);
@@ -120,11 +121,13 @@ void FlowSmoothRows(IntImage& image, const IntImage& copy, const FlowTable& tabl
 // the shift is added back exactly (the four bilinear weights sum to 2^14).
 void FlowSmoothColour(IntImage& image, const FlowTable& table) {
     const int W = image.width, H = image.height, rowSamples = W * 3;
-    std::vector<int16_t> shifted(image.data.size() + 8, 0);
-    ParallelRows(0, H, [&](int y) {
-        const size_t begin = size_t(y) * rowSamples, end = begin + size_t(rowSamples);
-        for (size_t i = begin; i < end; ++i) shifted[i] = int16_t(image.data[i] - 32768);
-    });
+    const std::vector<int16_t>& shifted = ShiftedCopy(image);
+    if (CurrentVectorWidth() == VectorWidth::Eight) {
+        ParallelRows(1, H - 1, [&](int y) {
+            FlowSmoothColourRowAvx2(table, shifted.data() + size_t(y) * rowSamples, image.Row(y), y);
+        });
+        return;
+    }
     ParallelRows(1, H - 1, [&](int y) {
         const int16_t* src = shifted.data() + size_t(y) * rowSamples;
         int32_t* dst = image.Row(y);
@@ -161,10 +164,25 @@ void FlowSmoothColour(IntImage& image, const FlowTable& table) {
 
 }  // namespace
 
+const std::vector<int16_t>& ShiftedCopy(const IntImage& image) {
+    thread_local std::vector<int16_t> kept;
+    kept.resize(image.data.size() + 8);
+    std::fill(kept.end() - 8, kept.end(), int16_t(0));
+    // The pool's threads must write this thread's copy, not their own.
+    int16_t* shifted = kept.data();
+    const int32_t* from = image.data.data();
+    const int rowSamples = image.width * image.components;
+    ParallelRows(0, image.height, [=](int y) {
+        const size_t begin = size_t(y) * rowSamples, end = begin + size_t(rowSamples);
+        for (size_t i = begin; i < end; ++i) shifted[i] = int16_t(from[i] - 32768);
+    });
+    return kept;
+}
+
 void FlowSmooth(IntImage& image, const FlowTable& table) {
     if (image.width != table.width || image.height != table.height || image.components != table.components) return;
 #if defined(__SSE2__)
-    if (image.components == 3) {
+    if (image.components == 3 && CurrentVectorWidth() != VectorWidth::One) {
         FlowSmoothColour(image, table);
         return;
     }

@@ -35,6 +35,12 @@ RepaintStatus BuildFlowTable(FlowTable& table, const SBxPicBuf& jxx, const SBxPi
                     const SBxPicBuf& guide, float sigma, int length, int components,
                     const RepaintProgress* stop = nullptr);
 void FlowSmooth(IntImage& image, const FlowTable& table);
+// Row y of the colour smoothing with AVX2, from the shifted copy's row.
+void FlowSmoothColourRowAvx2(const FlowTable& table, const int16_t* src, int32_t* dst, int y);
+// The working image minus 32768 in 16 bits (working values lie in
+// 0..65535), for the vector multiply-adds, with eight zero samples to spare
+// past the end. Kept per thread, so the cycles of a tile reuse its pages.
+const std::vector<int16_t>& ShiftedCopy(const IntImage& image);
 
 // The three tensor planes of a tile, interleaved for the direction fields.
 std::vector<float> InterleaveTensorPlanes(const SBxPicBuf& jxx, const SBxPicBuf& jxy, const SBxPicBuf& jyy);

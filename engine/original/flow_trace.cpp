@@ -3,8 +3,6 @@
 #include <emmintrin.h>
 #include <xmmintrin.h>
 
-#include <atomic>
-
 #include "exp_float.h"
 
 FlowTracer::FlowTracer(TensorField f, const float* g, float s, int l, int c)
@@ -196,26 +194,3 @@ void TraceFlowFour(const FlowTracer& t, int x, int y, PixelTrace out[4]) {
     }
 }
 
-namespace {
-
-TraceWidth Widest() {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") ? TraceWidth::Eight : TraceWidth::Four;
-}
-
-std::atomic<TraceWidth>& ChosenWidth() {
-    static std::atomic<TraceWidth> width{Widest()};
-    return width;
-}
-
-}  // namespace
-
-bool TraceWidthAvailable(TraceWidth width) { return width != TraceWidth::Eight || Widest() == TraceWidth::Eight; }
-
-bool SetTraceWidth(TraceWidth width) {
-    if (!TraceWidthAvailable(width)) return false;
-    ChosenWidth().store(width);
-    return true;
-}
-
-TraceWidth CurrentTraceWidth() { return ChosenWidth().load(std::memory_order_relaxed); }

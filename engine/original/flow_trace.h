@@ -31,11 +31,3 @@ void TraceFlowFour(const FlowTracer& t, int x, int y, PixelTrace out[4]);
 // Pixels x .. x + 7 of row y; only on processors with AVX2.
 void TraceFlowEight(const FlowTracer& t, int x, int y, PixelTrace out[8]);
 
-// How many pixels of a row are traced at once: 1, 4 or 8. The widest the
-// processor can do is used unless a test asks for another; every width
-// gives the same table.
-enum class TraceWidth { One = 1, Four = 4, Eight = 8 };
-bool TraceWidthAvailable(TraceWidth width);
-// Chooses `width` if the processor can do it; false otherwise.
-bool SetTraceWidth(TraceWidth width);
-TraceWidth CurrentTraceWidth();

@@ -6,6 +6,7 @@
 #include "flow.h"
 #include "exp_float.h"
 #include "flow_trace.h"
+#include "vector_width.h"
 
 namespace {
 
@@ -76,6 +77,7 @@ TEST(FlowReference, FlowSmoothMatchesTheLiteralSum) {
                 }
             }
         IntImage expected = img;
+        const IntImage before = img;
         for (int y = 1; y < H - 1; ++y)
             for (int x = 1; x < W - 1; ++x) {
                 const size_t i = size_t(y) * W + x;
@@ -87,8 +89,15 @@ TEST(FlowReference, FlowSmoothMatchesTheLiteralSum) {
                     expected.Row(y)[x * C + c] = acc / t.total[i];
                 }
             }
-        FlowSmooth(img, t);
-        EXPECT_EQ(img.data, expected.data) << C;
+        // Plain, SSE2 and AVX2 loops alike.
+        const VectorWidth chosen = CurrentVectorWidth();
+        for (VectorWidth w : {VectorWidth::One, VectorWidth::Four, VectorWidth::Eight}) {
+            if (!SetVectorWidth(w)) continue;
+            img = before;
+            FlowSmooth(img, t);
+            EXPECT_EQ(img.data, expected.data) << C << " components, width " << int(w);
+        }
+        SetVectorWidth(chosen);
     }
 }
 
@@ -114,7 +123,7 @@ TEST(FlowReference, FourAndEightLaneTracingEqualsTracingPixelByPixel) {
     for (float sigma : {0.7625f, 12.95f, 25.7f}) {
         const FlowTracer tracer(field, grey.data(), sigma, int(1.5 * double(sigma) + 0.5) + 1, 3);
         for (int lanes : {4, 8}) {
-            if (lanes == 8 && !TraceWidthAvailable(TraceWidth::Eight)) continue;
+            if (lanes == 8 && !VectorWidthAvailable(VectorWidth::Eight)) continue;
             for (int y = 1; y <= H - 2; ++y)
                 for (int x = 1; x + lanes - 1 <= W - 2; x += lanes) {
                     PixelTrace traced[8], one;

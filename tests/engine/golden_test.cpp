@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <map>
 
-#include "flow_trace.h"
+#include "vector_width.h"
 #include "golden.h"
 
 void PrintTo(const GoldenCase& c, std::ostream* os) { *os << c.name; }
@@ -71,22 +71,22 @@ TEST(GoldenRedraw, TwoStepsGiveTheOneCallResult) {
     }
 }
 
-// The flow lines traced one, four or eight pixels at a time (each width the
+// The engine's loops one, four or eight pixels at a time (each width the
 // processor can do) give the pinned results, and the same result on a
 // larger picture whose rows end in every kind of remainder.
-TEST(GoldenOriginal, EveryTraceWidthGivesTheSameResult) {
-    const TraceWidth chosen = CurrentTraceWidth();
-    std::vector<TraceWidth> widths;
-    for (TraceWidth w : {TraceWidth::One, TraceWidth::Four, TraceWidth::Eight})
-        if (TraceWidthAvailable(w)) widths.push_back(w);
-    EXPECT_TRUE(TraceWidthAvailable(TraceWidth::Four));
+TEST(GoldenOriginal, EveryVectorWidthGivesTheSameResult) {
+    const VectorWidth chosen = CurrentVectorWidth();
+    std::vector<VectorWidth> widths;
+    for (VectorWidth w : {VectorWidth::One, VectorWidth::Four, VectorWidth::Eight})
+        if (VectorWidthAvailable(w)) widths.push_back(w);
+    EXPECT_TRUE(VectorWidthAvailable(VectorWidth::Four));
     for (const GoldenCase& c : GoldenCases()) {
         if (c.method != GoldenMethod::Original || PinnedByDigest(c)) continue;
         PicBufHolder input, expected;
         ASSERT_TRUE(LoadGoldenInput(kDir, c, input));
         ASSERT_TRUE(ReadPnm(kDir + "/" + ExpectedFileName(c, input.buf.components), expected));
-        for (TraceWidth w : widths) {
-            ASSERT_TRUE(SetTraceWidth(w));
+        for (VectorWidth w : widths) {
+            ASSERT_TRUE(SetVectorWidth(w));
             PicBufHolder result;
             ASSERT_TRUE(RunGoldenCase(c, input.buf, 2, result));
             EXPECT_EQ(Describe(Compare(expected.buf, result.buf)), "identical") << c.name << ", width " << int(w);
@@ -96,8 +96,8 @@ TEST(GoldenOriginal, EveryTraceWidthGivesTheSameResult) {
     const GoldenCase larger{"larger", GoldenMethod::Original, "colour.ppm", {16, 5, 4, 5, 1, 1}, 303, 211};
     PicBufHolder input, first;
     ASSERT_TRUE(LoadGoldenInput(kDir, larger, input));
-    for (TraceWidth w : widths) {
-        ASSERT_TRUE(SetTraceWidth(w));
+    for (VectorWidth w : widths) {
+        ASSERT_TRUE(SetVectorWidth(w));
         PicBufHolder result;
         ASSERT_TRUE(RunGoldenCase(larger, input.buf, 2, result));
         if (first.Empty())
@@ -105,7 +105,7 @@ TEST(GoldenOriginal, EveryTraceWidthGivesTheSameResult) {
         else
             EXPECT_EQ(Describe(Compare(first.buf, result.buf)), "identical") << "width " << int(w);
     }
-    SetTraceWidth(chosen);
+    SetVectorWidth(chosen);
 }
 
 TEST(GoldenDigest, KnownVectors) {

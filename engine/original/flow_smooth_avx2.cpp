@@ -1,0 +1,83 @@
+// One row of the colour flow smoothing with AVX2: two samples of the table
+// per step, one in each half of the registers, their bilinear weights made
+// from the table's bytes in vector registers. Integer sums in another order
+// are the same sums, so the row equals that of the SSE2 loop. Only this
+// file's functions use AVX2; they are called on processors that have it.
+#include <immintrin.h>
+
+#include "flow.h"
+
+#define QV_AVX2 __attribute__((target("avx2")))
+
+namespace {
+
+QV_AVX2 inline __m256i Pair(const int16_t* low, const int16_t* high) {
+    return _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(low))),
+                                   _mm_loadu_si128(reinterpret_cast<const __m128i*>(high)), 1);
+}
+
+}  // namespace
+
+QV_AVX2 void FlowSmoothColourRowAvx2(const FlowTable& table, const int16_t* src, int32_t* dst, int y) {
+    static_assert(sizeof(FlowSample) == 8, "two samples fill sixteen bytes");
+    const int W = table.width, rowSamples = W * 3;
+    const __m256i bias = _mm256_set1_epi32(1 << 29), half = _mm256_set1_epi32(32768);
+    // Bytes of two samples: offset 0-3, wx 4, wy 5, weight 6 (and 8-11, 12,
+    // 13, 14). Per sample, the 16-bit lanes wx, 128 - wx, wx, 128 - wx times
+    // wy, wy, 128 - wy, 128 - wy give the weights of the upper pair of
+    // pixels (as one 32-bit lane for the multiply-adds) and of the lower.
+    const __m128i pickX = _mm_setr_epi8(4, -1, 4, -1, 4, -1, 4, -1, 12, -1, 12, -1, 12, -1, 12, -1);
+    const __m128i pickY = _mm_setr_epi8(5, -1, 5, -1, 5, -1, 5, -1, 13, -1, 13, -1, 13, -1, 13, -1);
+    const __m128i pickWeight = _mm_setr_epi8(6, -1, -1, -1, 14, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
+    const __m128i signX = _mm_setr_epi16(1, -1, 1, -1, 1, -1, 1, -1), addX = _mm_setr_epi16(0, 128, 0, 128, 0, 128, 0, 128);
+    const __m128i signY = _mm_setr_epi16(1, 1, -1, -1, 1, 1, -1, -1), addY = _mm_setr_epi16(0, 0, 128, 128, 0, 0, 128, 128);
+    const __m256i topLanes = _mm256_setr_epi32(0, 0, 0, 0, 2, 2, 2, 2);
+    const __m256i bottomLanes = _mm256_setr_epi32(1, 1, 1, 1, 3, 3, 3, 3);
+    const __m256i weightLanes = _mm256_setr_epi32(0, 0, 0, 0, 1, 1, 1, 1);
+    for (int x = 1; x <= W - 2; ++x) {
+        const size_t i = size_t(y) * W + x;
+        const FlowSample* s = table.Begin(x, y);
+        const FlowSample* end = table.End(x, y);
+        const int16_t* at = src + x * 3;
+        __m256i acc = _mm256_setzero_si256();
+        for (; end - s >= 2; s += 2) {
+            const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
+            const __m128i wx = _mm_add_epi16(_mm_sign_epi16(_mm_shuffle_epi8(bytes, pickX), signX), addX);
+            const __m128i wy = _mm_add_epi16(_mm_sign_epi16(_mm_shuffle_epi8(bytes, pickY), signY), addY);
+            // top a, bottom a, top b, bottom b; the upper half is never read
+            const __m256i corners = _mm256_castsi128_si256(_mm_mullo_epi16(wx, wy));
+            const __m256i top = _mm256_permutevar8x32_epi32(corners, topLanes);
+            const __m256i bottom = _mm256_permutevar8x32_epi32(corners, bottomLanes);
+            const __m256i weight =
+                _mm256_permutevar8x32_epi32(_mm256_castsi128_si256(_mm_shuffle_epi8(bytes, pickWeight)), weightLanes);
+            const int16_t* a = at + s[0].offset;
+            const int16_t* b = at + s[1].offset;
+            const __m256i p = Pair(a, b), q = Pair(a + rowSamples, b + rowSamples);
+            // pairs (left, right) of each component
+            const __m256i pp = _mm256_unpacklo_epi16(p, _mm256_srli_si256(p, 6));
+            const __m256i qq = _mm256_unpacklo_epi16(q, _mm256_srli_si256(q, 6));
+            const __m256i sum = _mm256_add_epi32(_mm256_madd_epi16(pp, top), _mm256_madd_epi16(qq, bottom));
+            const __m256i value = _mm256_sub_epi32(_mm256_srai_epi32(_mm256_add_epi32(sum, bias), 14), half);
+            acc = _mm256_add_epi32(acc, _mm256_madd_epi16(value, weight));
+        }
+        __m128i acc4 = _mm_add_epi32(_mm256_castsi256_si128(acc), _mm256_extracti128_si256(acc, 1));
+        if (s != end) {
+            const int32_t wx = s->wx, wy = s->wy;
+            const int32_t top = (wy * wx) | ((wy * (128 - wx)) << 16);
+            const int32_t bottom = ((128 - wy) * wx) | (((128 - wy) * (128 - wx)) << 16);
+            const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + s->offset));
+            const __m128i q = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + s->offset + rowSamples));
+            const __m128i pp = _mm_unpacklo_epi16(p, _mm_srli_si128(p, 6));
+            const __m128i qq = _mm_unpacklo_epi16(q, _mm_srli_si128(q, 6));
+            const __m128i sum =
+                _mm_add_epi32(_mm_madd_epi16(pp, _mm_set1_epi32(top)), _mm_madd_epi16(qq, _mm_set1_epi32(bottom)));
+            const __m128i value = _mm_sub_epi32(_mm_srai_epi32(_mm_add_epi32(sum, _mm_set1_epi32(1 << 29)), 14),
+                                                _mm_set1_epi32(32768));
+            acc4 = _mm_add_epi32(acc4, _mm_madd_epi16(value, _mm_set1_epi32(s->weight)));
+        }
+        alignas(16) int32_t lanes[4];
+        _mm_store_si128(reinterpret_cast<__m128i*>(lanes), acc4);
+        const int32_t total = table.total[i], back = 32768 * (total - 128);
+        for (int c = 0; c < 3; ++c) dst[x * 3 + c] = (lanes[c] + back + 128 * (at[c] + 32768)) / total;
+    }
+}
