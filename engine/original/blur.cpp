@@ -1,6 +1,10 @@
 #include "blur.h"
 
 #include "exp_float.h"
+#include "vector_width.h"
+
+void AddScaledAvx2(int32_t* acc, const int32_t* in, int32_t k, int n);
+void DivideAvx2(int32_t* out, const int32_t* acc, const int32_t* divisors, int32_t divisor, int n);
 
 std::vector<float> GaussianKernel(float sigma) {
     const int length = int(2.f * sigma + 0.5f) * 2 + 3, half = length / 2;
@@ -20,4 +24,22 @@ std::vector<int32_t> IntegerGaussianKernel(float sigma) {
     std::vector<int32_t> kw(k.size());
     for (size_t i = 0; i < k.size(); ++i) kw[i] = int32_t(k[i] * 128.f + 0.5f) + 1;
     return kw;
+}
+
+template <>
+void AddScaled<int32_t>(int32_t* acc, const int32_t* in, int32_t k, int n) {
+    if (CurrentVectorWidth() == VectorWidth::Eight) {
+        AddScaledAvx2(acc, in, k, n);
+        return;
+    }
+    for (int i = 0; i < n; ++i) acc[i] += k * in[i];
+}
+
+template <>
+void Divide<int32_t>(int32_t* out, const int32_t* acc, const int32_t* divisors, int32_t divisor, int n) {
+    if (CurrentVectorWidth() == VectorWidth::Eight) {
+        DivideAvx2(out, acc, divisors, divisor, n);
+        return;
+    }
+    for (int i = 0; i < n; ++i) out[i] = acc[i] / (divisors ? divisors[i] : divisor);
 }

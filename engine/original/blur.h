@@ -21,6 +21,22 @@ std::vector<float> GaussianKernel(float sigma);
 // σ = 0.7 gives 2, 27, 74, 27, 2.
 std::vector<int32_t> IntegerGaussianKernel(float sigma);
 
+// acc[i] += k × in[i] and out[i] = acc[i] ÷ divisor (divisors[i] when
+// given), i < n. The integer versions use AVX2 where the engine's vector
+// width allows it; SSE2 has no 32-bit multiply and no integer division.
+template <typename T>
+inline void AddScaled(T* acc, const T* in, T k, int n) {
+    for (int i = 0; i < n; ++i) acc[i] += k * in[i];
+}
+template <typename T>
+inline void Divide(T* out, const T* acc, const T* divisors, T divisor, int n) {
+    for (int i = 0; i < n; ++i) out[i] = acc[i] / (divisors ? divisors[i] : divisor);
+}
+template <>
+void AddScaled<int32_t>(int32_t* acc, const int32_t* in, int32_t k, int n);
+template <>
+void Divide<int32_t>(int32_t* out, const int32_t* acc, const int32_t* divisors, int32_t divisor, int n);
+
 // Horizontal pass over the `components` interleaved channels of a
 // width × height plane. Each output still sums its window from left to
 // right, but the sums of a whole row advance together one kernel entry at a
@@ -28,10 +44,13 @@ std::vector<int32_t> IntegerGaussianKernel(float sigma);
 template <typename T>
 void BlurRows(const T* in, T* out, int w, int h, int components, const std::vector<T>& k) {
     const int half = int(k.size()) / 2, C = components, taps = int(k.size());
-    std::vector<T> weight(size_t(w), T(0));
-    for (int x = 0; x < w; ++x)
+    std::vector<T> weight(size_t(w) * C, T(0));  // per sample
+    for (int x = 0; x < w; ++x) {
+        T sum = 0;
         for (int p = std::max(x - half, 0), last = std::min(x + half, w - 1); p <= last; ++p)
-            weight[size_t(x)] += k[size_t(p - x + half)];
+            sum += k[size_t(p - x + half)];
+        std::fill(weight.begin() + x * C, weight.begin() + (x + 1) * C, sum);
+    }
     ParallelRows(0, h, [&](int y) {
         thread_local std::vector<T> sums;
         sums.assign(size_t(w) * C, T(0));
@@ -40,13 +59,9 @@ void BlurRows(const T* in, T* out, int w, int h, int components, const std::vect
         for (int e = 0; e < taps; ++e) {
             // Outputs x whose window holds sample x - half + e.
             const int first = std::max(half - e, 0), end = std::min(w + half - e, w);
-            const T kv = k[size_t(e)];
-            const int shift = (e - half) * C;
-            for (int i = first * C; i < end * C; ++i) acc[i] += kv * row[i + shift];
+            if (end > first) AddScaled(acc + first * C, row + (first + e - half) * C, k[size_t(e)], (end - first) * C);
         }
-        T* o = out + size_t(y) * w * C;
-        for (int x = 0; x < w; ++x)
-            for (int c = 0; c < C; ++c) o[x * C + c] = acc[x * C + c] / weight[size_t(x)];
+        Divide(out + size_t(y) * w * C, acc, weight.data(), T(0), w * C);
     });
 }
 
@@ -58,12 +73,8 @@ void BlurColumnsOfRow(const T* in, T* out, int rowSamples, int h, int y, const s
     T weight = 0;
     for (int p = first; p <= last; ++p) weight += k[size_t(p - y + half)];
     std::fill(out, out + rowSamples, T(0));
-    for (int p = first; p <= last; ++p) {
-        const T kv = k[size_t(p - y + half)];
-        const T* row = in + size_t(p) * rowSamples;
-        for (int i = 0; i < rowSamples; ++i) out[i] += kv * row[i];
-    }
-    for (int i = 0; i < rowSamples; ++i) out[i] /= weight;
+    for (int p = first; p <= last; ++p) AddScaled(out, in + size_t(p) * rowSamples, k[size_t(p - y + half)], rowSamples);
+    Divide(out, out, static_cast<const T*>(nullptr), weight, rowSamples);
 }
 
 // Blurs a one-component width × height plane in place, with `temp` (as large

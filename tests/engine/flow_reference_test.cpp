@@ -4,6 +4,7 @@
 #include "engine_test_util.h"
 #include "blur.h"
 #include "flow.h"
+#include "sharpen.h"
 #include "exp_float.h"
 #include "flow_trace.h"
 #include "vector_width.h"
@@ -11,15 +12,15 @@
 namespace {
 
 // The pass as written: each window position in turn, output transposed.
-void NaiveTransposingPass(const std::vector<float>& in, std::vector<float>& out, int w, int h,
-                          const std::vector<float>& k) {
+template <typename T>
+void NaiveTransposingPass(const std::vector<T>& in, std::vector<T>& out, int w, int h, const std::vector<T>& k) {
     const int half = int(k.size()) / 2;
-    out.assign(in.size(), 0.f);
+    out.assign(in.size(), T(0));
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
             const int first = std::max(x - half, 0), last = std::min(x + half, w - 1);
             int e = x < half ? half - x : 0;
-            float acc = 0.f, wsum = 0.f;
+            T acc = 0, wsum = 0;
             for (int p = first; p <= last; ++p, ++e) {
                 acc += k[size_t(e)] * in[size_t(y) * w + p];
                 wsum += k[size_t(e)];
@@ -43,6 +44,25 @@ TEST(FlowReference, SeparableBlurMatchesTheTransposingPasses) {
     NaiveTransposingPass(t, back, 17, 23, k);
     for (size_t i = 0; i < back.size(); ++i)
         ASSERT_EQ(back[i], reinterpret_cast<float*>(blurred.buf.pixels)[i]) << i;
+
+    // The integer blur of sharpening, with plain, SSE2 and AVX2 loops, on
+    // samples up to 65535 and rows with every remainder of the vector loops.
+    const VectorWidth chosen = CurrentVectorWidth();
+    for (VectorWidth width : {VectorWidth::One, VectorWidth::Four, VectorWidth::Eight}) {
+        if (!SetVectorWidth(width)) continue;
+        for (int w : {1, 6, 23, 37}) {
+            const int h = 11;
+            std::vector<int32_t> plane(size_t(w) * h), ti, expected;
+            uint32_t seed = uint32_t(w);
+            for (int32_t& v : plane) v = int32_t((seed = seed * 1664525u + 1013904223u) >> 16);
+            const std::vector<int32_t> ik = IntegerGaussianKernel(0.7f);
+            NaiveTransposingPass(plane, ti, w, h, ik);
+            NaiveTransposingPass(ti, expected, h, w, ik);
+            GaussianBlurInt(plane, w, h, 0.7f);
+            EXPECT_EQ(plane, expected) << "width " << int(width) << ", " << w << " columns";
+        }
+    }
+    SetVectorWidth(chosen);
 }
 
 TEST(FlowReference, FlowSmoothMatchesTheLiteralSum) {
