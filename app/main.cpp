@@ -1,10 +1,13 @@
 // quorvane: the desktop program.
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QTimer>
+#include <atomic>
 #include <cstring>
 
 #include "color_scheme.h"
 #include "main_window.h"
+#include "platform.h"
 #include "skin.h"
 
 namespace {
@@ -50,6 +53,17 @@ int main(int argc, char** argv) {
     {
         MainWindow window(DefaultSettingsPaths());
         window.show();
+        // SIGTERM (a logout, `kill`) and Ctrl+C end the program as a close
+        // would, instead of leaving a crash warning for the next start.
+        static std::atomic<bool> endRequested{false};
+        CatchInterrupts(endRequested);
+        QTimer endWatch;
+        QObject::connect(&endWatch, &QTimer::timeout, [&] {
+            if (!endRequested.load()) return;
+            endWatch.stop();
+            window.EndOnRequest();
+        });
+        endWatch.start(200);
         // "Open with": the file opens as if it had been dropped on the window.
         if (!parser.positionalArguments().isEmpty())
             window.OpenFile(parser.positionalArguments().front().toStdString());

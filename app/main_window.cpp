@@ -250,19 +250,29 @@ void MainWindow::closeEvent(QCloseEvent* e) {
     if (runner_->Running()) {
         e->ignore();
         if (closeAfterJob_) return;
-        if (Ask({Q(texts_.Text(109)), Q(texts_.Text(3)), QMessageBox::Question,
+        if (!endRequested_ && Ask({Q(texts_.Text(109)), Q(texts_.Text(3)), QMessageBox::Question,
                  QMessageBox::Yes | QMessageBox::No}) != QMessageBox::Yes)
             return;
         closeAfterJob_ = true;
         AbortJob();
         return;
     }
-    if (!UnsavedPrompt()) {
+    if (!endRequested_ && !UnsavedPrompt()) {
         e->ignore();
         return;
     }
     Shutdown();
     e->accept();
+}
+
+void MainWindow::EndOnRequest() {
+    endRequested_ = true;
+    for (QWidget* modal = QApplication::activeModalWidget(); modal; modal = QApplication::activeModalWidget()) {
+        modal->close();
+        if (QApplication::activeModalWidget() == modal) break;
+    }
+    // After the dismissed dialogs' own loops have returned.
+    QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
 }
 
 void MainWindow::Shutdown() {

@@ -35,6 +35,10 @@ public:
     void Command(int id, int lParam = 0);
     bool OpenFile(const std::string& path);  // as a drop would
     void DropFiles(const QStringList& paths);  // opens the first
+    // The system asks the program to end (SIGTERM, Ctrl+C in a terminal):
+    // open questions are dismissed, a job is aborted and waited for, and the
+    // window closes without asking, so the next start sees no crash.
+    void EndOnRequest();
 
     // For tests.
     QAction* CommandAction(int id) const { return commands_->Action(id); }
@@ -118,5 +122,5 @@ private:
     bool loading_ = false, closeAfterLoad_ = false;
     MethodPanel* currentPanel_ = nullptr;
     std::unique_ptr<QTranslator> qtTexts_;
-    bool panelOpen_ = false, closeAfterJob_ = false, shutDown_ = false;
+    bool panelOpen_ = false, closeAfterJob_ = false, shutDown_ = false, endRequested_ = false;
 };

@@ -419,6 +419,34 @@ TEST_F(Behaviour, ClosingDuringAJobAsksAbortsAndThenCloses) {
     EXPECT_EQ(ReadIniString(paths_.settingsFile, "General", "Crashed Last Time", ""), "0");
 }
 
+TEST_F(Behaviour, AnEndRequestLeavesAnUnsavedResultWithoutAskingAndNoCrashWarning) {
+    Start();
+    Open(300, 200);
+    Panel(cmd::kRepaintSmudge)->Ok();
+    ASSERT_TRUE(WaitFor([&] { return !window_->JobRunning(); }));
+    ASSERT_TRUE(window_->ResultUnsaved());
+    messages_.clear();
+    answer_ = QMessageBox::No;  // what a question would get
+    window_->EndOnRequest();
+    ASSERT_TRUE(WaitFor([&] { return !window_->isVisible(); }));
+    EXPECT_TRUE(messages_.empty());
+    EXPECT_EQ(ReadIniString(paths_.settingsFile, "General", "Crashed Last Time", ""), "0");
+}
+
+TEST_F(Behaviour, AnEndRequestDuringAJobAbortsItWithoutAsking) {
+    Start();
+    Open(1200, 1000);
+    Panel(cmd::kRepaintOriginal)->Ok();
+    ASSERT_TRUE(window_->JobRunning());
+    messages_.clear();
+    answer_ = QMessageBox::No;
+    window_->EndOnRequest();
+    ASSERT_TRUE(WaitFor([&] { return !window_->isVisible(); }));
+    EXPECT_TRUE(messages_.empty());
+    EXPECT_FALSE(window_->JobRunning());
+    EXPECT_EQ(ReadIniString(paths_.settingsFile, "General", "Crashed Last Time", ""), "0");
+}
+
 TEST_F(Behaviour, DialogTitlesMenuTextAndTheCtrlCross) {
     Start(1);  // German
     Open(200, 150);
