@@ -162,35 +162,22 @@ void TraceFlowFour(const FlowTracer& t, int x, int y, PixelTrace out[4]) {
     for (int m = 1; m < t.length && stillOpen; ++m) {
         DirectionStep4(pf, rf, t.field);
         DirectionStep4(pb, rb, t.field);
-        alignas(16) float fxs[4], fys[4], bxs[4], bys[4];
-        _mm_store_ps(fxs, pf.x);
-        _mm_store_ps(fys, pf.y);
-        _mm_store_ps(bxs, pb.x);
-        _mm_store_ps(bys, pb.y);
+        LaneStep<4> step;
+        _mm_store_ps(step.fx, pf.x);
+        _mm_store_ps(step.fy, pf.y);
+        _mm_store_ps(step.bx, pb.x);
+        _mm_store_ps(step.by, pb.y);
         const __m128 df = _mm_sub_ps(g0, Grey4(t.grey, W, pf.x, pf.y));
         const __m128 db = _mm_sub_ps(g0, Grey4(t.grey, W, pb.x, pb.y));
         cf = _mm_mul_ps(cf, ExpFloat4(_mm_div_ps(_mm_sub_ps(_mm_setzero_ps(), _mm_mul_ps(df, df)), sigma)));
         cb = _mm_mul_ps(cb, ExpFloat4(_mm_div_ps(_mm_sub_ps(_mm_setzero_ps(), _mm_mul_ps(db, db)), sigma)));
         const __m128 spatial = _mm_set1_ps(t.spatialWeight[size_t(m)]), scale = _mm_set1_ps(128.f),
                      half = _mm_set1_ps(0.5f);
-        alignas(16) int wfs[4], wbs[4];
-        _mm_store_si128(reinterpret_cast<__m128i*>(wfs),
+        _mm_store_si128(reinterpret_cast<__m128i*>(step.wf),
                         _mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(_mm_mul_ps(spatial, cf), scale), half)));
-        _mm_store_si128(reinterpret_cast<__m128i*>(wbs),
+        _mm_store_si128(reinterpret_cast<__m128i*>(step.wb),
                         _mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(_mm_mul_ps(spatial, cb), scale), half)));
-        for (int l = 0; l < 4; ++l) {
-            if (!open[l]) continue;
-            const int wf = wfs[l], wb = wbs[l];
-            PixelTrace& o = out[l];
-            o.total += wf + wb;
-            if (wf == 0 && wb == 0) {
-                open[l] = false;
-                --stillOpen;
-                continue;
-            }
-            if (wf) o.fwd[o.forward++] = MakeSample({fxs[l], fys[l]}, x + l, y, W, t.components, wf);
-            if (wb) o.bwd[o.backward++] = MakeSample({bxs[l], bys[l]}, x + l, y, W, t.components, wb);
-        }
+        step.Keep(x, y, W, t.components, open, stillOpen, out);
     }
 }
 

@@ -25,6 +25,29 @@ struct PixelTrace {
     FlowSample fwd[kFlowListMax], bwd[kFlowListMax];
 };
 
+// One step of N pixels traced together, taken out of the vector registers:
+// each lane still open keeps its samples, or closes once both weights are 0.
+template <int N>
+struct LaneStep {
+    alignas(32) float fx[N], fy[N], bx[N], by[N];
+    alignas(32) int wf[N], wb[N];
+
+    void Keep(int x, int y, int width, int components, bool open[N], int& stillOpen, PixelTrace out[N]) const {
+        for (int l = 0; l < N; ++l) {
+            if (!open[l]) continue;
+            PixelTrace& o = out[l];
+            o.total += wf[l] + wb[l];
+            if (wf[l] == 0 && wb[l] == 0) {
+                open[l] = false;
+                --stillOpen;
+                continue;
+            }
+            if (wf[l]) o.fwd[o.forward++] = MakeSample({fx[l], fy[l]}, x + l, y, width, components, wf[l]);
+            if (wb[l]) o.bwd[o.backward++] = MakeSample({bx[l], by[l]}, x + l, y, width, components, wb[l]);
+        }
+    }
+};
+
 void TraceFlowPixel(const FlowTracer& t, int x, int y, PixelTrace& out);
 // Pixels x .. x + 3 of row y.
 void TraceFlowFour(const FlowTracer& t, int x, int y, PixelTrace out[4]);

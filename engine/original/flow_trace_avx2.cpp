@@ -183,34 +183,21 @@ QV_AVX2 void TraceFlowEight(const FlowTracer& t, int x, int y, PixelTrace out[8]
     for (int m = 1; m < t.length && stillOpen; ++m) {
         DirectionStep8(pf, rf, t.field);
         DirectionStep8(pb, rb, t.field);
-        alignas(32) float fxs[8], fys[8], bxs[8], bys[8];
-        _mm256_store_ps(fxs, pf.x);
-        _mm256_store_ps(fys, pf.y);
-        _mm256_store_ps(bxs, pb.x);
-        _mm256_store_ps(bys, pb.y);
+        LaneStep<8> step;
+        _mm256_store_ps(step.fx, pf.x);
+        _mm256_store_ps(step.fy, pf.y);
+        _mm256_store_ps(step.bx, pb.x);
+        _mm256_store_ps(step.by, pb.y);
         const __m256 df = _mm256_sub_ps(g0, Grey8(t.grey, W, pf.x, pf.y));
         const __m256 db = _mm256_sub_ps(g0, Grey8(t.grey, W, pb.x, pb.y));
         cf = _mm256_mul_ps(cf, ExpFloat8(_mm256_div_ps(_mm256_sub_ps(zero, _mm256_mul_ps(df, df)), sigma)));
         cb = _mm256_mul_ps(cb, ExpFloat8(_mm256_div_ps(_mm256_sub_ps(zero, _mm256_mul_ps(db, db)), sigma)));
         const __m256 spatial = _mm256_set1_ps(t.spatialWeight[size_t(m)]), scale = _mm256_set1_ps(128.f),
                      half = _mm256_set1_ps(0.5f);
-        alignas(32) int wfs[8], wbs[8];
-        _mm256_store_si256(reinterpret_cast<__m256i*>(wfs),
+        _mm256_store_si256(reinterpret_cast<__m256i*>(step.wf),
                            _mm256_cvttps_epi32(_mm256_add_ps(_mm256_mul_ps(_mm256_mul_ps(spatial, cf), scale), half)));
-        _mm256_store_si256(reinterpret_cast<__m256i*>(wbs),
+        _mm256_store_si256(reinterpret_cast<__m256i*>(step.wb),
                            _mm256_cvttps_epi32(_mm256_add_ps(_mm256_mul_ps(_mm256_mul_ps(spatial, cb), scale), half)));
-        for (int l = 0; l < 8; ++l) {
-            if (!open[l]) continue;
-            const int wf = wfs[l], wb = wbs[l];
-            PixelTrace& o = out[l];
-            o.total += wf + wb;
-            if (wf == 0 && wb == 0) {
-                open[l] = false;
-                --stillOpen;
-                continue;
-            }
-            if (wf) o.fwd[o.forward++] = MakeSample({fxs[l], fys[l]}, x + l, y, W, t.components, wf);
-            if (wb) o.bwd[o.backward++] = MakeSample({bxs[l], bys[l]}, x + l, y, W, t.components, wb);
-        }
+        step.Keep(x, y, W, t.components, open, stillOpen, out);
     }
 }
