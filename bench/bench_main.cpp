@@ -9,7 +9,8 @@
 //   --50mp    every method on a 50-megapixel picture, with its peak memory;
 //   --decode FILE... [--repeats N]  what the contained decoder costs (bench_decode.h).
 // --threads N stands for "all threads" (1: everything on one thread, for profiling);
-// --preview runs the preview crop alone.
+// --preview runs the preview crop alone; --repeats N runs each 1, 12 and 50 MP
+// measurement N times and reports the best and the median.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -84,12 +85,12 @@ void Run(const BenchMethod& m, const std::string& label, const SBxPicBuf& pictur
 // Quiet, then with one competing process: previews and the picture at all
 // threads, and the picture at one thread on the quiet machine for reference.
 void RunLoaded(const BenchMethod& m, const SBxPicBuf& crop, const std::string& label, const SBxPicBuf& picture,
-               int all) {
+               int all, int repeats) {
     const Timing previewQuiet = Measure(m, crop, all, 5);
     Print(m, "preview crop", crop, previewQuiet, "quiet");
-    const Timing oneQuiet = Measure(m, picture, 1, 1);
+    const Timing oneQuiet = Measure(m, picture, 1, repeats);
     Print(m, label, picture, oneQuiet, "quiet");
-    const Timing allQuiet = Measure(m, picture, all, 1);
+    const Timing allQuiet = Measure(m, picture, all, repeats);
     Print(m, label, picture, allQuiet, "quiet");
     BusyProcess other;
     if (!other.Running()) {
@@ -98,10 +99,11 @@ void RunLoaded(const BenchMethod& m, const SBxPicBuf& crop, const std::string& l
     }
     const Timing previewLoaded = Measure(m, crop, all, 5);
     Print(m, "preview crop", crop, previewLoaded, "loaded");
-    const Timing allLoaded = Measure(m, picture, all, 1);
+    const Timing allLoaded = Measure(m, picture, all, repeats);
     Print(m, label, picture, allLoaded, "loaded");
-    std::printf("%-11s loaded/quiet preview %.2f;  %d threads loaded / 1 thread quiet %.2f\n", m.name.c_str(),
-                previewLoaded.median / previewQuiet.median, all, allLoaded.best / oneQuiet.best);
+    std::printf("%-11s loaded/quiet preview %.2f;  %d threads loaded / 1 thread quiet %.2f (medians %.2f)\n",
+                m.name.c_str(), previewLoaded.median / previewQuiet.median, all, allLoaded.best / oneQuiet.best,
+                allLoaded.median / oneQuiet.median);
     std::fflush(stdout);
 }
 
@@ -158,6 +160,7 @@ int main(int argc, char** argv) {
     }
     bool quick = false, loaded = false, abort = false, huge = false, previewOnly = false;
     int threads = 0;
+    int repeats = 1;
     std::string save12;
     std::vector<std::string> only;
     for (int i = 2; i < argc; ++i) {
@@ -168,6 +171,7 @@ int main(int argc, char** argv) {
         else if (std::strcmp(argv[i], "--preview") == 0) previewOnly = quick = true;
         else if (std::strcmp(argv[i], "--save-12mp") == 0 && i + 1 < argc) save12 = argv[++i];
         else if (std::strcmp(argv[i], "--threads") == 0 && i + 1 < argc) threads = std::max(1, std::atoi(argv[++i]));
+        else if (std::strcmp(argv[i], "--repeats") == 0 && i + 1 < argc) repeats = std::max(1, std::atoi(argv[++i]));
         else only.push_back(argv[i]);
     }
     LoadResult photo = LoadImageFile(argv[1]);
@@ -197,19 +201,19 @@ int main(int argc, char** argv) {
     for (const BenchMethod& m : BenchMethods()) {
         if (!only.empty() && std::find(only.begin(), only.end(), m.name) == only.end()) continue;
         if (huge) {
-            Run(m, "50 MP", mp50.buf, all, 1);
+            Run(m, "50 MP", mp50.buf, all, repeats);
         } else if (abort) {
             if (m.name != "patchfilter") RunAbort(m, big, all);
         } else if (loaded) {
-            RunLoaded(m, crop.buf, bigLabel, big, all);
+            RunLoaded(m, crop.buf, bigLabel, big, all, repeats);
         } else {
             Run(m, "preview crop", crop.buf, all, 5);
             if (previewOnly) continue;
             Run(m, "1 MP", mp1.buf, 1, 1);
             Run(m, "1 MP", mp1.buf, all, 2);
             if (!quick) {
-                Run(m, "12 MP", mp12.buf, 1, 1);
-                Run(m, "12 MP", mp12.buf, all, 1);
+                Run(m, "12 MP", mp12.buf, 1, repeats);
+                Run(m, "12 MP", mp12.buf, all, repeats);
             }
         }
     }
