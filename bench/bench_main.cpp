@@ -1,5 +1,6 @@
 // Repaint benchmarks: a real photograph upscaled to 1 and 12 megapixels and a
-// 300 × 300 preview crop, at one thread and at all threads. Reports wall time,
+// 300 × 300 preview crop (made the way the program's panel makes its previews),
+// at one thread and at all threads. Reports wall time,
 // CPU time, megapixels per second and the peak resident memory of each run.
 //
 // Modes besides the default:
@@ -48,7 +49,7 @@ struct Timing {
     long peakKb = 0;
 };
 
-Timing Measure(const BenchMethod& m, const SBxPicBuf& picture, int threads, int repeats) {
+Timing Measure(const BenchRun& run, const SBxPicBuf& picture, int threads, int repeats) {
     SetEngineThreads(threads);
     std::vector<double> times;
     Timing t;
@@ -58,7 +59,7 @@ Timing Measure(const BenchMethod& m, const SBxPicBuf& picture, int threads, int 
         ResetPeakResident();
         const double cpu0 = ProcessorSeconds();
         const Clock::time_point t0 = Clock::now();
-        m.run(out.buf, picture, progress);
+        run(out.buf, picture, progress);
         times.push_back(Seconds(t0));
         t.cpu = std::max(t.cpu, ProcessorSeconds() - cpu0);
         t.peakKb = std::max(t.peakKb, PeakResidentKilobytes());
@@ -79,27 +80,32 @@ void Print(const BenchMethod& m, const std::string& label, const SBxPicBuf& pict
 }
 
 void Run(const BenchMethod& m, const std::string& label, const SBxPicBuf& picture, int threads, int repeats) {
-    Print(m, label, picture, Measure(m, picture, threads, repeats));
+    Print(m, label, picture, Measure(m.run, picture, threads, repeats));
+}
+
+// Previews best of five, made as the program makes them.
+Timing MeasurePreview(const BenchMethod& m, const SBxPicBuf& crop, int threads) {
+    return Measure(m.preview ? m.preview : m.run, crop, threads, 5);
 }
 
 // Quiet, then with one competing process: previews and the picture at all
 // threads, and the picture at one thread on the quiet machine for reference.
 void RunLoaded(const BenchMethod& m, const SBxPicBuf& crop, const std::string& label, const SBxPicBuf& picture,
                int all, int repeats) {
-    const Timing previewQuiet = Measure(m, crop, all, 5);
+    const Timing previewQuiet = MeasurePreview(m, crop, all);
     Print(m, "preview crop", crop, previewQuiet, "quiet");
-    const Timing oneQuiet = Measure(m, picture, 1, repeats);
+    const Timing oneQuiet = Measure(m.run, picture, 1, repeats);
     Print(m, label, picture, oneQuiet, "quiet");
-    const Timing allQuiet = Measure(m, picture, all, repeats);
+    const Timing allQuiet = Measure(m.run, picture, all, repeats);
     Print(m, label, picture, allQuiet, "quiet");
     BusyProcess other;
     if (!other.Running()) {
         std::printf("cannot start a competing process\n");
         return;
     }
-    const Timing previewLoaded = Measure(m, crop, all, 5);
+    const Timing previewLoaded = MeasurePreview(m, crop, all);
     Print(m, "preview crop", crop, previewLoaded, "loaded");
-    const Timing allLoaded = Measure(m, picture, all, repeats);
+    const Timing allLoaded = Measure(m.run, picture, all, repeats);
     Print(m, label, picture, allLoaded, "loaded");
     std::printf("%-11s loaded/quiet preview %.2f;  %d threads loaded / 1 thread quiet %.2f (medians %.2f)\n",
                 m.name.c_str(), previewLoaded.median / previewQuiet.median, all, allLoaded.best / oneQuiet.best,
@@ -207,7 +213,7 @@ int main(int argc, char** argv) {
         } else if (loaded) {
             RunLoaded(m, crop.buf, bigLabel, big, all, repeats);
         } else {
-            Run(m, "preview crop", crop.buf, all, 5);
+            Print(m, "preview crop", crop.buf, MeasurePreview(m, crop.buf, all));
             if (previewOnly) continue;
             Run(m, "1 MP", mp1.buf, 1, 1);
             Run(m, "1 MP", mp1.buf, all, 2);

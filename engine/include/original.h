@@ -38,6 +38,9 @@ public:
                           RepaintProgress& progress);
     // How many times tables were built.
     int TableBuilds() const;
+    // The next preview builds its tables again, as after a change of the
+    // smoothness or the weak-edge threshold; the buffers stay.
+    void ForgetTables();
 
 private:
     std::unique_ptr<OriginalTileWork> work_;

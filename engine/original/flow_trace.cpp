@@ -96,9 +96,13 @@ V2 FlowDirection4(const TensorField& f, __m128 x, __m128 y) {
     const __m128 ax = _mm_sub_ps(l1, xx), ay = _mm_sub_ps(_mm_setzero_ps(), xy);
     const __m128 bx = xy, by = _mm_sub_ps(l2, xx);
     const __m128 la = _mm_sqrt_ps(_mm_add_ps(_mm_mul_ps(ax, ax), _mm_mul_ps(ay, ay)));
-    const __m128 lb = _mm_sqrt_ps(_mm_add_ps(_mm_mul_ps(bx, bx), _mm_mul_ps(by, by)));
     const __m128 tiny = _mm_set1_ps(1e-10f);
-    const __m128 useA = _mm_cmpgt_ps(la, tiny), useB = _mm_andnot_ps(useA, _mm_cmpgt_ps(lb, tiny));
+    const __m128 useA = _mm_cmpgt_ps(la, tiny);
+    // Nearly always every lane takes the first vector: the second one's
+    // square root and divisions are then not needed.
+    if (_mm_movemask_ps(useA) == 0xf) return {_mm_div_ps(ax, la), _mm_div_ps(ay, la)};
+    const __m128 lb = _mm_sqrt_ps(_mm_add_ps(_mm_mul_ps(bx, bx), _mm_mul_ps(by, by)));
+    const __m128 useB = _mm_andnot_ps(useA, _mm_cmpgt_ps(lb, tiny));
     V2 d;
     d.x = _mm_or_ps(_mm_and_ps(useA, _mm_div_ps(ax, la)), _mm_and_ps(useB, _mm_div_ps(bx, lb)));
     d.y = _mm_or_ps(_mm_and_ps(useA, _mm_div_ps(ay, la)), _mm_and_ps(useB, _mm_div_ps(by, lb)));

@@ -116,9 +116,13 @@ QV_AVX2 V8 FlowDirection8(const TensorField& f, __m256 x, __m256 y) {
     const __m256 ax = _mm256_sub_ps(l1, xx), ay = _mm256_sub_ps(_mm256_setzero_ps(), xy);
     const __m256 bx = xy, by = _mm256_sub_ps(l2, xx);
     const __m256 la = _mm256_sqrt_ps(_mm256_add_ps(_mm256_mul_ps(ax, ax), _mm256_mul_ps(ay, ay)));
-    const __m256 lb = _mm256_sqrt_ps(_mm256_add_ps(_mm256_mul_ps(bx, bx), _mm256_mul_ps(by, by)));
     const __m256 tiny = _mm256_set1_ps(1e-10f);
-    const __m256 useA = Gt(la, tiny), useB = _mm256_andnot_ps(useA, Gt(lb, tiny));
+    const __m256 useA = Gt(la, tiny);
+    // Nearly always every lane takes the first vector: the second one's
+    // square root and divisions are then not needed.
+    if (_mm256_movemask_ps(useA) == 0xff) return {_mm256_div_ps(ax, la), _mm256_div_ps(ay, la)};
+    const __m256 lb = _mm256_sqrt_ps(_mm256_add_ps(_mm256_mul_ps(bx, bx), _mm256_mul_ps(by, by)));
+    const __m256 useB = _mm256_andnot_ps(useA, Gt(lb, tiny));
     V8 d;
     d.x = _mm256_or_ps(_mm256_and_ps(useA, _mm256_div_ps(ax, la)), _mm256_and_ps(useB, _mm256_div_ps(bx, lb)));
     d.y = _mm256_or_ps(_mm256_and_ps(useA, _mm256_div_ps(ay, la)), _mm256_and_ps(useB, _mm256_div_ps(by, lb)));

@@ -423,3 +423,7 @@ RepaintStatus OriginalPreviewCache::Repaint(SBxPicBuf& destination, const SBxPic
 }
 
 int OriginalPreviewCache::TableBuilds() const { return work_ ? work_->builds : 0; }
+
+void OriginalPreviewCache::ForgetTables() {
+    if (work_) work_->tablesKept = false;
+}
