@@ -5,6 +5,8 @@
 
 void AddScaledAvx2(int32_t* acc, const int32_t* in, int32_t k, int n);
 void DivideAvx2(int32_t* out, const int32_t* acc, const int32_t* divisors, int32_t divisor, int n);
+void AddScaledAvx2(float* acc, const float* in, float k, int n);
+void DivideAvx2(float* out, const float* acc, const float* divisors, float divisor, int n);
 
 std::vector<float> GaussianKernel(float sigma) {
     const int length = int(2.f * sigma + 0.5f) * 2 + 3, half = length / 2;
@@ -37,6 +39,24 @@ void AddScaled<int32_t>(int32_t* acc, const int32_t* in, int32_t k, int n) {
 
 template <>
 void Divide<int32_t>(int32_t* out, const int32_t* acc, const int32_t* divisors, int32_t divisor, int n) {
+    if (CurrentVectorWidth() == VectorWidth::Eight) {
+        DivideAvx2(out, acc, divisors, divisor, n);
+        return;
+    }
+    for (int i = 0; i < n; ++i) out[i] = acc[i] / (divisors ? divisors[i] : divisor);
+}
+
+template <>
+void AddScaled<float>(float* acc, const float* in, float k, int n) {
+    if (CurrentVectorWidth() == VectorWidth::Eight) {
+        AddScaledAvx2(acc, in, k, n);
+        return;
+    }
+    for (int i = 0; i < n; ++i) acc[i] += k * in[i];
+}
+
+template <>
+void Divide<float>(float* out, const float* acc, const float* divisors, float divisor, int n) {
     if (CurrentVectorWidth() == VectorWidth::Eight) {
         DivideAvx2(out, acc, divisors, divisor, n);
         return;

@@ -22,8 +22,9 @@ std::vector<float> GaussianKernel(float sigma);
 std::vector<int32_t> IntegerGaussianKernel(float sigma);
 
 // acc[i] += k × in[i] and out[i] = acc[i] ÷ divisor (divisors[i] when
-// given), i < n. The integer versions use AVX2 where the engine's vector
-// width allows it; SSE2 has no 32-bit multiply and no integer division.
+// given), i < n. The integer and float versions use AVX2 where the
+// engine's vector width allows it (SSE2 has no 32-bit multiply and no
+// integer division); a float lane multiplies and adds as the plain loop does.
 template <typename T>
 inline void AddScaled(T* acc, const T* in, T k, int n) {
     for (int i = 0; i < n; ++i) acc[i] += k * in[i];
@@ -36,6 +37,10 @@ template <>
 void AddScaled<int32_t>(int32_t* acc, const int32_t* in, int32_t k, int n);
 template <>
 void Divide<int32_t>(int32_t* out, const int32_t* acc, const int32_t* divisors, int32_t divisor, int n);
+template <>
+void AddScaled<float>(float* acc, const float* in, float k, int n);
+template <>
+void Divide<float>(float* out, const float* acc, const float* divisors, float divisor, int n);
 
 // Horizontal pass over the `components` interleaved channels of a
 // width × height plane. Each output still sums its window from left to

@@ -1,6 +1,8 @@
-// The integer loops of the blur with AVX2, which has the 32-bit multiply
-// SSE2 lacks and divides four samples at once. Only this file's functions
-// use AVX2; they are called on processors that have it.
+// The loops of the blur with AVX2: for integers it has the 32-bit multiply
+// SSE2 lacks and divides four samples at once; floats go eight at a time,
+// each lane multiplying and adding (never fused) as the plain loop does.
+// Only this file's functions use AVX2; they are called on processors that
+// have it.
 #include <immintrin.h>
 
 #include <cstdint>
@@ -30,5 +32,21 @@ QV_AVX2 void DivideAvx2(int32_t* out, const int32_t* acc, const int32_t* divisor
             divisors ? _mm256_cvtepi32_pd(_mm_loadu_si128(reinterpret_cast<const __m128i*>(divisors + i))) : same;
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm256_cvttpd_epi32(_mm256_div_pd(a, d)));
     }
+    for (; i < n; ++i) out[i] = acc[i] / (divisors ? divisors[i] : divisor);
+}
+
+QV_AVX2 void AddScaledAvx2(float* acc, const float* in, float k, int n) {
+    const __m256 kv = _mm256_set1_ps(k);
+    int i = 0;
+    for (; i + 8 <= n; i += 8)
+        _mm256_storeu_ps(acc + i, _mm256_add_ps(_mm256_loadu_ps(acc + i), _mm256_mul_ps(kv, _mm256_loadu_ps(in + i))));
+    for (; i < n; ++i) acc[i] += k * in[i];
+}
+
+QV_AVX2 void DivideAvx2(float* out, const float* acc, const float* divisors, float divisor, int n) {
+    const __m256 same = _mm256_set1_ps(divisor);
+    int i = 0;
+    for (; i + 8 <= n; i += 8)
+        _mm256_storeu_ps(out + i, _mm256_div_ps(_mm256_loadu_ps(acc + i), divisors ? _mm256_loadu_ps(divisors + i) : same));
     for (; i < n; ++i) out[i] = acc[i] / (divisors ? divisors[i] : divisor);
 }

@@ -15,18 +15,16 @@
 bool GaussianBlurFloat(SBxPicBuf& dst, const SBxPicBuf& src, float sigma) {
     if (!CBxPicBufAPI::IsValid(src) || src.bits != 32) return false;
     if (!CBxPicBufAPI::ReinitHeap(dst, src)) return false;
-    const int w = src.width, h = src.height;
+    const int w = src.width, h = src.height, rowSamples = w * src.components;
     const std::vector<float> k = GaussianKernel(sigma);
-    PicBufHolder plane, temp;
-    if (!CBxPicBufAPI::ReinitHeap(plane.buf, w, h, 1, 32) || !CBxPicBufAPI::ReinitHeap(temp.buf, w, h, 1, 32))
-        return false;
-    float* p = reinterpret_cast<float*>(plane.buf.pixels);
-    float* t = reinterpret_cast<float*>(temp.buf.pixels);
-    for (int c = 0; c < src.components; ++c) {
-        CBxPicBufAPI::ExtractComponent(plane.buf, c, src);
-        SeparableBlur(p, t, w, h, k);
-        CBxPicBufAPI::InsertComponent(dst, c, plane.buf);
-    }
+    // The components stay interleaved: each sample still sums its own
+    // window in the same order.
+    thread_local std::vector<float> across;
+    across.resize(size_t(rowSamples) * h);
+    BlurRows(reinterpret_cast<const float*>(src.pixels), across.data(), w, h, src.components, k);
+    float* out = reinterpret_cast<float*>(dst.pixels);
+    const float* rows = across.data();
+    ParallelRows(0, h, [=, &k](int y) { BlurColumnsOfRow(rows, out + size_t(y) * rowSamples, rowSamples, h, y, k); });
     return true;
 }
 

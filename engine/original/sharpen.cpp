@@ -17,12 +17,16 @@ void SharpenStep(IntImage& image, float sigma, float amount) {
     const int w = image.width, h = image.height, rowSamples = w * image.components;
     const float factor = amount / 40.f;
     const std::vector<int32_t> kw = IntegerGaussianKernel(sigma);
-    std::vector<int32_t> across(image.data.size());
-    BlurRows(image.data.data(), across.data(), w, h, image.components, kw);
+    // Kept per thread, so the cycles of a tile reuse its pages; the pool's
+    // threads read it through the pointer.
+    thread_local std::vector<int32_t> kept;
+    kept.resize(image.data.size());
+    const int32_t* across = kept.data();
+    BlurRows(image.data.data(), kept.data(), w, h, image.components, kw);
     ParallelRows(0, h, [&](int y) {
         thread_local std::vector<int32_t> blurred;
         blurred.resize(size_t(rowSamples));
-        BlurColumnsOfRow(across.data(), blurred.data(), rowSamples, h, y, kw);
+        BlurColumnsOfRow(across, blurred.data(), rowSamples, h, y, kw);
         int32_t* row = image.Row(y);
         for (int i = 0; i < rowSamples; ++i) {
             const int32_t d = blurred[size_t(i)] - row[i];
