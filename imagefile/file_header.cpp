@@ -259,6 +259,7 @@ FileHeader ReadTiff(const Head& in) {
     FileHeader h;
     h.format = kFormatTiff;
     const TiffReader r{in, in[0] == 'I', in[2] == 43 || in[3] == 43};
+    h.littleEndian = r.little;
     if (!in.Has(0, r.big ? 16 : 8)) return Refuse(h, "the file is truncated");
     const uint64_t ifd = r.Offset(r.big ? 8 : 4);
     const size_t countBytes = r.big ? 8 : 2, entryBytes = r.big ? 20 : 12;
@@ -287,6 +288,7 @@ FileHeader ReadTiff(const Head& in) {
         case 323: tileLength = r.Value(e); break;
         case 324: tileOffsets = ReadTiffArray(r, e); break;
         case 325: tileCounts = ReadTiffArray(r, e); break;
+        case 34675: h.tiffProfileTagAt = e; break;
         }
     }
     h.bitsPerPixel = unsigned(bitsPerSample * samples);

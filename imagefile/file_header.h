@@ -20,6 +20,10 @@ struct FileHeader {
     std::string refusal;  // why it is not accepted
     LoadFailure failure = LoadFailure::None;  // and its kind
     bool greyWithAlpha = false;  // a TIFF of grey and alpha samples (read by our own TIFF reader)
+    // Where the tag number of the first TIFF directory's ICC profile entry
+    // lies in the file; 0 when there is none.
+    uint64_t tiffProfileTagAt = 0;
+    bool littleEndian = false;  // byte order of a TIFF
 };
 
 FileHeader ReadFileHeader(const std::string& path);

@@ -42,6 +42,44 @@ std::string EncodeBitmap(FIBITMAP* bitmap, FREE_IMAGE_FORMAT fif, int flags) {
     return std::string(reinterpret_cast<const char*>(data), size);
 }
 
+// FreeImage's TIFF reader looks for a thumbnail in other directories before
+// it copies the ICC profile of the first one, whose memory libtiff has freed
+// by then. The profile reaches results through the metadata read, never
+// through the decoder, so the decoder is served the file with that entry's
+// tag number changed to a private one that every reader skips.
+constexpr unsigned char kHiddenProfileTagLowByte = 0x74;  // 34675 (0x8773) becomes 34676
+
+struct TiffWithoutProfile {
+    std::FILE* file = nullptr;
+    uint64_t lowByteAt = 0;  // the byte of the tag number to change
+};
+
+unsigned ReadWithoutProfile(void* buffer, unsigned size, unsigned count, fi_handle handle) {
+    auto* in = static_cast<TiffWithoutProfile*>(handle);
+    const long start = std::ftell(in->file);
+    const size_t items = std::fread(buffer, size, count, in->file);
+    const uint64_t bytes = uint64_t(items) * size;
+    if (start >= 0 && in->lowByteAt >= uint64_t(start) && in->lowByteAt - uint64_t(start) < bytes)
+        static_cast<unsigned char*>(buffer)[in->lowByteAt - uint64_t(start)] = kHiddenProfileTagLowByte;
+    return unsigned(items);
+}
+unsigned WriteNothing(void*, unsigned, unsigned, fi_handle) { return 0; }
+int SeekIn(fi_handle handle, long offset, int origin) {
+    return std::fseek(static_cast<TiffWithoutProfile*>(handle)->file, offset, origin);
+}
+long TellIn(fi_handle handle) { return std::ftell(static_cast<TiffWithoutProfile*>(handle)->file); }
+
+FIBITMAP* LoadTiffWithoutProfile(const std::string& path, const FileHeader& header) {
+    TiffWithoutProfile in;
+    in.file = std::fopen(path.c_str(), "rb");
+    if (!in.file) return nullptr;
+    in.lowByteAt = header.tiffProfileTagAt + (header.littleEndian ? 0 : 1);
+    FreeImageIO io{ReadWithoutProfile, WriteNothing, SeekIn, TellIn};
+    FIBITMAP* bitmap = FreeImage_LoadFromHandle(FIF_TIFF, &io, &in, 0);
+    std::fclose(in.file);
+    return bitmap;
+}
+
 }  // namespace
 
 bool FormatHoldsMetadata(int format) { return format == FIF_JPEG || format == FIF_PNG || format == FIF_TIFF; }
@@ -54,8 +92,9 @@ bool IsRepaintablePicture(const SBxPicBuf& picture) {
 namespace {
 
 // Decodes a file of an accepted format with FreeImage into `image`.
-LoadFailure DecodeWithFreeImage(const std::string& path, FREE_IMAGE_FORMAT fif, const PictureAllocator& allocate,
+LoadFailure DecodeWithFreeImage(const std::string& path, const FileHeader& header, const PictureAllocator& allocate,
                                 PictureAndAlpha& image, std::string& why) {
+    const FREE_IMAGE_FORMAT fif = FREE_IMAGE_FORMAT(header.format);
     BitmapPtr bitmap;
     std::vector<unsigned char> classicBmp;
     LoadFailure bmpFailure = LoadFailure::None;
@@ -63,6 +102,8 @@ LoadFailure DecodeWithFreeImage(const std::string& path, FREE_IMAGE_FORMAT fif, 
         if (!why.empty()) return bmpFailure;
         MemoryPtr memory(FreeImage_OpenMemory(classicBmp.data(), DWORD(classicBmp.size())));
         if (memory) bitmap.reset(FreeImage_LoadFromMemory(FIF_BMP, memory.get(), 0));
+    } else if (fif == FIF_TIFF && header.tiffProfileTagAt) {
+        bitmap.reset(LoadTiffWithoutProfile(path, header));
     } else {
         bitmap.reset(FreeImage_Load(fif, path.c_str(), fif == FIF_JPEG ? JPEG_ACCURATE : 0));
     }
@@ -105,7 +146,7 @@ LoadResult DecodeImageFile(const std::string& path, const PictureAllocator& allo
     const PictureAllocator onHeap = AllocateOnHeap;
     const PictureAllocator& place = turns ? onHeap : allocate;
     result.failure = header.greyWithAlpha ? ReadGreyAlphaTiff(path, result.image, place, result.error)
-                                          : DecodeWithFreeImage(path, fif, place, result.image, result.error);
+                                          : DecodeWithFreeImage(path, header, place, result.image, result.error);
     if (result.failure != LoadFailure::None) {
         result.image = PictureAndAlpha();
         return result;
