@@ -1,5 +1,6 @@
 #include "file_header.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <vector>
@@ -146,7 +147,19 @@ FileHeader ReadPng(const Head& in) {
     const unsigned depth = in[24], colour = in[25];
     const unsigned channels = colour == 2 ? 3 : colour == 4 ? 2 : colour == 6 ? 4 : 1;
     h.bitsPerPixel = depth * channels;
-    return Accept(h);
+    h = Accept(h);
+    if (!h.accepted) return h;
+    // The rows (each with its filter byte) come out of one Deflate stream in
+    // the IDAT chunks, which cannot expand more than 1032 times.
+    // Only as many chunks are looked at as it takes to find enough of them.
+    const uint64_t needed = ((h.width * h.bitsPerPixel + 7) / 8 + 1) * h.height / 1032;
+    uint64_t coded = 0;
+    for (uint64_t at = 8; coded < needed && in.Has(at, 12) && !in.Matches(at + 4, "IEND", 4);) {
+        const uint64_t length = in.Be(at, 4);
+        if (in.Matches(at + 4, "IDAT", 4)) coded += std::min(length, in.fileSize - (at + 8));
+        at += 12 + length;
+    }
+    return coded < needed ? Refuse(h, "the file is truncated") : h;
 }
 
 // A JPEG codes each 8 × 8 block of its largest component in at least one bit
@@ -233,26 +246,67 @@ uint64_t Element(const TiffReader& r, const TiffArray& a, uint64_t i) {
 
 // The strips or tiles of the picture must all be in the file: their offsets
 // and (where given) their coded lengths are checked before any decoder reads
-// them. What their coded bytes expand to is the decoder's to find out.
+// them. What their coded bytes expand to is bounded by their compression
+// (see CanCodePicture).
 constexpr uint64_t kMostBlocksChecked = uint64_t(1) << 20;
 
-FileHeader CheckTiffBlocks(FileHeader h, const TiffReader& r, uint64_t blocks, const TiffArray& offsets,
-                           const TiffArray& counts) {
+struct TiffBlocks {
+    uint64_t count = 0;
+    const TiffArray* offsets = nullptr;
+    const TiffArray* lengths = nullptr;
+};
+
+// The coded bytes of all blocks together (0 when that is not known).
+FileHeader CheckTiffBlocks(FileHeader h, const TiffReader& r, const TiffBlocks& b, uint64_t& coded) {
     const uint64_t size = r.in.fileSize;
+    const TiffArray& offsets = *b.offsets;
+    const TiffArray& counts = *b.lengths;
+    coded = 0;
     if (!offsets.present) return Refuse(h, "the TIFF file has no picture data");
-    if (offsets.count < blocks || offsets.type == 0 ||
-        (counts.present && counts.count >= blocks && counts.type == 0))
+    if (offsets.count < b.count || offsets.type == 0 ||
+        (counts.present && counts.count >= b.count && counts.type == 0))
         return Refuse(h, "the TIFF directory is damaged");
-    const bool withCounts = counts.present && counts.count >= blocks;
+    const bool withCounts = counts.present && counts.count >= b.count;
     for (const TiffArray* a : {&offsets, withCounts ? &counts : nullptr})
         if (a && !r.in.Has(a->at, a->count * TiffArraySize(*a))) return Refuse(h, "the file is truncated");
-    if (blocks > kMostBlocksChecked) return h;
-    for (uint64_t i = 0; i < blocks; ++i) {
+    if (b.count > kMostBlocksChecked) return h;
+    // Without lengths a decoder takes each block to run on to the next one
+    // or to the end of the file: together no more than the file.
+    if (!withCounts) coded = size;
+    for (uint64_t i = 0; i < b.count; ++i) {
         const uint64_t offset = Element(r, offsets, i);
         const uint64_t length = withCounts ? Element(r, counts, i) : 0;
         if (offset > size || length > size - offset) return Refuse(h, "the file is truncated");
+        if (withCounts) coded += length;
     }
     return h;
+}
+
+// The most bytes one coded byte of a TIFF compression can stand for, with
+// room to spare: a code of LZW (at least 9 bits) for at most 4096 bytes;
+// Deflate 258 bytes in two bits; PackBits 128 bytes in two; JPEG at least a
+// bit for each block of 8 x 8 samples. Other compressions get a bound no
+// real photograph comes near.
+uint64_t MostBytesPerCodedByte(uint64_t compression, uint64_t bytesPerPixel) {
+    switch (compression) {
+    case 5: return 4096;              // LZW
+    case 8: case 32946: return 1032;  // Deflate
+    case 32773: return 64;            // PackBits
+    case 7: return kJpegPixelsPerByte * bytesPerPixel;
+    default: return uint64_t(1) << 16;
+    }
+}
+
+// False when the picture needs more bytes than its coded data can give at
+// the compression's best. Pictures of one bit a pixel (fax codings, whose
+// white rows take a few bits) are small at any size and not checked.
+bool CanCodePicture(const FileHeader& h, uint64_t compression, uint64_t bitsPerSample, uint64_t samples,
+                    uint64_t blocks, uint64_t coded) {
+    if (compression == 1 || coded == 0 || bitsPerSample * samples <= 1) return true;
+    const uint64_t picture = (h.width * bitsPerSample * samples + 7) / 8 * h.height;
+    const uint64_t ratio = MostBytesPerCodedByte(compression, (bitsPerSample * samples + 7) / 8);
+    // Every block may end in a partly used byte.
+    return picture / ratio <= coded + blocks;
 }
 
 FileHeader ReadTiff(const Head& in) {
@@ -304,13 +358,20 @@ FileHeader ReadTiff(const Head& in) {
     // Old-style JPEG data may be found through its own tags instead.
     if (compression == 6 && !stripOffsets.present && !tileOffsets.present) return h;
     const uint64_t planes = planar == 2 ? samples : 1;
+    TiffBlocks blocks{0, &stripOffsets, &stripCounts};
     if (tileOffsets.present || tileWidth || tileLength) {
         if (tileWidth == 0 || tileLength == 0) return Refuse(h, "the TIFF directory is damaged");
         const uint64_t across = (h.width + tileWidth - 1) / tileWidth, down = (h.height + tileLength - 1) / tileLength;
-        return CheckTiffBlocks(h, r, across * down * planes, tileOffsets, tileCounts);
+        blocks = {across * down * planes, &tileOffsets, &tileCounts};
+    } else {
+        const uint64_t rows = rowsPerStrip == 0 || rowsPerStrip > h.height ? h.height : rowsPerStrip;
+        blocks.count = (h.height + rows - 1) / rows * planes;
     }
-    const uint64_t rows = rowsPerStrip == 0 || rowsPerStrip > h.height ? h.height : rowsPerStrip;
-    return CheckTiffBlocks(h, r, (h.height + rows - 1) / rows * planes, stripOffsets, stripCounts);
+    uint64_t coded = 0;
+    h = CheckTiffBlocks(h, r, blocks, coded);
+    if (h.accepted && !CanCodePicture(h, compression, bitsPerSample, samples, blocks.count, coded))
+        return Refuse(h, "the file is truncated");
+    return h;
 }
 
 constexpr uint64_t kMaxPnmHeader = 64 * 1024;

@@ -46,6 +46,24 @@ std::string RleBmp(uint32_t bits, uint32_t compression, uint32_t dataSize) {
     return "BM" + Le(uint32_t(14 + info.size() + data.size()), 4) + Le(0, 4) + Le(54, 4) + info + data;
 }
 
+// A TIFF of 16000 x 16000 RGBA pixels of 16 bits in one strip of 20 coded
+// bytes, compressed with `compression`.
+std::string CodedTiff(uint32_t compression) {
+    const uint32_t dataAt = 8 + 2 + 8 * 12 + 4;
+    return Tiff({{256, 16000}, {257, 16000}, {258, 16}, {259, compression}, {262, 2}, {273, dataAt}, {277, 4},
+                 {279, 20}},
+                std::string(20, '\x80'));
+}
+
+// A PNG of 16000 x 16000 RGBA pixels of 16 bits whose IDAT chunks hold
+// `coded` bytes; checksums are left zero.
+std::string CodedPng(uint32_t coded) {
+    const std::string ihdr = "IHDR" + Be(16000, 4) + Be(16000, 4) + std::string("\x10\x06\0\0\0", 5);
+    return "\x89PNG\r\n\x1a\n" + Be(13, 4) + ihdr + Be(0, 4) + Be(coded / 2, 4) + "IDAT" +
+           std::string(coded / 2, '\x01') + Be(0, 4) + Be(coded - coded / 2, 4) + "IDAT" +
+           std::string(coded - coded / 2, '\x01') + Be(0, 4) + Be(0, 4) + "IEND" + Be(0, 4);
+}
+
 struct Hostile {
     const char* name;
     std::string bytes;
@@ -96,6 +114,14 @@ std::vector<Hostile> HostileFiles() {
         {"tile-long.tif", Tiff({{256, 10}, {257, 10}, {258, 8}, {259, 5}, {277, 1}, {322, 16}, {323, 16}, {324, 8},
                                 {325, 1u << 30}}),
          "truncated"},
+        // Pictures of gigabytes from a few coded bytes: more than any
+        // compression can expand them to, whether the decoder knows it or not.
+        {"lzw.tif", CodedTiff(5), "truncated"},
+        {"deflate.tif", CodedTiff(8), "truncated"},
+        {"packbits.tif", CodedTiff(32773), "truncated"},
+        {"jpeg.tif", CodedTiff(7), "truncated"},
+        {"unknown-coding.tif", CodedTiff(12345), "truncated"},
+        {"short-idat.png", CodedPng(2000), "truncated"},
     };
 }
 
@@ -194,4 +220,21 @@ TEST(HostileFiles, EveryAcceptedKindOfHeaderStillLoads) {
     r = LoadImageFile(dir.File("late.tif"));
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_EQ(r.image.picture.buf.height, 4);
+
+    // One colour compresses as far as the codings go, and is still believed.
+    PicBufHolder flat = Pattern(3000, 2000, 1, 8);
+    for (int y = 0; y < flat.buf.height; ++y) std::memset(flat.buf.Row<uint8_t>(y), 0, size_t(flat.buf.width));
+    for (const char* name : {"flat.png", "flat.tif"}) {
+        SCOPED_TRACE(name);
+        SaveImageFile(&flat.buf, nullptr, dir.File(name), 0, "", -1);
+        if (std::string(name) == "flat.png") {
+            EXPECT_LT(ReadBytes(dir.File(name)).size(), 20000u);  // near Deflate's best
+        }
+        r = LoadImageFile(dir.File(name));
+        ASSERT_TRUE(r.ok) << r.error;
+        EXPECT_TRUE(SamePixels(r.image.picture.buf, flat.buf));
+    }
+    // Enough coded bytes for the picture pass the header check.
+    WriteBytes(dir.File("long-idat.png"), CodedPng(3000000));
+    EXPECT_TRUE(ReadFileHeader(dir.File("long-idat.png")).accepted);
 }
