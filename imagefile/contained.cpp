@@ -8,6 +8,7 @@
 #include "contained.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -24,10 +25,12 @@
 #endif
 
 static_assert(kContainedOutputFd == kChildResultFd, "the child finds its result memory where the parent put it");
+static_assert(kContainedControlFd == kChildControlFd, "the child finds its control channel where the parent put it");
 
 namespace {
 
 constexpr uint64_t kMiB = uint64_t(1) << 20;
+constexpr char kReadyByte = 'R';
 
 uint64_t DefaultAddressSpaceCeiling() {
     const uint64_t physical = PhysicalMemoryBytes();
@@ -57,10 +60,9 @@ ContainedResult Outcome(ContainedOutcome outcome, std::string message) {
     return r;
 }
 
-// Takes ownership of `resultFd`.
-ContainedResult Interpret(const ChildStatus& status, int resultFd) {
-    SharedResult result(resultFd);
+ContainedResult Interpret(const ChildStatus& status, SharedResult result) {
     switch (status.end) {
+    case ChildEnd::Ready:  // not an end: WaitForChild without a channel never says it
     case ChildEnd::TimedOut: return Outcome(ContainedOutcome::TimedOut, "");
     case ChildEnd::Cancelled: return Outcome(ContainedOutcome::Cancelled, "");
     case ChildEnd::Signalled:
@@ -125,14 +127,20 @@ std::string ContainedHelperPath() {
 }
 
 ContainedResult RunContained(const std::string& task, const std::vector<std::string>& args,
-                             const ContainedLimits& limits, const std::function<bool()>& cancelled) {
+                             const ContainedLimits& limits, const std::function<bool()>& cancelled,
+                             const ContainedCollect& collect) {
     const std::string helper = ContainedHelperPath();
     if (helper.empty()) return Outcome(ContainedOutcome::NotStarted, "the decoder program quorvane-decode is missing");
     const uint64_t addressSpace = limits.addressSpaceBytes ? limits.addressSpaceBytes : DefaultAddressSpaceCeiling();
     const int cpuSeconds = limits.wallMilliseconds / 1000 + 2;
 
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limits.wallMilliseconds);
     const int resultFd = CreateSharedMemoryFile();
     if (resultFd < 0) return Outcome(ContainedOutcome::NotStarted, "no shared memory for the decoder");
+    SharedResult output(resultFd);
+    int callerEnd = -1, childEnd = -1;
+    if (collect && !CreateControlChannel(callerEnd, childEnd))
+        return Outcome(ContainedOutcome::NotStarted, "no channel to the decoder");
     ChildStart start;
     start.program = helper;
     start.argv = {helper,  "--address-space", std::to_string(addressSpace), "--cpu-seconds",
@@ -140,16 +148,30 @@ ContainedResult RunContained(const std::string& task, const std::vector<std::str
     start.argv.insert(start.argv.end(), args.begin(), args.end());
     start.extraEnvironment = SanitizerLimits(addressSpace);
     start.resultFd = resultFd;
+    start.controlFd = childEnd;
     start.largePages = true;
 #ifdef QUORVANE_SANITIZED
     start.quiet = false;  // keep the sanitizer's report
 #endif
     const int pid = SpawnChild(start);
+    // Only the child holds its end now: its exit closes the channel.
+    CloseDescriptor(childEnd);
     if (pid < 0) {
-        CloseDescriptor(resultFd);
+        CloseDescriptor(callerEnd);
         return Outcome(ContainedOutcome::NotStarted, "the decoder program could not be started");
     }
-    return Interpret(WaitForChild(pid, limits.wallMilliseconds, cancelled), resultFd);
+    ChildStatus status = WaitForChild(pid, limits.wallMilliseconds, cancelled, callerEnd);
+    if (status.end == ChildEnd::Ready) {
+        // Anything but the ready byte (a child that closed its end, or sent
+        // something else) gets no collection; the exit status then decides.
+        ContainedAnswer answer = ContainedAnswer::Finish;
+        if (ReceiveControlByte(callerEnd) == kReadyByte) answer = collect(ContainedChild{pid, output});
+        SendControlByte(callerEnd, char(answer));
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        status = WaitForChild(pid, int(std::max<long long>(left.count(), 0)), cancelled);
+    }
+    CloseDescriptor(callerEnd);
+    return Interpret(status, std::move(output));
 }
 
 std::string DescribeContainedFailure(const ContainedResult& result) {
@@ -184,8 +206,10 @@ bool ContainedOutput::WriteAt(uint64_t offset, const void* data, size_t size) {
     return WriteSharedMemoryFile(kContainedOutputFd, offset, data, size);
 }
 
-unsigned char* ContainedOutput::MapForFilling(uint64_t offset, size_t size) {
-    return MapSharedMemoryFile(kContainedOutputFd, offset, size, MapUse::Fill);
+ContainedAnswer ContainedOutput::AwaitCollection() {
+    if (!SendControlByte(kContainedControlFd, kReadyByte)) return ContainedAnswer::WriteShared;
+    const int answer = ReceiveControlByte(kContainedControlFd);
+    return answer == char(ContainedAnswer::Finish) ? ContainedAnswer::Finish : ContainedAnswer::WriteShared;
 }
 
 void TightenContainedMemory(uint64_t bytes) {

@@ -62,10 +62,25 @@ struct ContainedResult {
     SharedResult output;  // valid when Finished
 };
 
+// A large result need not travel through the shared memory at all: the task
+// keeps it in its own memory, writes where it lies to the shared memory and
+// waits (ContainedOutput::AwaitCollection) while the caller's `collect` copies
+// it out of the child's memory, which is one copy of the bytes on pages the
+// system allocates cheaply. Where this system does not let the caller read
+// the child's memory, `collect` answers WriteShared and the task copies its
+// result into the shared memory after all.
+enum class ContainedAnswer : char { Finish = 'F', WriteShared = 'W' };
+struct ContainedChild {
+    int pid;
+    const SharedResult& shared;
+};
+using ContainedCollect = std::function<ContainedAnswer(const ContainedChild& child)>;
+
 // Runs `task` of the helper program with `args`. `cancelled` is polled a few
 // times a second while the child runs. Safe to call from several threads.
 ContainedResult RunContained(const std::string& task, const std::vector<std::string>& args,
-                             const ContainedLimits& limits = {}, const std::function<bool()>& cancelled = {});
+                             const ContainedLimits& limits = {}, const std::function<bool()>& cancelled = {},
+                             const ContainedCollect& collect = {});
 
 // One-line, user-facing account of a failed run (e.g. "the decoder crashed").
 std::string DescribeContainedFailure(const ContainedResult& result);
@@ -83,8 +98,10 @@ enum ContainedExit : int {
     kContainedExitUsage = 5,
 };
 
-// The file descriptor of the shared result memory in the child.
-constexpr int kContainedOutputFd = 3;  // the platform's kChildResultFd
+// The file descriptors of the shared result memory and of the control
+// channel in the child.
+constexpr int kContainedOutputFd = 3;   // the platform's kChildResultFd
+constexpr int kContainedControlFd = 4;  // the platform's kChildControlFd
 
 // Where a task writes its result.
 class ContainedOutput {
@@ -94,13 +111,14 @@ public:
     // Replaces whatever was written by a refusal reason (reported as the message).
     void Refuse(const std::string& why);
 
-    // For results laid out in advance: sets the size, writes at a place, and
-    // maps `size` bytes at `offset` (a multiple of the page size) to be
-    // filled in place (free with UnmapMemory). False or null when memory
-    // does not allow it.
+    // For results laid out in advance: sets the size and writes at a place.
+    // False when memory does not allow it.
     bool Resize(uint64_t size);
     bool WriteAt(uint64_t offset, const void* data, size_t size);
-    unsigned char* MapForFilling(uint64_t offset, size_t size);
+
+    // Tells the caller that the result is ready in this process's memory and
+    // waits for its answer. WriteShared too when nobody collects.
+    ContainedAnswer AwaitCollection();
 
 private:
     uint64_t written_ = 0;

@@ -80,20 +80,65 @@ bool AdoptMappedAreas(const DecodedImageHeader& h, const PictureLayout& layout, 
            (!layout.alpha || adopt(image.alpha.buf, h.alphaOffset, h.alphaBytes, 1));
 }
 
+// Reads the header a child left and checks it describes a picture the
+// program accepts, laid out in the file as the program would lay it out.
+LoadFailure CheckedHeader(const SharedResult& result, DecodedImageHeader& h, PictureLayout& layout, std::string& why) {
+    if (result.size() < sizeof h || !result.Read(0, &h, sizeof h))
+        return why = "the decoder returned no picture", LoadFailure::Damaged;
+    if (std::memcmp(h.magic, kDecodedImageMagic, sizeof h.magic) != 0)
+        return why = "the decoder returned something that is not a picture", LoadFailure::Damaged;
+    const uint64_t w = h.width, ht = h.height;
+    const bool layoutOk = (h.components == 1 || h.components == 3) && (h.bits == 8 || h.bits == 16) && h.hasAlpha <= 1;
+    if (w == 0 || ht == 0 || w > 0x7fffffffu || ht > 0x7fffffffu || w * ht > kMaxPixels || !layoutOk)
+        return why = "the decoder returned an impossible picture layout", LoadFailure::Damaged;
+    layout.width = int(w);
+    layout.height = int(ht);
+    layout.components = int(h.components);
+    layout.bits = int(h.bits);
+    layout.alpha = h.hasAlpha != 0;
+    const DecodedImageHeader expected = DecodedImageLayout(layout);
+    if (h.pictureOffset != expected.pictureOffset || h.pictureBytes != expected.pictureBytes ||
+        h.alphaOffset != expected.alphaOffset || h.alphaBytes != expected.alphaBytes)
+        return why = "the decoder returned an impossible picture layout", LoadFailure::Damaged;
+    return LoadFailure::None;
+}
+
+// One span per row of `buf`, read from `address` onwards `stride` apart;
+// a single span when the rows lie packed in both processes.
+void AddRowSpans(const SBxPicBuf& buf, uint64_t address, int64_t stride, std::vector<ChildMemorySpan>& spans) {
+    const size_t rowBytes = size_t(buf.pitch);
+    if (stride == int64_t(rowBytes)) {
+        spans.push_back({address, buf.pixels, rowBytes * size_t(buf.height)});
+        return;
+    }
+    for (int y = 0; y < buf.height; ++y)
+        spans.push_back({address + uint64_t(stride) * uint64_t(y), buf.pixels + rowBytes * size_t(y), rowBytes});
+}
+
+// QUORVANE_DECODE_TEST_FAULT=KIND[:NAME]: the kind asked for the file at
+// `path`, or "" (see MisbehaveIfAsked).
+std::string TestFault(const std::string& path) {
+    const char* fault = std::getenv("QUORVANE_DECODE_TEST_FAULT");
+    if (!fault) return "";
+    std::string kind = fault;
+    const size_t colon = kind.find(':');
+    if (colon != std::string::npos) {
+        if (path.find(kind.substr(colon + 1)) == std::string::npos) return "";
+        kind.resize(colon);
+    }
+    return kind;
+}
+
 }  // namespace
 
 // Test hook: QUORVANE_DECODE_TEST_FAULT=crash|hang|allocate[:NAME] makes the
 // decoder misbehave (for files whose path contains NAME), so that the tests
-// can show each way of failing ends as a refusal.
+// can show each way of failing ends as a refusal; "misplace" makes the image
+// task say its rows lie where they do not; "shared-only" makes the program
+// take the pixels through the result file, as where it may not read the
+// decoder's memory.
 void MisbehaveIfAsked(const std::string& path) {
-    const char* fault = std::getenv("QUORVANE_DECODE_TEST_FAULT");
-    if (!fault) return;
-    std::string kind = fault;
-    const size_t colon = kind.find(':');
-    if (colon != std::string::npos) {
-        if (path.find(kind.substr(colon + 1)) == std::string::npos) return;
-        kind.resize(colon);
-    }
+    const std::string kind = TestFault(path);
     if (kind == "crash") raise(SIGSEGV);
     if (kind == "hang")
         for (;;) pause();
@@ -123,38 +168,13 @@ DecodedImageHeader DecodedImageLayout(const PictureLayout& layout) {
 
 uint64_t DecodedImageSize(const DecodedImageHeader& h) { return h.alphaOffset + h.alphaBytes; }
 
-bool AllocateInDecodedImage(ContainedOutput& out, const PictureLayout& layout, PictureAndAlpha& image) {
-    image = PictureAndAlpha();
-    const DecodedImageHeader h = DecodedImageLayout(layout);
-    if (!out.Resize(DecodedImageSize(h)) || !out.WriteAt(0, &h, sizeof h)) return false;
-    const auto map = [&](uint64_t offset, size_t bytes) { return out.MapForFilling(offset, bytes); };
-    if (AdoptMappedAreas(h, layout, map, image)) return true;
-    image = PictureAndAlpha();
-    return false;
-}
-
 LoadFailure ReadDecodedImage(const SharedResult& result, PictureAndAlpha& out, std::string& why) {
     out = PictureAndAlpha();
     DecodedImageHeader h;
-    const uint64_t size = result.size();
-    if (size < sizeof h || !result.Read(0, &h, sizeof h)) return why = "the decoder returned no picture", LoadFailure::Damaged;
-    if (std::memcmp(h.magic, kDecodedImageMagic, sizeof h.magic) != 0)
-        return why = "the decoder returned something that is not a picture", LoadFailure::Damaged;
-    const uint64_t w = h.width, ht = h.height;
-    const bool layoutOk = (h.components == 1 || h.components == 3) && (h.bits == 8 || h.bits == 16) && h.hasAlpha <= 1;
-    if (w == 0 || ht == 0 || w > 0x7fffffffu || ht > 0x7fffffffu || w * ht > kMaxPixels || !layoutOk)
-        return why = "the decoder returned an impossible picture layout", LoadFailure::Damaged;
     PictureLayout layout;
-    layout.width = int(w);
-    layout.height = int(ht);
-    layout.components = int(h.components);
-    layout.bits = int(h.bits);
-    layout.alpha = h.hasAlpha != 0;
-    const DecodedImageHeader expected = DecodedImageLayout(layout);
-    if (h.pictureOffset != expected.pictureOffset || h.pictureBytes != expected.pictureBytes ||
-        h.alphaOffset != expected.alphaOffset || h.alphaBytes != expected.alphaBytes)
-        return why = "the decoder returned an impossible picture layout", LoadFailure::Damaged;
-    if (size < DecodedImageSize(expected)) return why = "the decoder returned fewer pixels than the picture needs", LoadFailure::Damaged;
+    const LoadFailure checked = CheckedHeader(result, h, layout, why);
+    if (checked != LoadFailure::None) return checked;
+    if (result.size() < DecodedImageSize(h)) return why = "the decoder returned fewer pixels than the picture needs", LoadFailure::Damaged;
     // From here on nobody can change or shorten the pixels the program maps.
     if (!result.Seal()) return why = "the decoder's result was still being changed", LoadFailure::Damaged;
 
@@ -166,33 +186,81 @@ LoadFailure ReadDecodedImage(const SharedResult& result, PictureAndAlpha& out, s
     return LoadFailure::None;
 }
 
+LoadFailure CollectDecodedImage(const ContainedChild& child, PictureAndAlpha& out, std::string& why,
+                                bool& notPermitted) {
+    out = PictureAndAlpha();
+    notPermitted = false;
+    DecodedImageHeader h;
+    PictureLayout layout;
+    const LoadFailure checked = CheckedHeader(child.shared, h, layout, why);
+    if (checked != LoadFailure::None) return checked;
+    if (!AllocateOnHeap(layout, out)) return why = "not enough memory for the picture", LoadFailure::OutOfMemory;
+    std::vector<ChildMemorySpan> spans;
+    AddRowSpans(out.picture.buf, h.pictureAddress, h.pictureStride, spans);
+    if (layout.alpha) AddRowSpans(out.alpha.buf, h.alphaAddress, h.alphaStride, spans);
+    const ChildMemoryRead read = ReadChildMemory(child.pid, spans);
+    if (read == ChildMemoryRead::Done) return LoadFailure::None;
+    out = PictureAndAlpha();
+    notPermitted = read == ChildMemoryRead::NotPermitted;
+    return why = "the decoder's pixels could not be read", LoadFailure::Damaged;
+}
+
 int DecodeImageTask(const std::vector<std::string>& args, ContainedOutput& out) {
     if (args.size() != 1) return kContainedExitUsage;
     const std::string& path = args[0];
     MisbehaveIfAsked(path);
     TightenToDeclaredSize(path);
-    unsigned char* placed = nullptr;
-    LoadResult r = DecodeImageFile(path, [&](const PictureLayout& layout, PictureAndAlpha& image) {
-        if (placed) return false;  // the result holds one picture
-        if (!AllocateInDecodedImage(out, layout, image)) throw std::bad_alloc();
-        placed = image.picture.buf.pixels;
-        return true;
-    });
-    if (r.ok && r.image.picture.buf.pixels != placed) r = LoadResult();
+    const LoadResult r = DecodeImageFile(path);
     if (!r.ok) {
         out.Refuse(RefusalText(r.failure == LoadFailure::None ? LoadFailure::Damaged : r.failure,
                                r.error.empty() ? "the file could not be decoded" : r.error));
         return kContainedExitRefused;
     }
+    const SBxPicBuf& picture = r.image.picture.buf;
+    const SBxPicBuf& alpha = r.image.alpha.buf;
+    PictureLayout layout;
+    layout.width = picture.width, layout.height = picture.height;
+    layout.components = picture.components, layout.bits = picture.bits;
+    layout.alpha = !r.image.alpha.Empty();
+    DecodedImageHeader h = DecodedImageLayout(layout);
+    h.pictureAddress = uint64_t(uintptr_t(picture.pixels));
+    h.pictureStride = int64_t(picture.pitch);
+    h.alphaAddress = uint64_t(uintptr_t(alpha.pixels));
+    h.alphaStride = int64_t(alpha.pitch);
+    if (TestFault(path) == "misplace") h.pictureAddress = 4096;
+    if (!out.WriteAt(0, &h, sizeof h)) throw std::bad_alloc();
+    if (out.AwaitCollection() == ContainedAnswer::Finish) return kContainedExitFinished;
+    // Nobody may read this process's memory: the rows go into the file.
+    const auto write = [&](const SBxPicBuf& buf, uint64_t offset) {
+        for (int y = 0; y < buf.height; ++y)
+            if (!out.WriteAt(offset + uint64_t(buf.pitch) * uint64_t(y), buf.Row<uint8_t>(y), buf.pitch))
+                throw std::bad_alloc();
+    };
+    if (!out.Resize(DecodedImageSize(h))) throw std::bad_alloc();
+    write(picture, h.pictureOffset);
+    if (layout.alpha) write(alpha, h.alphaOffset);
     return kContainedExitFinished;
 }
 
 LoadResult LoadImageFile(const std::string& path, const LoadControl& control) {
     LoadResult result;
-    ContainedResult run = RunContained("image", {path}, control.limits, control.cancelled);
+    bool collected = false;
+    const bool sharedOnly = TestFault(path) == "shared-only";
+    const auto collect = [&](const ContainedChild& child) {
+        if (sharedOnly) return ContainedAnswer::WriteShared;
+        collected = true;
+        bool notPermitted = false;
+        result.failure = CollectDecodedImage(child, result.image, result.error, notPermitted);
+        if (!notPermitted) return ContainedAnswer::Finish;
+        collected = false;
+        return ContainedAnswer::WriteShared;
+    };
+    ContainedResult run = RunContained("image", {path}, control.limits, control.cancelled, collect);
+    // Pixels collected from a child that then failed to end well are not trusted.
+    if (run.outcome != ContainedOutcome::Finished) result = LoadResult();
     switch (run.outcome) {
     case ContainedOutcome::Finished:
-        result.failure = ReadDecodedImage(run.output, result.image, result.error);
+        if (!collected) result.failure = ReadDecodedImage(run.output, result.image, result.error);
         result.ok = result.failure == LoadFailure::None;
         result.damaged = result.failure == LoadFailure::Damaged;
         break;

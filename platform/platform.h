@@ -76,9 +76,12 @@ void CatchInterrupts(std::atomic<bool>& flag);
 // ---- Child processes with limits ------------------------------------------
 // The descriptor under which a child finds its shared result memory.
 constexpr int kChildResultFd = 3;
+// The descriptor of the child's end of its control channel (see
+// CreateControlChannel).
+constexpr int kChildControlFd = 4;
 
-// An anonymous in-memory file (close-on-exec, never numbered kChildResultFd,
-// sealable), or -1.
+// An anonymous in-memory file (close-on-exec, never numbered kChildResultFd
+// or kChildControlFd, sealable), or -1.
 int CreateSharedMemoryFile();
 uint64_t SharedMemoryFileSize(int fd);
 bool ResizeSharedMemoryFile(int fd, uint64_t size);
@@ -99,6 +102,29 @@ bool ReadSharedMemoryFile(int fd, uint64_t offset, void* data, size_t size);
 bool WriteSharedMemoryFile(int fd, uint64_t offset, const void* data, size_t size);
 void CloseDescriptor(int fd);
 
+// A connected pair of sockets (close-on-exec, never numbered kChildResultFd
+// or kChildControlFd) over which a child that keeps its result in its own
+// memory says it is ready, and waits for the caller's answer.
+bool CreateControlChannel(int& callerEnd, int& childEnd);
+// One byte each way; ReceiveControlByte gives -1 once the other end is closed.
+bool SendControlByte(int fd, char byte);
+int ReceiveControlByte(int fd);
+
+// Copies parts of a child's memory into this process. The child must hold
+// still (it waits on its control channel); every span is read completely or
+// the whole read fails.
+struct ChildMemorySpan {
+    uint64_t from;      // address in the child
+    unsigned char* to;  // address here
+    size_t bytes;
+};
+enum class ChildMemoryRead {
+    Done,
+    NotPermitted,  // the system does not let this process read the child's memory
+    Failed,        // the child is gone, or some span is not in its memory
+};
+ChildMemoryRead ReadChildMemory(int pid, const std::vector<ChildMemorySpan>& spans);
+
 uint64_t PhysicalMemoryBytes();
 int ThisProcessId();
 
@@ -106,7 +132,8 @@ struct ChildStart {
     std::string program;
     std::vector<std::string> argv;          // argv[0] included
     std::vector<std::string> extraEnvironment;  // NAME=VALUE, replacing the caller's
-    int resultFd = -1;  // appears in the child as kChildResultFd
+    int resultFd = -1;   // appears in the child as kChildResultFd
+    int controlFd = -1;  // appears in the child as kChildControlFd
     bool quiet = true;  // standard output and error to /dev/null
     // The child's large allocations on large pages: a short-lived process
     // that fills big buffers once spends less time in page faults.
@@ -117,15 +144,17 @@ struct ChildStart {
 // process group. Returns its process id, or -1.
 int SpawnChild(const ChildStart& start);
 
-enum class ChildEnd { Exited, Signalled, TimedOut, Cancelled };
+enum class ChildEnd { Exited, Signalled, TimedOut, Cancelled, Ready };
 struct ChildStatus {
     ChildEnd end = ChildEnd::Exited;
     int code = 0;  // exit code, or the signal that ended it
 };
 // Waits for the child to end, `wallMilliseconds` to pass or `cancelled` to
 // turn true (polled about 20 times a second); in the last two cases the child
-// is killed. The child is always reaped.
-ChildStatus WaitForChild(int pid, int wallMilliseconds, const std::function<bool()>& cancelled);
+// is killed. The child is reaped, except when `readyFd` (the caller's end of
+// a control channel, or -1) has something to read or was closed by the child
+// first: then the child is left running and Ready is returned.
+ChildStatus WaitForChild(int pid, int wallMilliseconds, const std::function<bool()>& cancelled, int readyFd = -1);
 // "Segmentation fault" and the like.
 std::string SignalName(int signal);
 bool IsProcessorTimeSignal(int signal);

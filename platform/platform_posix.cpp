@@ -12,7 +12,9 @@
 #include <sys/resource.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/socket.h>
 #include <sys/syscall.h>
+#include <sys/uio.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -237,14 +239,80 @@ void CatchInterrupts(std::atomic<bool>& flag) {
 
 // ---- Child processes with limits ------------------------------------------
 
-int CreateSharedMemoryFile() {
-    const int fd = int(syscall(SYS_memfd_create, "quorvane-result", MFD_CLOEXEC | MFD_ALLOW_SEALING));
-    // The child's dup2 onto kChildResultFd must clear close-on-exec, which it
-    // only does when the numbers differ.
-    if (fd < 0 || fd > kChildResultFd) return fd;
-    const int moved = fcntl(fd, F_DUPFD_CLOEXEC, kChildResultFd + 1);
+namespace {
+
+// The child's dup2 onto kChildResultFd and kChildControlFd must clear
+// close-on-exec, which it only does when the numbers differ, and must not
+// overwrite a descriptor that a later dup2 still reads from.
+int AboveChildDescriptors(int fd) {
+    if (fd < 0 || fd > kChildControlFd) return fd;
+    const int moved = fcntl(fd, F_DUPFD_CLOEXEC, kChildControlFd + 1);
     close(fd);
     return moved;
+}
+
+}  // namespace
+
+int CreateSharedMemoryFile() {
+    return AboveChildDescriptors(int(syscall(SYS_memfd_create, "quorvane-result", MFD_CLOEXEC | MFD_ALLOW_SEALING)));
+}
+
+bool CreateControlChannel(int& callerEnd, int& childEnd) {
+    int ends[2];
+    callerEnd = childEnd = -1;
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) return false;
+    callerEnd = AboveChildDescriptors(ends[0]);
+    childEnd = AboveChildDescriptors(ends[1]);
+    if (callerEnd >= 0 && childEnd >= 0) return true;
+    CloseDescriptor(callerEnd);
+    CloseDescriptor(childEnd);
+    callerEnd = childEnd = -1;
+    return false;
+}
+
+bool SendControlByte(int fd, char byte) {
+    ssize_t n;
+    // MSG_NOSIGNAL: a peer that is gone is an answer, not a SIGPIPE.
+    while ((n = send(fd, &byte, 1, MSG_NOSIGNAL)) < 0 && errno == EINTR) {
+    }
+    return n == 1;
+}
+
+int ReceiveControlByte(int fd) {
+    unsigned char byte = 0;
+    ssize_t n;
+    while ((n = read(fd, &byte, 1)) < 0 && errno == EINTR) {
+    }
+    return n == 1 ? int(byte) : -1;
+}
+
+ChildMemoryRead ReadChildMemory(int pid, const std::vector<ChildMemorySpan>& spans) {
+    // Bounded batches: the system takes at most IOV_MAX pieces and about 2 GB
+    // per call.
+    constexpr size_t kMaxPieces = 1024, kMaxPiece = size_t(1) << 28, kMaxBatch = size_t(1) << 30;
+    std::vector<iovec> here, there;
+    size_t batch = 0;
+    const auto flush = [&]() {
+        const ssize_t n = process_vm_readv(pid_t(pid), here.data(), here.size(), there.data(), there.size(), 0);
+        const bool whole = n >= 0 && size_t(n) == batch;
+        const int err = errno;
+        here.clear(), there.clear(), batch = 0;
+        if (whole) return ChildMemoryRead::Done;
+        return n < 0 && (err == EPERM || err == EACCES || err == ENOSYS) ? ChildMemoryRead::NotPermitted
+                                                                         : ChildMemoryRead::Failed;
+    };
+    for (const ChildMemorySpan& span : spans)
+        for (size_t done = 0; done < span.bytes;) {
+            const size_t piece = std::min(span.bytes - done, kMaxPiece);
+            if (here.size() == kMaxPieces || batch + piece > kMaxBatch) {
+                const ChildMemoryRead r = flush();
+                if (r != ChildMemoryRead::Done) return r;
+            }
+            here.push_back({span.to + done, piece});
+            there.push_back({reinterpret_cast<void*>(uintptr_t(span.from + done)), piece});
+            batch += piece, done += piece;
+        }
+    return here.empty() ? ChildMemoryRead::Done : flush();
 }
 
 uint64_t SharedMemoryFileSize(int fd) {
@@ -411,6 +479,7 @@ int SpawnChild(const ChildStart& start) {
         posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
     }
     if (start.resultFd >= 0) posix_spawn_file_actions_adddup2(&actions, start.resultFd, kChildResultFd);
+    if (start.controlFd >= 0) posix_spawn_file_actions_adddup2(&actions, start.controlFd, kChildControlFd);
     sigset_t none, all;
     sigemptyset(&none);
     sigfillset(&all);
@@ -433,7 +502,7 @@ int SpawnChild(const ChildStart& start) {
     return rc == 0 ? int(pid) : -1;
 }
 
-ChildStatus WaitForChild(int pid, int wallMilliseconds, const std::function<bool()>& cancelled) {
+ChildStatus WaitForChild(int pid, int wallMilliseconds, const std::function<bool()>& cancelled, int readyFd) {
     constexpr int kSliceMilliseconds = 50;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(wallMilliseconds);
     const int pidfd = int(syscall(SYS_pidfd_open, pid, 0));
@@ -450,14 +519,17 @@ ChildStatus WaitForChild(int pid, int wallMilliseconds, const std::function<bool
             break;
         }
         const int slice = int(std::min<long long>(left, kSliceMilliseconds));
-        if (pidfd >= 0) {
-            pollfd p{pidfd, POLLIN, 0};
-            if (poll(&p, 1, slice) > 0) break;
-        } else {
-            // Kernels before 5.3 have no process descriptors: look often.
+        // Kernels before 5.3 have no process descriptors: look often.
+        pollfd p[2] = {{pidfd, POLLIN, 0}, {readyFd, POLLIN, 0}};
+        const bool ready = poll(p, 2, pidfd >= 0 ? slice : std::min(slice, 5)) > 0 && p[1].revents != 0;
+        if (pidfd >= 0 && p[0].revents != 0) break;
+        if (pidfd < 0) {
             int status = 0;
             if (waitpid(pid, &status, WNOHANG) == pid) return StatusOf(status);
-            usleep(useconds_t(std::min(slice, 5)) * 1000);
+        }
+        if (ready) {
+            CloseDescriptor(pidfd);
+            return {ChildEnd::Ready, 0};
         }
     }
     CloseDescriptor(pidfd);

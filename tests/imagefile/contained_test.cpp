@@ -23,7 +23,9 @@ double SecondsSince(Clock::time_point start) { return std::chrono::duration<doub
 
 // Sets the decoder's test fault for the life of a scope.
 struct DecoderFault {
-    explicit DecoderFault(const char* fault) { setenv("QUORVANE_DECODE_TEST_FAULT", fault, 1); }
+    explicit DecoderFault(const char* fault) {
+        if (*fault) setenv("QUORVANE_DECODE_TEST_FAULT", fault, 1);
+    }
     ~DecoderFault() { unsetenv("QUORVANE_DECODE_TEST_FAULT"); }
 };
 
@@ -74,25 +76,43 @@ TEST(ContainedDecoding, EveryLayoutArrivesAsTheDecoderSawIt) {
         int components, bits;
         bool alpha;
     };
-    for (const Case& c : {Case{"g8.png", 1, 8, false}, Case{"c8.bmp", 3, 8, false}, Case{"a8.png", 3, 8, true},
-                          Case{"g16.tif", 1, 16, false}, Case{"c16.png", 3, 16, false}, Case{"a16.tif", 3, 16, true},
-                          Case{"c8.jpg", 3, 8, false}}) {
-        SCOPED_TRACE(c.name);
-        const std::string path = SavedPattern(dir, c.name, c.components, c.bits, c.alpha);
-        // A caller that could give up, but does not.
-        LoadControl patient;
-        patient.cancelled = [] { return false; };
-        LoadResult contained = LoadImageFile(path, patient);
-        LoadResult direct = DecodeImageFile(path);
-        ASSERT_TRUE(contained.ok) << contained.error;
-        EXPECT_FALSE(contained.damaged || contained.cancelled);
-        ASSERT_TRUE(direct.ok);
-        EXPECT_TRUE(SamePixels(contained.image.picture.buf, direct.image.picture.buf));
-        EXPECT_EQ(contained.image.alpha.Empty(), !c.alpha);
-        if (c.alpha) {
-            EXPECT_TRUE(SamePixels(contained.image.alpha.buf, direct.image.alpha.buf));
+    // Read from the decoder's memory, and through the result file as where
+    // the system forbids that.
+    for (const char* transport : {"", "shared-only"}) {
+        DecoderFault through(transport);
+        for (const Case& c : {Case{"g8.png", 1, 8, false}, Case{"c8.bmp", 3, 8, false}, Case{"a8.png", 3, 8, true},
+                              Case{"g16.tif", 1, 16, false}, Case{"c16.png", 3, 16, false},
+                              Case{"a16.tif", 3, 16, true}, Case{"c8.jpg", 3, 8, false}}) {
+            SCOPED_TRACE(std::string(c.name) + " " + transport);
+            const std::string path = SavedPattern(dir, c.name, c.components, c.bits, c.alpha);
+            // A caller that could give up, but does not.
+            LoadControl patient;
+            patient.cancelled = [] { return false; };
+            LoadResult contained = LoadImageFile(path, patient);
+            LoadResult direct = DecodeImageFile(path);
+            ASSERT_TRUE(contained.ok) << contained.error;
+            EXPECT_FALSE(contained.damaged || contained.cancelled);
+            ASSERT_TRUE(direct.ok);
+            EXPECT_TRUE(SamePixels(contained.image.picture.buf, direct.image.picture.buf));
+            EXPECT_EQ(contained.image.alpha.Empty(), !c.alpha);
+            if (c.alpha) {
+                EXPECT_TRUE(SamePixels(contained.image.alpha.buf, direct.image.alpha.buf));
+            }
         }
     }
+}
+
+// The decoder names where its rows lie; a lie costs the file, not the program.
+TEST(ContainedDecoding, RowsThatAreNotWhereTheDecoderSaysAreRefused) {
+    ScratchDir dir;
+    const std::string path = SavedPattern(dir, "liar.png", 3, 8, true);
+    DecoderFault misplace("misplace");
+    LoadResult r = LoadImageFile(path);
+    EXPECT_FALSE(r.ok);
+    EXPECT_TRUE(r.damaged);
+    EXPECT_EQ(int(r.failure), int(LoadFailure::Damaged));
+    EXPECT_TRUE(r.image.picture.Empty());
+    EXPECT_TRUE(r.image.alpha.Empty());
 }
 
 TEST(ContainedDecoding, RefusalsCarryTheDecodersReason) {

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <vector>
 
 #include "platform.h"
 
@@ -73,4 +74,63 @@ TEST(ChildProcess, AMissingProgramIsNotStarted) {
     start.program = "/nonexistent/quorvane-nothing";
     start.argv = {"x"};
     EXPECT_EQ(SpawnChild(start), -1);
+}
+
+// A child that keeps its result in its own memory says so over the control
+// channel and waits; the caller reads its memory, answers, and the child ends.
+TEST(ChildProcess, AReadyChildWaitsForTheCallersAnswer) {
+    int caller = -1, child = -1;
+    ASSERT_TRUE(CreateControlChannel(caller, child));
+    EXPECT_GT(caller, kChildControlFd);
+    EXPECT_GT(child, kChildControlFd);
+    ChildStart start;
+    start.program = "/bin/sh";
+    start.argv = {"sh", "-c", "printf R >&4; answer=$(head -c 1 <&4); [ \"$answer\" = W ] && exit 9; exit 0"};
+    start.controlFd = child;
+    const int pid = SpawnChild(start);
+    CloseDescriptor(child);
+    ASSERT_GT(pid, 0);
+    ChildStatus s = WaitForChild(pid, 5000, {}, caller);
+    ASSERT_EQ(s.end, ChildEnd::Ready);
+    EXPECT_EQ(ReceiveControlByte(caller), 'R');
+    EXPECT_TRUE(SendControlByte(caller, 'W'));
+    s = WaitForChild(pid, 5000, {});
+    EXPECT_EQ(s.end, ChildEnd::Exited);
+    EXPECT_EQ(s.code, 9) << "the answer did not reach the child";
+    EXPECT_EQ(ReceiveControlByte(caller), -1) << "the channel ends with the child";
+    EXPECT_FALSE(SendControlByte(caller, 'F'));
+    CloseDescriptor(caller);
+
+    // A child that ends without a word is reaped as usual.
+    ASSERT_TRUE(CreateControlChannel(caller, child));
+    start.argv = {"sh", "-c", "exit 4"};
+    start.controlFd = child;
+    const int quiet = SpawnChild(start);
+    CloseDescriptor(child);
+    s = WaitForChild(quiet, 5000, {}, caller);
+    if (s.end == ChildEnd::Ready) {  // its closed end may be seen first
+        EXPECT_EQ(ReceiveControlByte(caller), -1);
+        s = WaitForChild(quiet, 5000, {});
+    }
+    EXPECT_EQ(s.end, ChildEnd::Exited);
+    EXPECT_EQ(s.code, 4);
+    CloseDescriptor(caller);
+}
+
+TEST(ChildProcess, MemoryIsReadSpanBySpanOrNotAtAll) {
+    // This process stands in for the child: the reading is the same.
+    std::vector<unsigned char> source(3000 * 7);
+    for (size_t i = 0; i < source.size(); ++i) source[i] = static_cast<unsigned char>(i * 7 + i / 251);
+    std::vector<unsigned char> copy(source.size(), 0);
+    std::vector<ChildMemorySpan> spans;
+    // More spans than one system call takes, in reverse order.
+    for (size_t row = 0; row < 3000; ++row)
+        spans.push_back({uint64_t(uintptr_t(source.data() + 7 * (2999 - row))), copy.data() + 7 * row, 7});
+    ASSERT_EQ(ReadChildMemory(ThisProcessId(), spans), ChildMemoryRead::Done);
+    for (size_t row = 0; row < 3000; ++row)
+        ASSERT_EQ(std::memcmp(copy.data() + 7 * row, source.data() + 7 * (2999 - row), 7), 0) << "row " << row;
+    // One span outside the memory fails the whole read.
+    spans[2500].from = 4096;
+    EXPECT_EQ(ReadChildMemory(ThisProcessId(), spans), ChildMemoryRead::Failed);
+    EXPECT_EQ(ReadChildMemory(ThisProcessId(), {}), ChildMemoryRead::Done);
 }
