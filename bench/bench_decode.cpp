@@ -1,7 +1,7 @@
 // Decoding cost: each file read many times in this process and through the
-// contained decoder, alternately, so that both see the same machine. CPU time
-// counts the decoder child too; on a shared machine the minimum is the figure
-// to trust.
+// contained decoder, alternately, so that both see the same machine, with
+// large pages under the heap on both sides. CPU time counts the decoder child
+// too; on a shared machine the minimum is the figure to trust.
 #include "bench_decode.h"
 
 #include <algorithm>
@@ -56,6 +56,9 @@ void Print(const char* how, const Samples& s) {
 
 int RunDecodeBench(const std::vector<std::string>& files, int repeats) {
     int failed = 0;
+    std::printf("in process: the file decoded here; contained: quorvane-decode started, the file decoded there,\n"
+                "its rows copied into a picture here; heap on large pages: %s\n",
+                HasLargePages() ? "both" : "the decoder only");
     for (const std::string& path : files) {
         Samples here, contained;
         bool ok = Once(path, false, here) && Once(path, true, contained);  // warm the file cache

@@ -59,10 +59,11 @@ bool AllocateOnHeap(const PictureLayout& layout, PictureAndAlpha& image) {
     return false;
 }
 
-LoadFailure BitmapToPicture(FIBITMAP* bitmap, PictureAndAlpha& out, const PictureAllocator& allocate) {
-    out = PictureAndAlpha();
-    if (!bitmap) return LoadFailure::None;
-    EnsureFreeImage();
+namespace {
+
+// The layout a bitmap becomes and its channels (4 with alpha); None, or why
+// it has none of ours.
+LoadFailure LayoutOfBitmap(FIBITMAP* bitmap, PictureLayout& layout, unsigned& channels) {
     if (!FreeImage_HasPixels(bitmap)) return LoadFailure::Unsupported;
     const FREE_IMAGE_COLOR_TYPE colorType = FreeImage_GetColorType(bitmap);
     if (colorType == FIC_PALETTE || colorType == FIC_CMYK) return LoadFailure::Unsupported;
@@ -73,17 +74,44 @@ LoadFailure BitmapToPicture(FIBITMAP* bitmap, PictureAndAlpha& out, const Pictur
     // pass the channel test below as four 8-bit channels.
     const bool wide = type == FIT_UINT16 || type == FIT_RGB16 || type == FIT_RGBA16;
     if (!wide && type != FIT_BITMAP) return LoadFailure::Unsupported;
-    const unsigned channels = wide ? bpp / 16 : bpp / 8;
+    channels = wide ? bpp / 16 : bpp / 8;
     if (channels < 1 || channels > 4 || channels * (wide ? 16 : 8) != bpp) return LoadFailure::Unsupported;
     if (channels == 2) return LoadFailure::Unsupported;  // grey + alpha has no layout of its own here
 
-    PictureLayout layout;
     layout.width = int(FreeImage_GetWidth(bitmap));
     layout.height = int(FreeImage_GetHeight(bitmap));
     layout.components = channels > 3 ? 3 : int(channels);
     layout.bits = wide ? 16 : 8;
     layout.alpha = channels == 4;
     if (layout.width <= 0 || layout.height <= 0) return LoadFailure::Unsupported;
+    return LoadFailure::None;
+}
+
+}  // namespace
+
+bool BitmapHasPictureRows(FIBITMAP* bitmap, PictureRows& rows) {
+    if (!bitmap) return false;
+    EnsureFreeImage();
+    unsigned channels = 0;
+    PictureLayout layout;
+    if (LayoutOfBitmap(bitmap, layout, channels) != LoadFailure::None || layout.alpha) return false;
+    // 16-bit colour has its red and blue swapped on the way.
+    if (layout.bits == 16 && layout.components != 1) return false;
+    rows.layout = layout;
+    rows.top = FreeImage_GetScanLine(bitmap, layout.height - 1);
+    rows.stride = -int64_t(FreeImage_GetPitch(bitmap));
+    return true;
+}
+
+LoadFailure BitmapToPicture(FIBITMAP* bitmap, PictureAndAlpha& out, const PictureAllocator& allocate) {
+    out = PictureAndAlpha();
+    if (!bitmap) return LoadFailure::None;
+    EnsureFreeImage();
+    unsigned channels = 0;
+    PictureLayout layout;
+    const LoadFailure unusable = LayoutOfBitmap(bitmap, layout, channels);
+    if (unusable != LoadFailure::None) return unusable;
+    const unsigned bpp = FreeImage_GetBPP(bitmap);
     if (!allocate(layout, out)) {
         out = PictureAndAlpha();
         return LoadFailure::OutOfMemory;

@@ -205,40 +205,65 @@ LoadFailure CollectDecodedImage(const ContainedChild& child, PictureAndAlpha& ou
     return why = "the decoder's pixels could not be read", LoadFailure::Damaged;
 }
 
+namespace {
+
+// Where a plane's rows lie in this process.
+struct PlaneRows {
+    const unsigned char* top = nullptr;
+    int64_t stride = 0;
+};
+
+// The child's side: says where the rows lie, waits while the program copies
+// them, or writes them into the result file where it may not.
+void DeliverRows(ContainedOutput& out, const PictureLayout& layout, const PlaneRows& picture, const PlaneRows& alpha,
+                 const std::string& path) {
+    DecodedImageHeader h = DecodedImageLayout(layout);
+    h.pictureAddress = uint64_t(uintptr_t(picture.top));
+    h.pictureStride = picture.stride;
+    h.alphaAddress = uint64_t(uintptr_t(alpha.top));
+    h.alphaStride = alpha.stride;
+    if (TestFault(path) == "misplace") h.pictureAddress = 4096;
+    if (!out.WriteAt(0, &h, sizeof h)) throw std::bad_alloc();
+    if (out.AwaitCollection() == ContainedAnswer::Finish) return;
+    const auto write = [&](const PlaneRows& rows, uint64_t offset, uint64_t bytes) {
+        const uint64_t rowBytes = bytes / uint64_t(layout.height);
+        for (int y = 0; y < layout.height; ++y)
+            if (!out.WriteAt(offset + rowBytes * uint64_t(y), rows.top + rows.stride * y, size_t(rowBytes)))
+                throw std::bad_alloc();
+    };
+    if (!out.Resize(DecodedImageSize(h))) throw std::bad_alloc();
+    write(picture, h.pictureOffset, h.pictureBytes);
+    if (layout.alpha) write(alpha, h.alphaOffset, h.alphaBytes);
+}
+
+}  // namespace
+
 int DecodeImageTask(const std::vector<std::string>& args, ContainedOutput& out) {
     if (args.size() != 1) return kContainedExitUsage;
     const std::string& path = args[0];
     MisbehaveIfAsked(path);
     TightenToDeclaredSize(path);
-    const LoadResult r = DecodeImageFile(path);
+    // Rows that need no conversion go to the program straight from the
+    // decoder's bitmap.
+    bool delivered = false;
+    const auto handOver = [&](const PictureRows& rows) {
+        DeliverRows(out, rows.layout, {rows.top, rows.stride}, {}, path);
+        return delivered = true;
+    };
+    const LoadResult r = DecodeImageFile(path, handOver);
     if (!r.ok) {
         out.Refuse(RefusalText(r.failure == LoadFailure::None ? LoadFailure::Damaged : r.failure,
                                r.error.empty() ? "the file could not be decoded" : r.error));
         return kContainedExitRefused;
     }
+    if (delivered) return kContainedExitFinished;
     const SBxPicBuf& picture = r.image.picture.buf;
     const SBxPicBuf& alpha = r.image.alpha.buf;
     PictureLayout layout;
     layout.width = picture.width, layout.height = picture.height;
     layout.components = picture.components, layout.bits = picture.bits;
     layout.alpha = !r.image.alpha.Empty();
-    DecodedImageHeader h = DecodedImageLayout(layout);
-    h.pictureAddress = uint64_t(uintptr_t(picture.pixels));
-    h.pictureStride = int64_t(picture.pitch);
-    h.alphaAddress = uint64_t(uintptr_t(alpha.pixels));
-    h.alphaStride = int64_t(alpha.pitch);
-    if (TestFault(path) == "misplace") h.pictureAddress = 4096;
-    if (!out.WriteAt(0, &h, sizeof h)) throw std::bad_alloc();
-    if (out.AwaitCollection() == ContainedAnswer::Finish) return kContainedExitFinished;
-    // Nobody may read this process's memory: the rows go into the file.
-    const auto write = [&](const SBxPicBuf& buf, uint64_t offset) {
-        for (int y = 0; y < buf.height; ++y)
-            if (!out.WriteAt(offset + uint64_t(buf.pitch) * uint64_t(y), buf.Row<uint8_t>(y), buf.pitch))
-                throw std::bad_alloc();
-    };
-    if (!out.Resize(DecodedImageSize(h))) throw std::bad_alloc();
-    write(picture, h.pictureOffset);
-    if (layout.alpha) write(alpha, h.alphaOffset);
+    DeliverRows(out, layout, {picture.pixels, int64_t(picture.pitch)}, {alpha.pixels, int64_t(alpha.pitch)}, path);
     return kContainedExitFinished;
 }
 

@@ -91,8 +91,9 @@ bool IsRepaintablePicture(const SBxPicBuf& picture) {
 
 namespace {
 
-// Decodes a file of an accepted format with FreeImage into `image`.
-LoadFailure DecodeWithFreeImage(const std::string& path, const FileHeader& header, const PictureAllocator& allocate,
+// Decodes a file of an accepted format with FreeImage into `image`, or hands
+// the decoder's rows over where they are already the picture's.
+LoadFailure DecodeWithFreeImage(const std::string& path, const FileHeader& header, const PictureRowsHandOver& handOver,
                                 PictureAndAlpha& image, std::string& why) {
     const FREE_IMAGE_FORMAT fif = FREE_IMAGE_FORMAT(header.format);
     BitmapPtr bitmap;
@@ -116,7 +117,9 @@ LoadFailure DecodeWithFreeImage(const std::string& path, const FileHeader& heade
         if (why.empty()) why = "the file could not be decoded";
         return LoadFailure::Damaged;
     }
-    const LoadFailure converted = BitmapToPicture(bitmap.get(), image, allocate);
+    PictureRows rows;
+    if (handOver && BitmapHasPictureRows(bitmap.get(), rows) && handOver(rows)) return LoadFailure::None;
+    const LoadFailure converted = BitmapToPicture(bitmap.get(), image);
     if (converted != LoadFailure::None || image.picture.Empty()) {
         image = PictureAndAlpha();
         const bool memory = converted == LoadFailure::OutOfMemory;
@@ -128,7 +131,7 @@ LoadFailure DecodeWithFreeImage(const std::string& path, const FileHeader& heade
 
 }  // namespace
 
-LoadResult DecodeImageFile(const std::string& path, const PictureAllocator& allocate) {
+LoadResult DecodeImageFile(const std::string& path, const PictureRowsHandOver& handOver) {
     EnsureFreeImage();
     ClearFreeImageMessage();
     LoadResult result;
@@ -140,18 +143,18 @@ LoadResult DecodeImageFile(const std::string& path, const PictureAllocator& allo
         return result;
     }
     const FREE_IMAGE_FORMAT fif = FREE_IMAGE_FORMAT(header.format);
-    // A picture to be turned is decoded aside; the turned one goes where asked.
+    // A picture to be turned is not handed over as the decoder left it.
     const int orientation = FormatHoldsMetadata(fif) ? ReadOrientation(path) : 1;
     const bool turns = orientation >= 2 && orientation <= 8;
-    const PictureAllocator onHeap = AllocateOnHeap;
-    const PictureAllocator& place = turns ? onHeap : allocate;
-    result.failure = header.greyWithAlpha ? ReadGreyAlphaTiff(path, result.image, place, result.error)
-                                          : DecodeWithFreeImage(path, header, place, result.image, result.error);
+    const PictureRowsHandOver none;
+    result.failure = header.greyWithAlpha
+                         ? ReadGreyAlphaTiff(path, result.image, AllocateOnHeap, result.error)
+                         : DecodeWithFreeImage(path, header, turns ? none : handOver, result.image, result.error);
     if (result.failure != LoadFailure::None) {
         result.image = PictureAndAlpha();
         return result;
     }
-    if (!ApplyOrientation(result.image, orientation, allocate)) {
+    if (!ApplyOrientation(result.image, orientation)) {
         result.image = PictureAndAlpha();
         result.error = "not enough memory to turn the picture upright";
         result.failure = LoadFailure::OutOfMemory;

@@ -58,11 +58,27 @@ struct PictureLayout {
 using PictureAllocator = std::function<bool(const PictureLayout& layout, PictureAndAlpha& image)>;
 bool AllocateOnHeap(const PictureLayout& layout, PictureAndAlpha& image);
 
+// A decoded picture's rows where the decoder left them, when they already
+// are the picture's rows byte for byte: the top row at `top`, each next one
+// `stride` bytes further (negative for rows stored bottom-up).
+struct PictureRows {
+    PictureLayout layout;
+    const unsigned char* top = nullptr;
+    int64_t stride = 0;
+};
+// Uses such rows while the call lasts; false to have them copied into a
+// picture as usual.
+using PictureRowsHandOver = std::function<bool(const PictureRows& rows)>;
+
 // None on success; Unsupported for a layout we do not read (palette, CMYK,
 // float, two channels …), OutOfMemory when `allocate` fails; the buffers are
 // then empty. A null bitmap is not a failure and gives empty buffers.
 LoadFailure BitmapToPicture(FIBITMAP* bitmap, PictureAndAlpha& out,
                             const PictureAllocator& allocate = AllocateOnHeap);
+// True when the bitmap's rows are those BitmapToPicture would make, byte for
+// byte (8-bit grey and colour, 16-bit grey, all without alpha); `rows` then
+// says where they lie.
+bool BitmapHasPictureRows(FIBITMAP* bitmap, PictureRows& rows);
 // Caller unloads the returned bitmap; null when the picture has no pixels,
 // an unsupported layout, or memory runs out.
 FIBITMAP* PictureToBitmap(const SBxPicBuf* picture, const SBxPicBuf* alpha);
@@ -97,10 +113,11 @@ struct LoadControl {
 // Pictures whose EXIF says they are stored turned or mirrored come back upright.
 LoadResult LoadImageFile(const std::string& path, const LoadControl& control = {});
 
-// The same decoding in this process, the picture put where `allocate` says.
-// Only for the decoding helper program, the fuzzer and measurements:
-// everything else goes through LoadImageFile.
-LoadResult DecodeImageFile(const std::string& path, const PictureAllocator& allocate = AllocateOnHeap);
+// The same decoding in this process. Only for the decoding helper program,
+// the fuzzer and measurements: everything else goes through LoadImageFile.
+// When `handOver` takes the decoder's rows, the result is ok with an empty
+// picture.
+LoadResult DecodeImageFile(const std::string& path, const PictureRowsHandOver& handOver = {});
 // The helper program's task "image PATH".
 int DecodeImageTask(const std::vector<std::string>& args, ContainedOutput& out);
 

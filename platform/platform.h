@@ -139,6 +139,13 @@ struct ChildStart {
     // that fills big buffers once spends less time in page faults.
     bool largePages = false;
 };
+// Whether this process's large heap blocks lie on large pages, as a child
+// started with `largePages` has them; RestartWithLargePages makes it so by
+// starting this program again in this process with `argv`, and returns only
+// when that failed.
+bool HasLargePages();
+void RestartWithLargePages(char** argv);
+
 // Starts a program (posix_spawn, not fork: the caller may be large and
 // multi-threaded) with default signal handling, no terminal input, in its own
 // process group. Returns its process id, or -1.

@@ -468,6 +468,18 @@ ChildStatus StatusOf(int status) {
 
 }  // namespace
 
+bool HasLargePages() {
+    const char* now = std::getenv("GLIBC_TUNABLES");
+    return now && std::strstr(now, "glibc.malloc.hugetlb=1");
+}
+
+void RestartWithLargePages(char** argv) {
+    const std::string tunable = WithLargePageTunable();
+    const size_t equals = tunable.find('=');
+    setenv(tunable.substr(0, equals).c_str(), tunable.substr(equals + 1).c_str(), 1);
+    execv("/proc/self/exe", argv);
+}
+
 int SpawnChild(const ChildStart& start) {
     posix_spawn_file_actions_t actions;
     posix_spawnattr_t attr;
