@@ -88,6 +88,23 @@ bool GaussianBlur(CImg<float>& plane, float sigma, const std::function<bool()>& 
     return !stopped();
 }
 
+// CImg's normalize(0, 255) of a plane, with its arithmetic, row by row.
+void NormalizeTo255(FloatPlanes& plane) {
+    const auto [low, high] = ValueRange(plane.data.data(), plane.data.size());
+    const float a = 0.f, b = 255.f;
+    if (low == high) {
+        ParallelRows(0, plane.height, [&](int y) {
+            std::fill_n(plane.data.data() + size_t(y) * plane.width, plane.width, a);
+        });
+        return;
+    }
+    if (low == a && high == b) return;
+    ParallelRows(0, plane.height, [&](int y) {
+        float* v = plane.data.data() + size_t(y) * plane.width;
+        for (int x = 0; x < plane.width; ++x) v[x] = (v[x] - low) / (high - low) * (b - a) + a;
+    });
+}
+
 // CImg's structure tensors of a one-channel picture (central differences,
 // edge samples repeated), written into `out` row by row with stop checks.
 bool StructureTensors(const CImg<float>& img, FloatPlanes& out, const std::function<bool()>& stopped) {
@@ -129,10 +146,12 @@ FloatPlanes DiffusionTensors(const FloatPlanes& grey, float sharpness, float ani
         const float nsharpness = std::max(sharpness, 1e-5f), power1 = 0.5f * nsharpness,
                     power2 = power1 / (1e-7f + 1 - anisotropy);
         {
-            CImg<float> img(grey.data.data(), grey.width, grey.height, 1, 1, false);
+            FloatPlanes work = FloatPlanes::Unfilled(grey.width, grey.height, 1);
+            ParallelCopy(grey.data.data(), work.data.data(), grey.data.size());
+            CImg<float> img = Shared(work);
             if (!GaussianBlur(img, alpha, stopped)) return;
-            img.normalize(0, 255.f);
-            tensors = FloatPlanes(grey.width, grey.height, 3);
+            NormalizeTo255(work);
+            tensors = FloatPlanes::Unfilled(grey.width, grey.height, 3);
             if (!StructureTensors(img, tensors, stopped)) return;
         }
         CImg<float> res = Shared(tensors);
@@ -203,30 +222,63 @@ bool BlurDeriche(FloatPlanes& image, float sigma, const RepaintProgress* stop) {
 }
 
 FloatPlanes CropPlanes(const FloatPlanes& src, int x0, int y0, int x1, int y1) {
-    FloatPlanes out(x1 - x0 + 1, y1 - y0 + 1, src.channels);
-    for (int c = 0; c < src.channels; ++c)
-        for (int y = y0; y <= y1; ++y)
-            std::memcpy(out.Channel(c) + size_t(y - y0) * out.width, src.Channel(c) + size_t(y) * src.width + x0,
-                        sizeof(float) * size_t(out.width));
+    FloatPlanes out = FloatPlanes::Unfilled(x1 - x0 + 1, y1 - y0 + 1, src.channels);
+    ParallelRows(0, out.channels * out.height, [&](int row) {
+        const int c = row / out.height, y = y0 + row % out.height;
+        std::memcpy(out.Channel(c) + size_t(y - y0) * out.width, src.Channel(c) + size_t(y) * src.width + x0,
+                    sizeof(float) * size_t(out.width));
+    });
     return out;
 }
 
+std::pair<float, float> ValueRange(const float* v, size_t n) {
+    if (n == 0) return {0.f, 0.f};
+    constexpr size_t kBlock = size_t(1) << 16;
+    const int blocks = int((n + kBlock - 1) / kBlock);
+    std::vector<std::pair<float, float>> ranges(static_cast<size_t>(blocks));
+    ParallelRows(0, blocks, [&](int k) {
+        const float *begin = v + size_t(k) * kBlock, *end = v + std::min(n, size_t(k + 1) * kBlock);
+        const auto mm = std::minmax_element(begin, end);
+        ranges[size_t(k)] = {*mm.first, *mm.second};
+    });
+    std::pair<float, float> range = ranges[0];
+    for (const auto& [low, high] : ranges) {
+        range.first = std::min(range.first, low);
+        range.second = std::max(range.second, high);
+    }
+    return range;
+}
+
 FloatPlanes PlaneFromBuffer(const SBxPicBuf& b) {
-    FloatPlanes p(b.width, b.height, 1);
-    const size_t n = size_t(b.width) * b.height;
-    if (b.bits == 8)
-        for (size_t i = 0; i < n; ++i) p.data[i] = float(b.pixels[i]);
-    else
-        for (size_t i = 0; i < n; ++i) p.data[i] = float(reinterpret_cast<const uint16_t*>(b.pixels)[i]);
+    const int w = b.width, h = b.height, C = b.components;
+    FloatPlanes p = FloatPlanes::Unfilled(w, h, C);
+    ParallelRows(0, h, [&](int y) {
+        for (int c = 0; c < C; ++c) {
+            float* to = p.Channel(c) + size_t(y) * w;
+            if (b.bits == 8) {
+                const uint8_t* from = b.Row<uint8_t>(y) + c;
+                for (int x = 0; x < w; ++x) to[x] = float(from[size_t(x) * C]);
+            } else {
+                const uint16_t* from = b.Row<uint16_t>(y) + c;
+                for (int x = 0; x < w; ++x) to[x] = float(from[size_t(x) * C]);
+            }
+        }
+    });
     return p;
 }
 
 void BufferFromPlane(SBxPicBuf& b, const FloatPlanes& p) {
-    const size_t n = size_t(b.width) * b.height;
-    if (b.bits == 8) {
-        for (size_t i = 0; i < n; ++i) b.pixels[i] = uint8_t(std::clamp(p.data[i], 0.f, 255.f));
-    } else {
-        uint16_t* d = reinterpret_cast<uint16_t*>(b.pixels);
-        for (size_t i = 0; i < n; ++i) d[i] = uint16_t(std::clamp(p.data[i], 0.f, 65535.f));
-    }
+    const int w = b.width, C = b.components;
+    ParallelRows(0, b.height, [&](int y) {
+        for (int c = 0; c < C; ++c) {
+            const float* from = p.Channel(c) + size_t(y) * w;
+            if (b.bits == 8) {
+                uint8_t* to = b.Row<uint8_t>(y) + c;
+                for (int x = 0; x < w; ++x) to[size_t(x) * C] = uint8_t(std::clamp(from[x], 0.f, 255.f));
+            } else {
+                uint16_t* to = b.Row<uint16_t>(y) + c;
+                for (int x = 0; x < w; ++x) to[size_t(x) * C] = uint16_t(std::clamp(from[x], 0.f, 65535.f));
+            }
+        }
+    });
 }

@@ -2,18 +2,51 @@
 // float interface, so that CImg's large header is compiled only once.
 #pragma once
 
+#include <memory>
+#include <utility>
 #include <vector>
 
 #include "picbuf.h"
 #include "progress.h"
 
+// Leaves the floats of a new vector as they come, so that a plane that is
+// about to be written whole is not first cleared by one thread.
+template <typename T>
+struct UnfilledAllocator : std::allocator<T> {
+    template <typename U>
+    struct rebind {
+        using other = UnfilledAllocator<U>;
+    };
+    UnfilledAllocator() = default;
+    template <typename U>
+    UnfilledAllocator(const UnfilledAllocator<U>&) noexcept {}
+    template <typename U>
+    void construct(U* p) noexcept {
+        ::new (static_cast<void*>(p)) U;
+    }
+    template <typename U, typename... Args>
+    void construct(U* p, Args&&... args) {
+        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
+};
+
 // Channel-major float planes, the layout of a CImg image.
 struct FloatPlanes {
     int width = 0, height = 0, channels = 0;
-    std::vector<float> data;
+    std::vector<float, UnfilledAllocator<float>> data;
 
     FloatPlanes() = default;
+    // Every sample 0.
     FloatPlanes(int w, int h, int c) : width(w), height(h), channels(c), data(size_t(w) * h * c, 0.f) {}
+    // Samples left unset, for planes that are written whole.
+    static FloatPlanes Unfilled(int w, int h, int c) {
+        FloatPlanes p;
+        p.width = w;
+        p.height = h;
+        p.channels = c;
+        p.data.resize(size_t(w) * h * c);
+        return p;
+    }
     float* Channel(int c) { return data.data() + size_t(c) * width * height; }
     const float* Channel(int c) const { return data.data() + size_t(c) * width * height; }
 };
@@ -37,8 +70,12 @@ bool BlurDeriche(FloatPlanes& image, float sigma, const RepaintProgress* stop = 
 
 // Inclusive crop of every channel.
 FloatPlanes CropPlanes(const FloatPlanes& src, int x0, int y0, int x1, int y1);
+// The lowest and highest of `n` samples (which are numbers, not NaN), found
+// on the engine's threads.
+std::pair<float, float> ValueRange(const float* v, size_t n);
 
-// A one-component 8- or 16-bit picture buffer as one float plane, and back
-// (a plain truncating cast, clamped to the sample range).
-FloatPlanes PlaneFromBuffer(const SBxPicBuf& oneComponent);
-void BufferFromPlane(SBxPicBuf& oneComponent, const FloatPlanes& plane);
+// An 8- or 16-bit picture buffer as float planes, one per component, and
+// back (a plain truncating cast, clamped to the sample range), row by row on
+// the engine's threads.
+FloatPlanes PlaneFromBuffer(const SBxPicBuf& picture);
+void BufferFromPlane(SBxPicBuf& picture, const FloatPlanes& planes);

@@ -19,9 +19,12 @@ using ChunkFn = void (*)(void* context, int begin, int end);
 // Runs fn over [begin, end) in chunks of `chunk` items.
 void Run(int begin, int end, int chunk, ChunkFn fn, void* context);
 
-// About eight chunks per thread, each at least `minChunk` items.
+// About thirty-two chunks per thread, each at least `minChunk` items. Taking
+// a chunk costs one atomic add; what matters is the last chunk, which the
+// other threads wait for — longer still when its thread shares a core with
+// another program.
 inline int ChunkSize(int items, int minChunk) {
-    return std::max({1, minChunk, items / (8 * std::max(1, EngineThreads()))});
+    return std::max({1, minChunk, items / (32 * std::max(1, EngineThreads()))});
 }
 
 template <typename Body>

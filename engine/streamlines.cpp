@@ -247,11 +247,6 @@ bool SmoothAlongStreamlines(const FloatPlanes& image, const FloatPlanes& tensors
 
 namespace {
 
-std::pair<float, float> RangeOf(const float* v, size_t n) {
-    const auto mm = std::minmax_element(v, v + n);
-    return {*mm.first, *mm.second};
-}
-
 TileRect Whole(const FloatPlanes& p) { return {0, p.width, 0, p.height}; }
 
 }  // namespace
@@ -259,8 +254,8 @@ TileRect Whole(const FloatPlanes& p) { return {0, p.width, 0, p.height}; }
 bool BlurAnisotropic(FloatPlanes& image, const FloatPlanes& tensors, const RepaintProgress* stop) {
     if (image.data.empty()) return true;
     const std::vector<std::pair<float, float>> ranges(size_t(image.channels),
-                                                      RangeOf(image.data.data(), image.data.size()));
-    FloatPlanes out(image.width, image.height, image.channels);
+                                                      ValueRange(image.data.data(), image.data.size()));
+    FloatPlanes out = FloatPlanes::Unfilled(image.width, image.height, image.channels);
     if (!SmoothAlongStreamlines(image, tensors, Whole(image), ranges, out, stop)) return false;
     image = std::move(out);
     return true;
@@ -271,8 +266,8 @@ bool BlurAnisotropicChannels(FloatPlanes& image, const FloatPlanes& tensors, con
     if (image.data.empty()) return true;
     const size_t n = size_t(image.width) * image.height;
     std::vector<std::pair<float, float>> ranges;
-    for (int c = 0; c < image.channels; ++c) ranges.push_back(RangeOf(image.Channel(c), n));
-    FloatPlanes out = region ? image : FloatPlanes(image.width, image.height, image.channels);
+    for (int c = 0; c < image.channels; ++c) ranges.push_back(ValueRange(image.Channel(c), n));
+    FloatPlanes out = region ? image : FloatPlanes::Unfilled(image.width, image.height, image.channels);
     if (!SmoothAlongStreamlines(image, tensors, region ? *region : Whole(image), ranges, out, stop)) return false;
     image = std::move(out);
     return true;

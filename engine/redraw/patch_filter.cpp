@@ -212,7 +212,9 @@ void MirrorPad(SBxPicBuf& buffer, int F) {
     const int wp = buffer.width, hp = buffer.height, bytes = buffer.BytesPerSample();
     if (buffer.components != 1 || wp <= 2 * F || hp <= 2 * F) return;
     auto mirror = [](int t, int n, int F) { return t < F ? 2 * F - t : t > n - F - 1 ? 2 * (n - F - 1) - t : t; };
-    for (int y = 0; y < hp; ++y) {
+    // Every margin sample is read from the picture area, so rows are
+    // independent.
+    ParallelRows(0, hp, [&](int y) {
         const int sy = mirror(y, hp, F);
         for (int x = 0; x < wp; ++x) {
             if (y >= F && y < hp - F && x >= F && x < wp - F) {
@@ -222,7 +224,7 @@ void MirrorPad(SBxPicBuf& buffer, int F) {
             std::memcpy(buffer.pixels + (size_t(y) * wp + x) * bytes,
                         buffer.pixels + (size_t(sy) * wp + mirror(x, wp, F)) * bytes, size_t(bytes));
         }
-    }
+    });
 }
 
 bool PatchWeightedFilter(SBxPicBuf& dst, const SBxPicBuf& src, const SBxPicBuf& guide, double strength, double gain,
@@ -241,8 +243,13 @@ bool PatchWeightedFilter(SBxPicBuf& dst, const SBxPicBuf& src, const SBxPicBuf& 
     }
 
     PicBufHolder padded;
-    if (!CBxPicBufAPI::ReinitHeap(padded.buf, W + 2 * F, H + 2 * F, 1, 8)) return false;
-    CBxPicBufAPI::CopyRect(padded.buf, guide, {F, F}, {0, 0}, {W, H});
+    if (!CBxPicBufAPI::ReinitHeap(padded.buf, W + 2 * F, H + 2 * F, 1, 8)) {
+        CBxPicBufAPI::Copy(dst, src);
+        return false;
+    }
+    ParallelRows(0, H, [&](int y) {
+        std::memcpy(padded.buf.Row<uint8_t>(y + F) + F, guide.Row<uint8_t>(y), size_t(W));
+    });
     MirrorPad(padded.buf, F);
 
     const FilterJob job{padded.buf.pixels, W + 2 * F, H + 2 * F, W, H, F, tables};
@@ -270,13 +277,15 @@ bool PatchWeightedFilter(SBxPicBuf& dst, const SBxPicBuf& src, const SBxPicBuf& 
 bool SmoothPatchWeighted(SBxPicBuf& dst, const SBxPicBuf& src, double strength, double gain,
                          const RepaintProgress* stop) {
     if (!CBxPicBufAPI::IsValid(src) || src.components != 1 || src.bits != 8) return false;
+    if (src.width % 2 == 0 && src.height % 2 == 0 && &dst != &src)
+        return PatchWeightedFilter(dst, src, src, strength, gain, EngineThreads(), stop);
+    // Odd sizes are filtered with a black row or column added.
     const int W = src.width + (src.width % 2), H = src.height + (src.height % 2);
-    PicBufHolder a, b, guide;
+    PicBufHolder a, b;
     if (!CBxPicBufAPI::ReinitHeap(a.buf, W, H, 1, 8)) return false;
     CBxPicBufAPI::SetConst(a.buf, 0);
     CBxPicBufAPI::CopyRect(a.buf, src, {0, 0}, {0, 0}, {src.width, src.height});
-    if (!CBxPicBufAPI::ReinitHeap(guide.buf, a.buf) || !CBxPicBufAPI::Copy(guide.buf, a.buf)) return false;
-    const bool filtered = PatchWeightedFilter(b.buf, a.buf, guide.buf, strength, gain, EngineThreads(), stop);
+    const bool filtered = PatchWeightedFilter(b.buf, a.buf, a.buf, strength, gain, EngineThreads(), stop);
     if (!CBxPicBufAPI::ReinitHeap(dst, src)) return false;
     return CBxPicBufAPI::CopyRect(dst, filtered ? b.buf : a.buf, {0, 0}, {0, 0}, {src.width, src.height}) &&
            filtered;

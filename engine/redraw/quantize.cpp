@@ -2,7 +2,9 @@
 
 #include <cmath>
 
+#include "parallel.h"
 #include "patch_filter.h"
+#include "row_views.h"
 
 namespace {
 
@@ -16,21 +18,29 @@ RepaintStatus SmoothChannels(SBxPicBuf& picture, const RepaintProgress* stop) {
     PicBufHolder in, out;
     if (!CBxPicBufAPI::ReinitHeap(in.buf, picture.width, picture.height, 1, 8)) return RepaintStatus::OutOfMemory;
     for (int c = 0; c < picture.components; ++c) {
-        CBxPicBufAPI::ExtractComponent(in.buf, c, picture);
+        EachRowOf(in.buf, picture, [c](SBxPicBuf& to, const SBxPicBuf& from) {
+            CBxPicBufAPI::ExtractComponent(to, c, from);
+        });
         const bool smoothed = SmoothPatchWeighted(out.buf, in.buf, kStrength, kGain, stop);
         if (stop && stop->AbortRequested()) return RepaintStatus::Aborted;
         // The channels are valid filter input: a failure can only be memory.
         if (!smoothed) return RepaintStatus::OutOfMemory;
-        CBxPicBufAPI::InsertComponent(picture, c, out.buf);
+        EachRowOf(picture, out.buf, [c](SBxPicBuf& to, const SBxPicBuf& from) {
+            CBxPicBufAPI::InsertComponent(to, c, from);
+        });
     }
     return RepaintStatus::Done;
 }
 
-void QuantizePlane(uint8_t* v, size_t count, size_t stride, int mode) {
-    uint8_t lut[256];
-    for (int i = 0; i < 256; ++i) lut[i] = QuantizeLevel(uint8_t(i), mode);
-    for (size_t i = 0; i < count; ++i, v += stride) *v = lut[*v];
-}
+struct Levels {
+    uint8_t of[256];
+    explicit Levels(int mode) {
+        for (int i = 0; i < 256; ++i) of[i] = QuantizeLevel(uint8_t(i), mode);
+    }
+    void Apply(uint8_t* v, size_t count, size_t stride) const {
+        for (size_t i = 0; i < count; ++i, v += stride) *v = of[*v];
+    }
+};
 
 }  // namespace
 
@@ -47,15 +57,20 @@ RepaintStatus QuantizeColors(SBxPicBuf& picture, int mode, const RepaintProgress
     const RepaintStatus smoothed = SmoothChannels(picture, stop);
     if (smoothed != RepaintStatus::Done) return smoothed;
     if (mode == 3) return RepaintStatus::Done;
-    const size_t n = size_t(picture.width) * picture.height;
+    const Levels levels(mode);
+    const size_t w = size_t(picture.width);
     if (picture.components == 1) {
-        QuantizePlane(picture.pixels, n, 1, mode);
+        ParallelRows(0, picture.height, [&](int y) { levels.Apply(picture.Row<uint8_t>(y), w, 1); });
         return RepaintStatus::Done;
     }
+    // The brightness of colour pictures, through YUV row by row.
     PicBufHolder yuv;
     if (!CBxPicBufAPI::ReinitHeap(yuv.buf, picture)) return RepaintStatus::OutOfMemory;
-    CBxPicBufAPI::ConvertRGBtoYUV(yuv.buf, picture);
-    QuantizePlane(yuv.buf.pixels, n, 3, mode);
-    CBxPicBufAPI::ConvertYUVtoRGB(picture, yuv.buf);
+    ParallelRows(0, picture.height, [&](int y) {
+        SBxPicBuf row = RowsOf(picture, y, y + 1), yuvRow = RowsOf(yuv.buf, y, y + 1);
+        CBxPicBufAPI::ConvertRGBtoYUV(yuvRow, row);
+        levels.Apply(yuvRow.pixels, w, 3);
+        CBxPicBufAPI::ConvertYUVtoRGB(row, yuvRow);
+    });
     return RepaintStatus::Done;
 }

@@ -4,8 +4,10 @@
 #include <new>
 
 #include "edges.h"
+#include "parallel.h"
 #include "quantize.h"
 #include "redraw_steps.h"
+#include "row_views.h"
 
 namespace {
 
@@ -36,10 +38,14 @@ private:
     const SBxPicBuf* picture_;
 };
 
-// colour = max(colour + stroke - 255, 0): black where the strokes are.
-void BurnStrokes(SBxPicBuf& colour, const SBxPicBuf& strokes) {
-    const size_t n = size_t(colour.width) * colour.height * colour.components;
-    for (size_t i = 0; i < n; ++i) colour.pixels[i] = uint8_t(std::max(colour.pixels[i] + strokes.pixels[i] - 255, 0));
+// strokes = max(colour + strokes - 255, 0): black where the strokes are.
+void BurnStrokes(SBxPicBuf& strokes, const SBxPicBuf& colour) {
+    const size_t row = size_t(colour.width) * colour.components;
+    ParallelRows(0, colour.height, [&](int y) {
+        const uint8_t* c = colour.Row<uint8_t>(y);
+        uint8_t* s = strokes.Row<uint8_t>(y);
+        for (size_t i = 0; i < row; ++i) s[i] = uint8_t(std::max(c[i] + s[i] - 255, 0));
+    });
 }
 
 // The second step on 8-bit pictures.
@@ -54,16 +60,15 @@ RepaintStatus DrawEightBit(SBxPicBuf& target, const SBxPicBuf& source, const SBx
         run.End(kRedrawSteps[kColours]);
         return run.End(kRedrawSteps[kComposition]) ? RepaintStatus::Done : RepaintStatus::Aborted;
     }
+    // The source's own colours need no copy.
     PicBufHolder colour;
-    if (!CBxPicBufAPI::ReinitHeap(colour.buf, source) || !CBxPicBufAPI::Copy(colour.buf, source))
-        throw std::bad_alloc();
     if (p.colourMode != int(ColourMode::Original)) {
+        if (!CopyPicture(colour.buf, source)) throw std::bad_alloc();
         const RepaintStatus quantised = QuantizeColors(colour.buf, p.colourMode, &run.Progress());
         if (quantised != RepaintStatus::Done) return quantised;
     }
     if (!run.End(kRedrawSteps[kColours])) return RepaintStatus::Aborted;
-    BurnStrokes(colour.buf, target);
-    CBxPicBufAPI::Copy(target, colour.buf);
+    BurnStrokes(target, colour.Empty() ? source : colour.buf);
     return run.End(kRedrawSteps[kComposition]) ? RepaintStatus::Done : RepaintStatus::Aborted;
 }
 

@@ -1,0 +1,34 @@
+// Rows of a picture buffer as a buffer of their own, so that the
+// picture-buffer operations can run row by row on the engine's threads.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "parallel.h"
+#include "picbuf.h"
+
+// Rows [y0, y1) of a packed buffer, sharing its pixels.
+inline SBxPicBuf RowsOf(const SBxPicBuf& buffer, int y0, int y1) {
+    SBxPicBuf rows = buffer;
+    rows.pixels = buffer.pixels + size_t(y0) * buffer.pitch;
+    rows.height = y1 - y0;
+    rows.size = uint32_t(size_t(rows.height) * buffer.pitch);
+    return rows;
+}
+
+// op(dstRow, srcRow) for every row of two buffers of the same height.
+template <typename Op>
+void EachRowOf(SBxPicBuf& dst, const SBxPicBuf& src, Op&& op) {
+    ParallelRows(0, dst.height, [&](int y) {
+        SBxPicBuf to = RowsOf(dst, y, y + 1);
+        op(to, RowsOf(src, y, y + 1));
+    });
+}
+
+// dst := src (same geometry, or dst made so), on the engine's threads.
+inline bool CopyPicture(SBxPicBuf& dst, const SBxPicBuf& src) {
+    if (!CBxPicBufAPI::IsValid(src) || !CBxPicBufAPI::ReinitHeap(dst, src)) return false;
+    EachRowOf(dst, src, [](SBxPicBuf& to, const SBxPicBuf& from) { CBxPicBufAPI::Copy(to, from); });
+    return true;
+}
