@@ -267,11 +267,11 @@ FloatPlanes PlaneFromBuffer(const SBxPicBuf& b) {
     return p;
 }
 
-void BufferFromPlane(SBxPicBuf& b, const FloatPlanes& p) {
+void BufferFromPlane(SBxPicBuf& b, const FloatPlanes& p, int x0, int y0) {
     const int w = b.width, C = b.components;
     ParallelRows(0, b.height, [&](int y) {
         for (int c = 0; c < C; ++c) {
-            const float* from = p.Channel(c) + size_t(y) * w;
+            const float* from = p.Channel(c) + size_t(y + y0) * p.width + x0;
             if (b.bits == 8) {
                 uint8_t* to = b.Row<uint8_t>(y) + c;
                 for (int x = 0; x < w; ++x) to[size_t(x) * C] = uint8_t(std::clamp(from[x], 0.f, 255.f));

@@ -76,6 +76,7 @@ std::pair<float, float> ValueRange(const float* v, size_t n);
 
 // An 8- or 16-bit picture buffer as float planes, one per component, and
 // back (a plain truncating cast, clamped to the sample range), row by row on
-// the engine's threads.
+// the engine's threads. The picture may be a view into a larger buffer;
+// BufferFromPlane takes the planes' samples from (x0, y0) on.
 FloatPlanes PlaneFromBuffer(const SBxPicBuf& picture);
-void BufferFromPlane(SBxPicBuf& picture, const FloatPlanes& planes);
+void BufferFromPlane(SBxPicBuf& picture, const FloatPlanes& planes, int x0 = 0, int y0 = 0);

@@ -1,5 +1,6 @@
-// Rows of a picture buffer as a buffer of their own, so that the
-// picture-buffer operations can run row by row on the engine's threads.
+// Rows and areas of a picture buffer as buffers of their own, so that the
+// picture-buffer operations can run row by row on the engine's threads and
+// on parts of a picture.
 #pragma once
 
 #include <cstddef>
@@ -15,6 +16,17 @@ inline SBxPicBuf RowsOf(const SBxPicBuf& buffer, int y0, int y1) {
     rows.height = y1 - y0;
     rows.size = uint32_t(size_t(rows.height) * buffer.pitch);
     return rows;
+}
+
+// The area [x0, x1) × [y0, y1) of a buffer: a view into it (rows keep the
+// buffer's pitch), sharing its pixels.
+inline SBxPicBuf AreaOf(const SBxPicBuf& buffer, int x0, int x1, int y0, int y1) {
+    SBxPicBuf area = buffer;
+    area.pixels = buffer.pixels + size_t(y0) * buffer.pitch + size_t(x0) * buffer.BytesPerPixel();
+    area.width = x1 - x0;
+    area.height = y1 - y0;
+    area.size = uint32_t(size_t(area.height - 1) * buffer.pitch + size_t(area.width) * buffer.BytesPerPixel());
+    return area;
 }
 
 // op(dstRow, srcRow) for every row of two buffers of the same height.

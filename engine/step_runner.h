@@ -4,6 +4,8 @@
 // the step's weight and then tells whether to go on.
 #pragma once
 
+#include <mutex>
+
 #include "progress.h"
 
 struct MethodStep {
@@ -40,3 +42,26 @@ constexpr int TotalWeight(const MethodStep (&steps)[N]) {
     for (int i = 0; i < N; ++i) total += steps[i].weight;
     return total;
 }
+
+// The caller's progress for parts of a run (tiles) that run at the same
+// time: one call at a time reaches it, so it need not be thread-safe itself.
+class SerialProgress : public RepaintProgress {
+public:
+    explicit SerialProgress(RepaintProgress& inner) : inner_(inner) {}
+    void Step(int n) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        inner_.Step(n);
+    }
+    bool AbortRequested() const override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return inner_.AbortRequested();
+    }
+    bool ProgressVisible() const override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return inner_.ProgressVisible();
+    }
+
+private:
+    RepaintProgress& inner_;
+    mutable std::mutex mutex_;
+};

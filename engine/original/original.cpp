@@ -275,29 +275,6 @@ int OriginalSteps(int width, int height) { return std::max(TileCount(width, heig
 
 namespace {
 
-// The caller's progress for tiles that run at the same time: one call at a
-// time reaches it, so it need not be thread-safe itself.
-class SerialProgress : public RepaintProgress {
-public:
-    explicit SerialProgress(RepaintProgress& inner) : inner_(inner) {}
-    void Step(int n) override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        inner_.Step(n);
-    }
-    bool AbortRequested() const override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return inner_.AbortRequested();
-    }
-    bool ProgressVisible() const override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return inner_.ProgressVisible();
-    }
-
-private:
-    RepaintProgress& inner_;
-    mutable std::mutex mutex_;
-};
-
 // Tiles run one per thread, each with the buffers of its thread, and are
 // blended into the destination strictly in tile order (the rounding of each
 // blend depends on what is already there), so the result is the same at any

@@ -1,12 +1,18 @@
 #include "smudge.h"
 
 #include <algorithm>
-#include <cstring>
+#include <atomic>
+#include <memory>
+#include <mutex>
 #include <new>
+#include <utility>
+#include <vector>
 
 #include "cimg_bridge.h"
-#include "streamlines.h"
+#include "parallel.h"
+#include "row_views.h"
 #include "step_runner.h"
+#include "streamlines.h"
 #include "tiles.h"
 
 namespace {
@@ -20,39 +26,22 @@ constexpr MethodStep kWholeTensors{"tensor field", 1}, kTiledTensors{"tensor fie
 
 bool SupportedSource(const SBxPicBuf& s) { return CBxPicBufAPI::IsValid(s) && (s.bits == 8 || s.bits == 16); }
 
-// Empty when an abort was requested while it was computed.
-FloatPlanes TensorsOfGrey(const SBxPicBuf& source, const SmudgeParams& p, StepRunner& run) {
-    PicBufHolder grey;
-    if (!CBxPicBufAPI::ReinitHeap(grey.buf, source) || !CBxPicBufAPI::Copy(grey.buf, source) ||
-        !CBxPicBufAPI::ConvertBpcComp(grey.buf, source.bits, 1))
-        throw std::bad_alloc();
-    return DiffusionTensors(PlaneFromBuffer(grey.buf), p.sharpness, 1.f, p.alpha, p.sigma, &run.Progress());
+// The grey of the source as one float plane, converted row by row.
+FloatPlanes GreyPlane(const SBxPicBuf& source) {
+    if (source.components == 1) return PlaneFromBuffer(source);
+    FloatPlanes grey = FloatPlanes::Unfilled(source.width, source.height, 1);
+    ParallelRows(0, source.height, [&](int y) {
+        PicBufHolder row;
+        if (!CBxPicBufAPI::CopyConverted(row.buf, RowsOf(source, y, y + 1), source.bits, 1)) throw std::bad_alloc();
+        const FloatPlanes samples = PlaneFromBuffer(row.buf);
+        std::copy(samples.data.begin(), samples.data.end(), grey.data.begin() + size_t(y) * source.width);
+    });
+    return grey;
 }
 
-// Smooths every channel of `from` under `tensors` (only `region` of it when
-// given) and writes them into `into` one by one, with a progress step and an
-// abort check after each.
-bool SmoothChannels(SBxPicBuf& into, const SBxPicBuf& from, const FloatPlanes& tensors, StepRunner& run,
-                    const TileRect* region = nullptr) {
-    PicBufHolder channel;
-    if (!CBxPicBufAPI::ReinitHeap(channel.buf, from.width, from.height, 1, from.bits)) throw std::bad_alloc();
-    const size_t n = size_t(from.width) * from.height;
-    FloatPlanes planes(from.width, from.height, from.components);
-    for (int c = 0; c < from.components; ++c) {
-        CBxPicBufAPI::ExtractComponent(channel.buf, c, from);
-        const FloatPlanes one = PlaneFromBuffer(channel.buf);
-        std::copy(one.data.begin(), one.data.end(), planes.Channel(c));
-    }
-    if (!BlurAnisotropicChannels(planes, tensors, &run.Progress(), region))
-        return false;
-    FloatPlanes one(from.width, from.height, 1);
-    for (int c = 0; c < from.components; ++c) {
-        std::copy(planes.Channel(c), planes.Channel(c) + n, one.data.begin());
-        BufferFromPlane(channel.buf, one);
-        CBxPicBufAPI::InsertComponent(into, c, channel.buf);
-        if (!run.End(kChannel)) return false;
-    }
-    return true;
+// Empty when an abort was requested while it was computed.
+FloatPlanes TensorsOfGrey(const SBxPicBuf& source, const SmudgeParams& p, StepRunner& run) {
+    return DiffusionTensors(GreyPlane(source), p.sharpness, 1.f, p.alpha, p.sigma, &run.Progress());
 }
 
 RepaintStatus Whole(SBxPicBuf& target, const SBxPicBuf& source, const SmudgeParams& p, StepRunner& run) {
@@ -68,32 +57,79 @@ RepaintStatus Whole(SBxPicBuf& target, const SBxPicBuf& source, const SmudgePara
     }
     const FloatPlanes g = TensorsOfGrey(source, p, run);
     if (!run.End(kWholeTensors) || g.data.empty()) return RepaintStatus::Aborted;
-    return SmoothChannels(target, source, g, run) ? RepaintStatus::Done : RepaintStatus::Aborted;
+    FloatPlanes f = PlaneFromBuffer(source);
+    if (!BlurAnisotropicChannels(f, g, &run.Progress())) return RepaintStatus::Aborted;
+    BufferFromPlane(target, f);
+    for (int c = 0; c < source.components; ++c)
+        if (!run.End(kChannel)) return RepaintStatus::Aborted;
+    return RepaintStatus::Done;
 }
 
+// A tile while the bands of its core are smoothed: its pixels and tensors
+// with the margin (the walks and each channel's range cover the whole
+// tile), and the smoothed samples. Made by the first band that needs it,
+// let go by the last.
+struct TileWork {
+    std::once_flag made;
+    TileRect core{}, extended{};
+    FloatPlanes planes, tensors, out;
+    std::vector<std::pair<float, float>> ranges;
+    std::atomic<int> bandsLeft{0};
+
+    void Make(const SBxPicBuf& source, const FloatPlanes& field, int index) {
+        core = TileCore(source.width, source.height, index);
+        const TileRect& t = extended = WithMargin(core, kMargin, source.width, source.height);
+        planes = PlaneFromBuffer(AreaOf(source, t.x0, t.x1, t.y0, t.y1));
+        tensors = CropPlanes(field, t.x0, t.y0, t.x1 - 1, t.y1 - 1);
+        const size_t n = size_t(planes.width) * planes.height;
+        for (int c = 0; c < planes.channels; ++c) ranges.push_back(ValueRange(planes.Channel(c), n));
+        out = FloatPlanes::Unfilled(planes.width, planes.height, planes.channels);
+    }
+    void Release() { planes = tensors = out = FloatPlanes(); }
+};
+
+// Rows of a tile's core smoothed as one piece of work.
+constexpr int kBandRows = 64;
+
+int BandsOf(const TileRect& core) { return (core.y1 - core.y0 + kBandRows - 1) / kBandRows; }
+
+// The bands of all tiles are one list of work, taken in order by the
+// threads, so that no thread waits for the slowest band of every tile. A
+// band writes only its own rows of its tile's core.
 RepaintStatus Tiled(SBxPicBuf& target, const SBxPicBuf& source, const SmudgeParams& p, StepRunner& run) {
     const FloatPlanes g = TensorsOfGrey(source, p, run);
     if (!run.End(kTiledTensors) || g.data.empty()) return RepaintStatus::Aborted;
     const int tiles = TileCount(source.width, source.height);
+    std::unique_ptr<TileWork[]> work(new TileWork[size_t(tiles)]);
+    std::vector<int> firstBand{0};
     for (int i = 0; i < tiles; ++i) {
-        const TileRect core = TileCore(source.width, source.height, i);
-        const TileRect t = WithMargin(core, kMargin, source.width, source.height);
-        const int ew = t.x1 - t.x0, eh = t.y1 - t.y0;
-        PicBufHolder tileSource, tileResult;
-        if (!CBxPicBufAPI::ReinitHeap(tileSource.buf, ew, eh, source.components, source.bits) ||
-            !CBxPicBufAPI::ReinitHeap(tileResult.buf, tileSource.buf))
-            throw std::bad_alloc();
-        CBxPicBufAPI::CopyRect(tileSource.buf, source, {0, 0}, {t.x0, t.y0}, {ew, eh});
-        const FloatPlanes gt = CropPlanes(g, t.x0, t.y0, t.x1 - 1, t.y1 - 1);
-        // Only the core is kept, so only the core is smoothed; the walks and
-        // the value ranges still cover the whole tile.
-        const TileRect inTile{core.x0 - t.x0, core.x1 - t.x0, core.y0 - t.y0, core.y1 - t.y0};
-        const bool aborted = !SmoothChannels(tileResult.buf, tileSource.buf, gt, run, &inTile);
-        CBxPicBufAPI::CopyRect(target, tileResult.buf, {core.x0, core.y0}, {core.x0 - t.x0, core.y0 - t.y0},
-                               {core.x1 - core.x0, core.y1 - core.y0});
-        if (aborted || run.AbortRequested()) return RepaintStatus::Aborted;
+        const int bands = BandsOf(TileCore(source.width, source.height, i));
+        work[size_t(i)].bandsLeft = bands;
+        firstBand.push_back(firstBand.back() + bands);
     }
-    return RepaintStatus::Done;
+    SerialProgress shared(run.Progress());
+    StepRunner tileRun(shared, true);
+    std::atomic<bool> stopped{false};
+    ParallelTasks(0, firstBand.back(), [&](int b) {
+        if (stopped.load(std::memory_order_relaxed)) return;
+        const int i = int(std::upper_bound(firstBand.begin(), firstBand.end(), b) - firstBand.begin()) - 1;
+        TileWork& w = work[size_t(i)];
+        std::call_once(w.made, [&] { w.Make(source, g, i); });
+        const TileRect &core = w.core, &t = w.extended;
+        const int y0 = core.y0 + (b - firstBand[size_t(i)]) * kBandRows, y1 = std::min(core.y1, y0 + kBandRows);
+        const TileRect band{core.x0 - t.x0, core.x1 - t.x0, y0 - t.y0, y1 - t.y0};
+        if (!SmoothAlongStreamlines(w.planes, w.tensors, band, w.ranges, w.out, &shared)) {
+            stopped = true;
+            return;
+        }
+        SBxPicBuf rows = AreaOf(target, core.x0, core.x1, y0, y1);
+        BufferFromPlane(rows, w.out, band.x0, band.y0);
+        if (--w.bandsLeft > 0) return;
+        w.Release();
+        for (int c = 0; c < source.components; ++c)
+            if (!tileRun.End(kChannel)) stopped = true;
+    });
+    return stopped || run.AbortRequested() ? RepaintStatus::Aborted : RepaintStatus::Done;
 }
 
 template <typename Path>
