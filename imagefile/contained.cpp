@@ -12,8 +12,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
 #include <new>
 
+#include "freeimage_guard.h"
 #include "platform.h"
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
@@ -126,6 +128,92 @@ std::string ContainedHelperPath() {
     return "";
 }
 
+namespace {
+
+#ifndef QUORVANE_SANITIZED
+// Decoder servers (see ChildServer) kept between runs; one per run at a
+// time, so that runs on several threads do not wait for each other.
+class ServerPool {
+public:
+    ~ServerPool() {
+        for (ChildServer& server : idle_) StopChildServer(server);
+    }
+    // An idle server, or a new one; its pid is -1 when none could be started.
+    ChildServer Take(const std::string& helper) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (!idle_.empty()) {
+                const ChildServer server = idle_.back();
+                idle_.pop_back();
+                return server;
+            }
+        }
+        ChildStart start;
+        start.program = helper;
+        start.argv = {helper, "--serve"};
+        start.largePages = true;
+        ChildServer server;
+        StartChildServer(start, server);
+        return server;
+    }
+    void Give(ChildServer server) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (idle_.size() < kIdleServers) {
+                idle_.push_back(server);
+                return;
+            }
+        }
+        StopChildServer(server);
+    }
+
+private:
+    static constexpr size_t kIdleServers = 2;
+    std::mutex mutex_;
+    std::vector<ChildServer> idle_;
+};
+
+ServerPool& Servers() {
+    static ServerPool pool;
+    return pool;
+}
+
+// What the helper's tasks read from the environment that the caller may
+// change while a server, started earlier, lives on.
+std::vector<std::string> ForwardedEnvironment() {
+    std::vector<std::string> env;
+    for (const char* name : {"QUORVANE_DECODE_TEST_FAULT"}) {
+        const char* value = std::getenv(name);
+        env.push_back(value ? std::string(name) + "=" + value : std::string(name));
+    }
+    return env;
+}
+
+#endif
+
+using ChildWait = std::function<ChildStatus(int wallMilliseconds, int readyFd)>;
+
+// Waits for a started child, lets `collect` read its result when it says it
+// is ready, and tells what became of it. Takes ownership of `callerEnd`.
+ContainedResult FollowChild(int pid, const ChildWait& wait, int wallMilliseconds, const ContainedCollect& collect,
+                            int callerEnd, SharedResult output) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(wallMilliseconds);
+    ChildStatus status = wait(wallMilliseconds, callerEnd);
+    if (status.end == ChildEnd::Ready) {
+        // Anything but the ready byte (a child that closed its end, or sent
+        // something else) gets no collection; the exit status then decides.
+        ContainedAnswer answer = ContainedAnswer::Finish;
+        if (ReceiveControlByte(callerEnd) == kReadyByte) answer = collect(ContainedChild{pid, output});
+        SendControlByte(callerEnd, char(answer));
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        status = wait(int(std::max<long long>(left.count(), 0)), -1);
+    }
+    CloseDescriptor(callerEnd);
+    return Interpret(status, std::move(output));
+}
+
+}  // namespace
+
 ContainedResult RunContained(const std::string& task, const std::vector<std::string>& args,
                              const ContainedLimits& limits, const std::function<bool()>& cancelled,
                              const ContainedCollect& collect) {
@@ -133,19 +221,47 @@ ContainedResult RunContained(const std::string& task, const std::vector<std::str
     if (helper.empty()) return Outcome(ContainedOutcome::NotStarted, "the decoder program quorvane-decode is missing");
     const uint64_t addressSpace = limits.addressSpaceBytes ? limits.addressSpaceBytes : DefaultAddressSpaceCeiling();
     const int cpuSeconds = limits.wallMilliseconds / 1000 + 2;
+    const auto argvFor = [&](int parent) {
+        std::vector<std::string> argv = {helper,  "--address-space", std::to_string(addressSpace), "--cpu-seconds",
+                                         std::to_string(cpuSeconds), "--parent", std::to_string(parent), task};
+        argv.insert(argv.end(), args.begin(), args.end());
+        return argv;
+    };
 
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limits.wallMilliseconds);
     const int resultFd = CreateSharedMemoryFile();
     if (resultFd < 0) return Outcome(ContainedOutcome::NotStarted, "no shared memory for the decoder");
     SharedResult output(resultFd);
     int callerEnd = -1, childEnd = -1;
     if (collect && !CreateControlChannel(callerEnd, childEnd))
         return Outcome(ContainedOutcome::NotStarted, "no channel to the decoder");
+
+#ifndef QUORVANE_SANITIZED
+    // A child forked by a waiting server rather than a program started anew.
+    // (Sanitizer runtimes keep their memory limit in a thread, which a fork
+    // does not take along: there every child is started anew.)
+    ChildServer server = Servers().Take(helper);
+    const int served = server.pid > 0 ? StartServedChild(server, argvFor(server.pid), ForwardedEnvironment(),
+                                                         resultFd, childEnd)
+                                      : -1;
+    if (served > 0) {
+        CloseDescriptor(childEnd);
+        bool serverFailed = false;
+        const ChildWait wait = [&](int wallMilliseconds, int readyFd) {
+            const ChildStatus status = WaitForServedChild(server, served, wallMilliseconds, cancelled, readyFd);
+            serverFailed = serverFailed || (status.end == ChildEnd::Exited && status.code < 0);
+            return status;
+        };
+        ContainedResult result = FollowChild(served, wait, limits.wallMilliseconds, collect, callerEnd, std::move(output));
+        if (serverFailed) StopChildServer(server);
+        else Servers().Give(server);
+        return result;
+    }
+    if (server.pid > 0) StopChildServer(server);
+#endif
+
     ChildStart start;
     start.program = helper;
-    start.argv = {helper,  "--address-space", std::to_string(addressSpace), "--cpu-seconds",
-                  std::to_string(cpuSeconds), "--parent", std::to_string(ThisProcessId()), task};
-    start.argv.insert(start.argv.end(), args.begin(), args.end());
+    start.argv = argvFor(ThisProcessId());
     start.extraEnvironment = SanitizerLimits(addressSpace);
     start.resultFd = resultFd;
     start.controlFd = childEnd;
@@ -160,18 +276,10 @@ ContainedResult RunContained(const std::string& task, const std::vector<std::str
         CloseDescriptor(callerEnd);
         return Outcome(ContainedOutcome::NotStarted, "the decoder program could not be started");
     }
-    ChildStatus status = WaitForChild(pid, limits.wallMilliseconds, cancelled, callerEnd);
-    if (status.end == ChildEnd::Ready) {
-        // Anything but the ready byte (a child that closed its end, or sent
-        // something else) gets no collection; the exit status then decides.
-        ContainedAnswer answer = ContainedAnswer::Finish;
-        if (ReceiveControlByte(callerEnd) == kReadyByte) answer = collect(ContainedChild{pid, output});
-        SendControlByte(callerEnd, char(answer));
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        status = WaitForChild(pid, int(std::max<long long>(left.count(), 0)), cancelled);
-    }
-    CloseDescriptor(callerEnd);
-    return Interpret(status, std::move(output));
+    const ChildWait wait = [&](int wallMilliseconds, int readyFd) {
+        return WaitForChild(pid, wallMilliseconds, cancelled, readyFd);
+    };
+    return FollowChild(pid, wait, limits.wallMilliseconds, collect, callerEnd, std::move(output));
 }
 
 std::string DescribeContainedFailure(const ContainedResult& result) {
@@ -222,6 +330,16 @@ void TightenContainedMemory(uint64_t bytes) {
 
 int ContainedHelperMain(int argc, char** argv, const std::vector<ContainedTaskEntry>& tasks) {
     std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.size() == 1 && args[0] == "--serve") {
+        // Every child forked from here finds the decoding library ready.
+        EnsureFreeImage();
+        return ServeChildren([&](std::vector<std::string>& childArgv) {
+            std::vector<char*> pointers;
+            for (std::string& arg : childArgv) pointers.push_back(arg.data());
+            pointers.push_back(nullptr);
+            return ContainedHelperMain(int(childArgv.size()), pointers.data(), tasks);
+        });
+    }
     if (args.size() < 7 || args[0] != "--address-space" || args[2] != "--cpu-seconds" || args[4] != "--parent")
         return kContainedExitUsage;
     char* end = nullptr;

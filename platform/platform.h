@@ -162,6 +162,38 @@ struct ChildStatus {
 // a control channel, or -1) has something to read or was closed by the child
 // first: then the child is left running and Ready is returned.
 ChildStatus WaitForChild(int pid, int wallMilliseconds, const std::function<bool()>& cancelled, int readyFd = -1);
+// ---- Children started by a server process ----------------------------------
+// Starting a program costs its loading and linking every time. A server is
+// that program started once, which then starts each child by forking
+// itself: the child begins with everything loaded, and is confined and
+// waited for as a spawned one would be. The server never runs anything of a
+// child's itself. It ends when its caller closes its socket (or is gone).
+struct ChildServer {
+    int pid = -1;
+    int socket = -1;
+};
+// Starts `start.program` as a server (its socket appears as kChildResultFd;
+// the program calls ServeChildren). False when it cannot be started.
+bool StartChildServer(const ChildStart& start, ChildServer& server);
+// Closes the server's socket and waits for it to end.
+void StopChildServer(ChildServer& server);
+// Has the server fork a child that runs with `argv` (argv[0] included) and
+// `environment` (NAME=VALUE to set, NAME alone to unset) applied, with
+// `resultFd` and `controlFd` (may be -1) as kChildResultFd and
+// kChildControlFd. Returns the child's process id, or -1 (the server is then
+// unusable).
+int StartServedChild(const ChildServer& server, const std::vector<std::string>& argv,
+                     const std::vector<std::string>& environment, int resultFd, int controlFd);
+// WaitForChild for a served child. Its processor time then counts in
+// ChildrenProcessorSeconds. A server that fails or disappears is reported as
+// the child's crash with code -1 (the server is then unusable).
+ChildStatus WaitForServedChild(const ChildServer& server, int pid, int wallMilliseconds,
+                               const std::function<bool()>& cancelled, int readyFd = -1);
+// The server's side, in the program started by StartChildServer: serves
+// until the caller closes the socket; each child runs `run` on its argv and
+// ends with the code it returns.
+int ServeChildren(const std::function<int(std::vector<std::string>& argv)>& run);
+
 // "Segmentation fault" and the like.
 std::string SignalName(int signal);
 bool IsProcessorTimeSignal(int signal);
@@ -182,7 +214,8 @@ long PeakResidentKilobytes();
 void ResetPeakResident();
 // Processor time, user and system, that this process has used so far.
 double ProcessorSeconds();
-// The same for its children that have ended and been waited for.
+// The same for its children that have ended and been waited for, those
+// started by a server and the servers' own work included.
 double ChildrenProcessorSeconds();
 // A child process that does nothing but keep one core busy, standing in for
 // the other programs of a loaded desktop; killed and reaped on destruction.

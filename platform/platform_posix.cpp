@@ -408,8 +408,14 @@ double ProcessorSecondsOf(int who) {
 }
 }  // namespace
 
+// Processor time of served children and of their servers, as the servers
+// report it.
+static std::atomic<long long> g_servedMicroseconds{0};
+
 double ProcessorSeconds() { return ProcessorSecondsOf(RUSAGE_SELF); }
-double ChildrenProcessorSeconds() { return ProcessorSecondsOf(RUSAGE_CHILDREN); }
+double ChildrenProcessorSeconds() {
+    return ProcessorSecondsOf(RUSAGE_CHILDREN) + double(g_servedMicroseconds.load()) / 1e6;
+}
 
 BusyProcess::BusyProcess() {
     pid_ = int(fork());
@@ -549,6 +555,259 @@ ChildStatus WaitForChild(int pid, int wallMilliseconds, const std::function<bool
     const int status = Reap(pid);
     if (stop != ChildEnd::Exited) return {stop, 0};
     return StatusOf(status);
+}
+
+// ---- Children started by a server process ----------------------------------
+
+namespace {
+
+// What server and caller say to each other, one packet each, after the
+// request (counts, then argv and environment as NUL-ended strings, with the
+// child's descriptors attached).
+enum ServeKind : int32_t { kServeStarted = 1, kServeKill, kServeEnded, kServeDone, kServeReaped };
+struct ServeMessage {
+    int32_t kind = 0;
+    int32_t pid = -1;
+    int32_t signalled = 0;
+    int32_t code = 0;
+    int64_t microseconds = 0;
+};
+struct ServeRequestHead {
+    uint32_t argc, envc, fds;
+};
+constexpr size_t kMaxServeRequest = 64 * 1024;
+constexpr int kServeSocket = kChildResultFd;
+
+bool SendMessage(int socket, const ServeMessage& m) {
+    ssize_t n;
+    while ((n = send(socket, &m, sizeof m, MSG_NOSIGNAL)) < 0 && errno == EINTR) {
+    }
+    return n == ssize_t(sizeof m);
+}
+
+// Blocks for the next message; false once the other side is gone.
+bool ReceiveMessage(int socket, ServeMessage& m) {
+    ssize_t n;
+    while ((n = recv(socket, &m, sizeof m, 0)) < 0 && errno == EINTR) {
+    }
+    return n == ssize_t(sizeof m);
+}
+
+long long MicrosecondsOf(const rusage& u) {
+    return (long long)(u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1000000 + u.ru_utime.tv_usec + u.ru_stime.tv_usec;
+}
+
+// In the forked child: its descriptors where a spawned child finds them, its
+// environment as the caller asked; never returns.
+[[noreturn]] void RunServedChild(std::vector<std::string>& argv, const std::vector<std::string>& environment,
+                                 const int* fds, uint32_t fdCount,
+                                 const std::function<int(std::vector<std::string>&)>& run) {
+    int moved[2] = {-1, -1};
+    for (uint32_t i = 0; i < fdCount; ++i) moved[i] = fcntl(fds[i], F_DUPFD_CLOEXEC, kChildControlFd + 1);
+    close(kServeSocket);
+    for (uint32_t i = 0; i < fdCount; ++i) {
+        close(fds[i]);
+        if (moved[i] < 0 || dup2(moved[i], i == 0 ? kChildResultFd : kChildControlFd) < 0) _exit(127);
+        close(moved[i]);
+    }
+    for (const std::string& entry : environment) {
+        const size_t equals = entry.find('=');
+        if (equals == std::string::npos) unsetenv(entry.c_str());
+        else setenv(entry.substr(0, equals).c_str(), entry.c_str() + equals + 1, 1);
+    }
+    _exit(run(argv));
+}
+
+// Waits until the served child `pid` has ended, killing it when the caller
+// says so; leaves it unreaped. False when the caller is gone.
+bool AwaitServedEnd(int pid, siginfo_t& info) {
+    const int pidfd = int(syscall(SYS_pidfd_open, pid, 0));
+    bool callerThere = true;
+    for (;;) {
+        pollfd p[2] = {{kServeSocket, POLLIN, 0}, {pidfd, POLLIN, 0}};
+        poll(p, 2, pidfd >= 0 ? -1 : 5);
+        if (p[0].revents) {
+            ServeMessage m;
+            callerThere = ReceiveMessage(kServeSocket, m);
+            if (!callerThere || m.kind == kServeKill) kill(pid_t(pid), SIGKILL);
+        }
+        info = siginfo_t{};
+        if (waitid(P_PID, id_t(pid), &info, WEXITED | WNOWAIT | WNOHANG) == 0 && info.si_pid == pid) break;
+    }
+    CloseDescriptor(pidfd);
+    return callerThere;
+}
+
+}  // namespace
+
+int ServeChildren(const std::function<int(std::vector<std::string>& argv)>& run) {
+    std::vector<char> buffer(kMaxServeRequest);
+    long long selfReported = 0;
+    for (;;) {
+        iovec io{buffer.data(), buffer.size()};
+        alignas(cmsghdr) char control[CMSG_SPACE(2 * sizeof(int))];
+        msghdr msg{};
+        msg.msg_iov = &io;
+        msg.msg_iovlen = 1;
+        msg.msg_control = control;
+        msg.msg_controllen = sizeof control;
+        ssize_t n;
+        while ((n = recvmsg(kServeSocket, &msg, MSG_CMSG_CLOEXEC)) < 0 && errno == EINTR) {
+        }
+        if (n <= 0) return 0;
+        int fds[2] = {-1, -1};
+        uint32_t fdCount = 0;
+        for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c))
+            if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_RIGHTS)
+                for (size_t i = 0; i < (c->cmsg_len - CMSG_LEN(0)) / sizeof(int); ++i) {
+                    int fd;
+                    std::memcpy(&fd, CMSG_DATA(c) + i * sizeof(int), sizeof fd);
+                    if (fdCount < 2) fds[fdCount++] = fd;
+                    else close(fd);
+                }
+        ServeRequestHead head{};
+        std::vector<std::string> strings;
+        if (size_t(n) >= sizeof head && !(msg.msg_flags & (MSG_TRUNC | MSG_CTRUNC))) {
+            std::memcpy(&head, buffer.data(), sizeof head);
+            for (size_t at = sizeof head; at < size_t(n);) {
+                const char* begin = buffer.data() + at;
+                const char* end = static_cast<const char*>(std::memchr(begin, '\0', size_t(n) - at));
+                if (!end) break;
+                strings.emplace_back(begin, end);
+                at += size_t(end - begin) + 1;
+            }
+        }
+        const bool sound = head.argc > 0 && uint64_t(head.argc) + head.envc == strings.size() && head.fds == fdCount;
+        const pid_t pid = sound ? fork() : -1;
+        if (pid == 0) {
+            std::vector<std::string> argv(strings.begin(), strings.begin() + head.argc);
+            const std::vector<std::string> environment(strings.begin() + head.argc, strings.end());
+            RunServedChild(argv, environment, fds, fdCount, run);
+        }
+        for (uint32_t i = 0; i < fdCount; ++i) close(fds[i]);
+        ServeMessage started;
+        started.kind = kServeStarted;
+        started.pid = int32_t(pid);
+        if (!SendMessage(kServeSocket, started) && pid > 0) kill(pid, SIGKILL);
+        if (pid < 0) continue;
+
+        siginfo_t info;
+        const bool callerThere = AwaitServedEnd(int(pid), info);
+        ServeMessage ended;
+        ended.kind = kServeEnded;
+        ended.signalled = info.si_code == CLD_EXITED ? 0 : 1;
+        ended.code = info.si_status;
+        ServeMessage done;
+        // The child stays unreaped, so its number stays its own, until the
+        // caller has finished with it.
+        const bool acknowledged = callerThere && SendMessage(kServeSocket, ended) && ReceiveMessage(kServeSocket, done);
+        rusage childUsage{}, selfUsage{};
+        int status = 0;
+        while (wait4(pid, &status, 0, &childUsage) < 0 && errno == EINTR) {
+        }
+        if (!acknowledged) return 0;
+        getrusage(RUSAGE_SELF, &selfUsage);
+        ServeMessage reaped;
+        reaped.kind = kServeReaped;
+        reaped.microseconds = MicrosecondsOf(childUsage) + MicrosecondsOf(selfUsage) - selfReported;
+        selfReported = MicrosecondsOf(selfUsage);
+        if (!SendMessage(kServeSocket, reaped)) return 0;
+    }
+}
+
+bool StartChildServer(const ChildStart& start, ChildServer& server) {
+    server = ChildServer();
+    int ends[2];
+    if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends) != 0) return false;
+    const int caller = AboveChildDescriptors(ends[0]), child = AboveChildDescriptors(ends[1]);
+    ChildStart serving = start;
+    serving.resultFd = child;
+    serving.controlFd = -1;
+    const int pid = caller >= 0 && child >= 0 ? SpawnChild(serving) : -1;
+    CloseDescriptor(child);
+    if (pid < 0) {
+        CloseDescriptor(caller);
+        return false;
+    }
+    server.pid = pid;
+    server.socket = caller;
+    return true;
+}
+
+void StopChildServer(ChildServer& server) {
+    CloseDescriptor(server.socket);
+    if (server.pid > 0) Reap(pid_t(server.pid));
+    server = ChildServer();
+}
+
+int StartServedChild(const ChildServer& server, const std::vector<std::string>& argv,
+                     const std::vector<std::string>& environment, int resultFd, int controlFd) {
+    ServeRequestHead head{uint32_t(argv.size()), uint32_t(environment.size()), controlFd >= 0 ? 2u : 1u};
+    std::string payload(reinterpret_cast<const char*>(&head), sizeof head);
+    for (const std::vector<std::string>* list : {&argv, &environment})
+        for (const std::string& s : *list) payload.append(s.c_str(), s.size() + 1);
+    if (payload.size() > kMaxServeRequest || argv.empty() || resultFd < 0) return -1;
+    const int fds[2] = {resultFd, controlFd};
+    iovec io{payload.data(), payload.size()};
+    alignas(cmsghdr) char control[CMSG_SPACE(2 * sizeof(int))] = {};
+    msghdr msg{};
+    msg.msg_iov = &io;
+    msg.msg_iovlen = 1;
+    msg.msg_control = control;
+    msg.msg_controllen = CMSG_SPACE(head.fds * sizeof(int));
+    cmsghdr* c = CMSG_FIRSTHDR(&msg);
+    c->cmsg_level = SOL_SOCKET;
+    c->cmsg_type = SCM_RIGHTS;
+    c->cmsg_len = CMSG_LEN(head.fds * sizeof(int));
+    std::memcpy(CMSG_DATA(c), fds, head.fds * sizeof(int));
+    ssize_t n;
+    while ((n = sendmsg(server.socket, &msg, MSG_NOSIGNAL)) < 0 && errno == EINTR) {
+    }
+    ServeMessage started;
+    if (n != ssize_t(payload.size()) || !ReceiveMessage(server.socket, started) || started.kind != kServeStarted)
+        return -1;
+    return started.pid;
+}
+
+ChildStatus WaitForServedChild(const ChildServer& server, int pid, int wallMilliseconds,
+                               const std::function<bool()>& cancelled, int readyFd) {
+    constexpr int kSliceMilliseconds = 50;
+    constexpr auto kKillGrace = std::chrono::seconds(5);
+    const ChildStatus serverFailed{ChildEnd::Exited, -1};
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(wallMilliseconds);
+    ChildEnd stop = ChildEnd::Exited;
+    ServeMessage ended;
+    for (;;) {
+        const auto now = std::chrono::steady_clock::now();
+        if (stop == ChildEnd::Exited) {
+            if (now >= deadline) stop = ChildEnd::TimedOut;
+            else if (cancelled && cancelled()) stop = ChildEnd::Cancelled;
+            if (stop != ChildEnd::Exited) {
+                ServeMessage killIt;
+                killIt.kind = kServeKill;
+                killIt.pid = pid;
+                if (!SendMessage(server.socket, killIt)) return serverFailed;
+                deadline = now + kKillGrace;
+            }
+        } else if (now >= deadline) {
+            return serverFailed;
+        }
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count();
+        pollfd p[2] = {{server.socket, POLLIN, 0}, {stop == ChildEnd::Exited ? readyFd : -1, POLLIN, 0}};
+        poll(p, 2, int(std::min<long long>(std::max<long long>(left, 1), kSliceMilliseconds)));
+        if (p[0].revents) {
+            if (!ReceiveMessage(server.socket, ended) || ended.kind != kServeEnded) return serverFailed;
+            break;
+        }
+        if (p[1].revents) return {ChildEnd::Ready, 0};
+    }
+    ServeMessage done, reaped;
+    done.kind = kServeDone;
+    if (!SendMessage(server.socket, done) || !ReceiveMessage(server.socket, reaped) || reaped.kind != kServeReaped)
+        return serverFailed;
+    g_servedMicroseconds += reaped.microseconds;
+    if (stop != ChildEnd::Exited) return {stop, 0};
+    return {ended.signalled ? ChildEnd::Signalled : ChildEnd::Exited, ended.code};
 }
 
 std::string SignalName(int signal) {
