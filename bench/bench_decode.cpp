@@ -56,8 +56,9 @@ void Print(const char* how, const Samples& s) {
 
 int RunDecodeBench(const std::vector<std::string>& files, int repeats) {
     int failed = 0;
-    std::printf("in process: the file decoded here; contained: quorvane-decode started, the file decoded there,\n"
-                "its rows copied into a picture here; heap on large pages: %s\n",
+    std::printf("in process: the file decoded here; contained: a child forked by the waiting decoder process\n"
+                "(started once, by the first read) decodes it, its rows are copied into a picture here;\n"
+                "cpu: this process, the decoder process and its children; heap on large pages: %s\n",
                 HasLargePages() ? "both" : "the decoder only");
     for (const std::string& path : files) {
         Samples here, contained;

@@ -483,7 +483,13 @@ void RestartWithLargePages(char** argv) {
     const std::string tunable = WithLargePageTunable();
     const size_t equals = tunable.find('=');
     setenv(tunable.substr(0, equals).c_str(), tunable.substr(equals + 1).c_str(), 1);
-    execv("/proc/self/exe", argv);
+    // By its own name, not /proc/self/exe, so that it keeps that name in
+    // process lists and profiles.
+    char self[PATH_MAX];
+    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n <= 0) return;
+    self[n] = '\0';
+    execv(self, argv);
 }
 
 int SpawnChild(const ChildStart& start) {

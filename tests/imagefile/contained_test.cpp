@@ -1,12 +1,15 @@
 // Files are decoded in a child process: whatever the decoder does, the caller
 // gets the picture the decoder saw or a refusal, in bounded time.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdlib.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <thread>
 #include <vector>
 
@@ -219,6 +222,55 @@ TEST(ContainedDecoding, LoadsFromSeveralThreadsAtOnce) {
         });
     for (std::thread& t : threads) t.join();
     EXPECT_EQ(ok, std::vector<int>(4, 5));
+}
+
+// The decoder processes this test process started and that still run.
+std::vector<int> DecoderProcesses() {
+    std::vector<int> pids;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        const std::string name = entry.path().filename().string();
+        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+        std::ifstream stat(entry.path() / "stat");
+        std::string line;
+        std::getline(stat, line);
+        const size_t close = line.rfind(')');
+        if (close == std::string::npos || line.find("(quorvane-decode)") == std::string::npos) continue;
+        char state = 0;
+        int parent = 0;
+        std::istringstream(line.substr(close + 1)) >> state >> parent;
+        if (parent == ThisProcessId() && state != 'Z') pids.push_back(std::stoi(name));
+    }
+    return pids;
+}
+
+// Decoders waiting between files may die; the next file is decoded all the same.
+TEST(ContainedDecoding, ADecoderThatDiedBetweenFilesIsReplaced) {
+    ScratchDir dir;
+    const std::string path = SavedPattern(dir, "again.png", 3, 8, false);
+    const double before = ChildrenProcessorSeconds();
+    ASSERT_TRUE(LoadImageFile(path).ok);
+    EXPECT_GT(ChildrenProcessorSeconds(), before) << "the decoder's processor time is not counted";
+    const std::vector<int> waiting = DecoderProcesses();
+    EXPECT_FALSE(waiting.empty()) << "no decoder waits between files";
+    for (int pid : waiting) kill(pid, SIGKILL);
+    const auto start = Clock::now();
+    LoadResult r = LoadImageFile(path);
+    EXPECT_TRUE(r.ok) << r.error;
+    EXPECT_LT(SecondsSince(start), 2.0);
+    // One killed in the middle of a file costs that file only, at once.
+    DecoderFault misbehave("hang");
+    std::thread killer([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        for (int pid : DecoderProcesses()) kill(pid, SIGKILL);
+    });
+    const auto hung = Clock::now();
+    LoadControl control;
+    control.limits.wallMilliseconds = 20000;
+    r = LoadImageFile(path, control);
+    killer.join();
+    EXPECT_FALSE(r.ok);
+    EXPECT_TRUE(r.damaged);
+    EXPECT_LT(SecondsSince(hung), 5.0);
 }
 
 TEST(DecodedImageTransfer, ForgedOrShortResultsAreRefused) {

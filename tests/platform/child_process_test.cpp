@@ -134,3 +134,18 @@ TEST(ChildProcess, MemoryIsReadSpanBySpanOrNotAtAll) {
     EXPECT_EQ(ReadChildMemory(ThisProcessId(), spans), ChildMemoryRead::Failed);
     EXPECT_EQ(ReadChildMemory(ThisProcessId(), {}), ChildMemoryRead::Done);
 }
+
+TEST(ChildServer, AServerThatIsGoneStartsNothing) {
+    ChildStart start;
+    start.program = "/bin/sh";
+    start.argv = {"sh", "-c", "exit 0"};
+    ChildServer server;
+    ASSERT_TRUE(StartChildServer(start, server));
+    EXPECT_GT(server.pid, 0);
+    const int fd = CreateSharedMemoryFile();
+    EXPECT_EQ(StartServedChild(server, {"child"}, {}, fd, -1), -1);
+    StopChildServer(server);
+    EXPECT_EQ(server.pid, -1);
+    EXPECT_EQ(server.socket, -1);
+    CloseDescriptor(fd);
+}
