@@ -72,16 +72,8 @@ void DocumentSession::Close() {
 SaveStatus DocumentSession::Save(const std::string& target, int quality, int format) {
     const SBxPicBuf* picture = &doc_.displayed;
     const SBxPicBuf* alpha = &doc_.alpha;
-    // BMP and JPEG hold 8 bits a sample: a 16-bit picture goes into them as
-    // the view shows it, its alpha plane likewise.
-    PicBufHolder narrow, narrowAlpha;
-    if (picture->bits == 16 && (format == kFormatBmp || format == kFormatJpeg)) {
-        if (!CBxPicBufAPI::CopyConverted(narrow.buf, *picture, 8, picture->components) ||
-            (alpha->pixels && !CBxPicBufAPI::CopyConverted(narrowAlpha.buf, *alpha, 8, 1)))
-            throw ImageWriteError("not enough memory to prepare the picture for saving");
-        picture = &narrow.buf;
-        alpha = &narrowAlpha.buf;
-    }
+    PictureAndAlpha narrowed;
+    NarrowForFormat(format, picture, alpha, narrowed);
     const SaveStatus s =
         SaveImageFile(picture, alpha, target, quality, sourcePath_, format, recipe_ ? &*recipe_ : nullptr);
     titlePath_ = target;

@@ -87,9 +87,6 @@ FileOutcome RepaintFile(Run& run, const std::string& input, TerminalProgress& pr
     const int format = o.format < 0 && namedFile && FormatOfOutputName(o.output) >= 0
                            ? FormatOfOutputName(o.output)
                            : ChooseOutputFormat(o.format, input, picture);
-    if (!FormatCanWrite(format, picture))
-        return fail("a " + std::to_string(picture.bits) + "-bit picture cannot be saved as " + ExtensionFor(format) +
-                    " (use --format tif or png)");
     const std::string output = namedFile ? o.output : DefaultOutputPath(input, o.output, format);
     for (const std::string& other : o.inputs)
         if (SameFile(other, output)) return fail("refusing to overwrite " + output + ", an input of this run");
@@ -106,12 +103,18 @@ FileOutcome RepaintFile(Run& run, const std::string& input, TerminalProgress& pr
     if (status != RepaintStatus::Done) return fail(RepaintStatusText(status));
     try {
         const Recipe recipe = RecipeOf(o);
-        const SaveStatus saved =
-            SaveImageFile(&result.buf, &loaded.image.alpha.buf, output, o.quality, input, format, &recipe);
+        const SBxPicBuf* saving = &result.buf;
+        const SBxPicBuf* alpha = &loaded.image.alpha.buf;
+        PictureAndAlpha narrowed;
+        const bool narrow = NarrowForFormat(format, saving, alpha, narrowed);
+        const SaveStatus saved = SaveImageFile(saving, alpha, output, o.quality, input, format, &recipe);
         const double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
         run.written.insert(output);
         progress.Done(output, seconds);
+        if (narrow)
+            std::cerr << "quorvane-cli: " << output << ": written at 8 bits a sample, as "
+                      << (format == kFormatBmp ? "BMP" : "JPEG") << " holds no more (TIFF and PNG keep 16 bits)\n";
         if (saved == SaveStatus::SavedWithoutMetadata)
             std::cerr << "quorvane-cli: " << output << ": saved without the metadata of " << input << "\n";
         if (saved == SaveStatus::FormatHoldsNoMetadata && !run.toldBmp) {

@@ -179,6 +179,16 @@ bool FormatCanWrite(int format, const SBxPicBuf& picture) {
     return FreeImage_FIFSupportsExportType(fif, type);
 }
 
+bool NarrowForFormat(int format, const SBxPicBuf*& picture, const SBxPicBuf*& alpha, PictureAndAlpha& narrowed) {
+    if (!picture || picture->bits != 16 || !(format == kFormatBmp || format == kFormatJpeg)) return false;
+    if (!CBxPicBufAPI::CopyConverted(narrowed.picture.buf, *picture, 8, picture->components) ||
+        (alpha && alpha->pixels && !CBxPicBufAPI::CopyConverted(narrowed.alpha.buf, *alpha, 8, 1)))
+        throw ImageWriteError("not enough memory to prepare the picture for saving");
+    picture = &narrowed.picture.buf;
+    alpha = &narrowed.alpha.buf;
+    return true;
+}
+
 SaveStatus SaveImageFile(const SBxPicBuf* picture, const SBxPicBuf* alpha, const std::string& target,
                          int quality, const std::string& source, int format, const Recipe* recipe) {
     EnsureFreeImage();

@@ -146,6 +146,13 @@ struct Recipe;
 SaveStatus SaveImageFile(const SBxPicBuf* picture, const SBxPicBuf* alpha, const std::string& target,
                          int quality, const std::string& source, int format, const Recipe* recipe = nullptr);
 
+// BMP and JPEG hold 8 bits a sample: a 16-bit picture goes into them as the
+// view shows it, narrowed to 8 bits, its alpha plane likewise. When `format`
+// needs that, points `picture` and `alpha` at 8-bit copies made in `narrowed`
+// and returns true; otherwise leaves them alone. Throws ImageWriteError when
+// memory runs out. The program's Save As and the command line both save so.
+bool NarrowForFormat(int format, const SBxPicBuf*& picture, const SBxPicBuf*& alpha, PictureAndAlpha& narrowed);
+
 // JPEG, PNG and TIFF files hold metadata; BMP and PNM do not.
 bool FormatHoldsMetadata(int format);
 

@@ -15,6 +15,7 @@
 #include "settings.h"
 #include "smudge.h"
 #include "tagged_files.h"
+#include "test_files.h"
 
 namespace fs = std::filesystem;
 
@@ -153,6 +154,41 @@ TEST_F(DeepPictures, JobsAndSavesEqualTheCommandLine) {
         }
     }
     EXPECT_TRUE(messages_.empty()) << messages_.front();
+}
+
+// A 16-bit result saved as BMP or JPEG: the command line narrows it as Save As
+// does, says so once a file, and writes the same samples (alpha too, in BMP).
+TEST_F(DeepPictures, TheCommandLineNarrowsForBmpAndJpegAsSaveAsDoes) {
+    const PicBufHolder rgba = DeepPicture(40, 36, 3), alpha = DeepAlpha(40, 36);
+    const std::string source = Write("rgba.png", rgba.buf, &alpha.buf);
+    ASSERT_TRUE(window_->OpenFile(source));
+    RunJob(cmd::kRepaintSmudge);
+    SaveAs("program.jpg", 4);
+    SaveAs("program.bmp", 1);
+    for (const char* ext : {".jpg", ".bmp"}) {
+        SCOPED_TRACE(ext);
+        const std::string theirs = File(std::string("cli") + ext), errors = File("errors.txt");
+        const std::string cli = std::string(QUORVANE_CLI) + " smudge --quiet --quality 90 --like '" +
+                                File("program.jpg") + "' -o '" + theirs + "' '" + source + "' 2>'" + errors + "'";
+        ASSERT_EQ(std::system(cli.c_str()), 0) << cli;
+        const std::string said = ReadBytes(errors);
+        const std::string note = "quorvane-cli: " + theirs + ": written at 8 bits a sample";
+        EXPECT_EQ(said.find(note), 0u) << said;
+        EXPECT_EQ(said.find(note, 1), std::string::npos) << said;
+        const LoadResult a = LoadImageFile(File(std::string("program") + ext)), b = LoadImageFile(theirs);
+        ASSERT_TRUE(a.ok && b.ok);
+        EXPECT_EQ(b.image.picture.buf.bits, 8);
+        EXPECT_TRUE(SameSamples(a.image.picture.buf, b.image.picture.buf));
+        EXPECT_EQ(b.image.alpha.Empty(), std::string(ext) == ".jpg");
+        if (!b.image.alpha.Empty()) {
+            EXPECT_TRUE(SameSamples(a.image.alpha.buf, b.image.alpha.buf));
+        }
+    }
+    // A picture the formats hold as it is goes in without a word.
+    const std::string cli = std::string(QUORVANE_CLI) + " smudge --quiet -o '" + File("cli.tif") + "' '" + source +
+                            "' 2>'" + File("errors.txt") + "'";
+    ASSERT_EQ(std::system(cli.c_str()), 0);
+    EXPECT_EQ(ReadBytes(File("errors.txt")), "");
 }
 
 // The preview is the method on the crop at the picture's depth; the rest of

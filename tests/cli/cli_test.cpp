@@ -112,10 +112,11 @@ TEST(CliRun, RepaintsKeepsAlphaAndMetadataAndReportsFailures) {
     const std::string before = ReadBytes(dir.File("in.png"));
     EXPECT_EQ(RunCli("original --quiet -o " + dir.File("in.png") + " " + dir.File("in.png")), 1);
     EXPECT_EQ(ReadBytes(dir.File("in.png")), before);
-    // 16-bit pictures cannot become JPEG.
+    // 16-bit pictures go into JPEG at 8 bits and keep their depth in TIFF.
     PicBufHolder deep = Pattern(16, 16, 3, 16);
     SaveImageFile(&deep.buf, nullptr, dir.File("deep.tif"), 0, "", -1);
-    EXPECT_EQ(RunCli("original --quiet --format jpg " + dir.File("deep.tif")), 1);
+    EXPECT_EQ(RunCli("original --quiet --format jpg " + dir.File("deep.tif")), 0);
+    EXPECT_EQ(LoadImageFile(dir.File("deep-repainted.jpg")).image.picture.buf.bits, 8);
     EXPECT_EQ(RunCli("original --quiet --smoothness 1 " + dir.File("deep.tif")), 0);
     EXPECT_EQ(LoadImageFile(dir.File("deep-repainted.tif")).image.picture.buf.bits, 16);
 }
