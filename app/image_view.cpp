@@ -25,7 +25,19 @@ void InvertRed(SBxPicBuf& target, int x, int y) {
     red = uint8_t(~red);
 }
 
+// A length in window pixels as device pixels, at least one.
+int DevicePixels(double windowPixels, double ratio) { return std::max(1, int(std::lround(windowPixels * ratio))); }
+
 }  // namespace
+
+CBxPicMap ViewAnchor::DeviceMap() const {
+    double x = dstX * ratio, y = dstY * ratio;
+    if (zoom == 1) {
+        x = srcX + std::round(x - srcX);
+        y = srcY + std::round(y - srcY);
+    }
+    return CBxPicMap(x, y, srcX, srcY, 0, zoom);
+}
 
 void ReleaseViewCopies(ImageView& view) {
     CBxPicBufAPI::DoneHeap(view.loadedCopy);
@@ -51,7 +63,7 @@ bool RenderView(ImageView& view, Document& doc, const ViewAnchor& anchor, const 
     }
     if (!draw) return true;
     background();
-    const CBxPicMap map = anchor.Map();
+    const CBxPicMap map = anchor.DeviceMap();
     Resample(view.resampling, target, copy, map);
 
     if (alpha.pixels) {
@@ -60,14 +72,14 @@ bool RenderView(ImageView& view, Document& doc, const ViewAnchor& anchor, const 
         if (view.alphaCopy.pixels && CBxPicBufAPI::ReinitHeap(mask.buf, clientW, clientH, 1, 8)) {
             CBxPicBufAPI::SetConst(mask.buf, 255);
             Resample(view.resampling, mask.buf, view.alphaCopy, map);
-            CompositeChecker(target, mask.buf);
+            CompositeChecker(target, mask.buf, DevicePixels(kChecker, anchor.ratio));
         }
     }
-    if (view.previewFrame) DrawPreviewFrame(target, map, *view.previewFrame);
+    if (view.previewFrame) DrawPreviewFrame(target, map, *view.previewFrame, DevicePixels(2, anchor.ratio));
     return true;
 }
 
-void CompositeChecker(SBxPicBuf& target, const SBxPicBuf& alpha) {
+void CompositeChecker(SBxPicBuf& target, const SBxPicBuf& alpha, int square) {
     const int w = std::min(target.width, alpha.width), h = std::min(target.height, alpha.height);
     for (int y = 0; y < h; ++y) {
         uint8_t* px = target.Row<uint8_t>(y);
@@ -75,27 +87,25 @@ void CompositeChecker(SBxPicBuf& target, const SBxPicBuf& alpha) {
         for (int x = 0; x < w; ++x, px += 3) {
             const int av = a[x];
             if (av == 255) continue;
-            const int k = ((x / kChecker) % 2) == ((y / kChecker) % 2) ? 190 : 220;
+            const int k = ((x / square) % 2) == ((y / square) % 2) ? 190 : 220;
             for (int c = 0; c < 3; ++c) px[c] = uint8_t(((255 - av) * k + px[c] * av) / 255);
         }
     }
 }
 
-void DrawPreviewFrame(SBxPicBuf& target, const CBxPicMap& map, const CBxRect<int>& frame) {
+void DrawPreviewFrame(SBxPicBuf& target, const CBxPicMap& map, const CBxRect<int>& frame, int width) {
     int x0, y0, x1, y1;
     map.MapPointSrcToDst(&x0, &y0, frame.left, frame.top);
     map.MapPointSrcToDst(&x1, &y1, frame.right, frame.bottom);
-    for (int x = x0 + 2; x <= x1 - 2; ++x) {
-        InvertRed(target, x, y0);
-        InvertRed(target, x, y1);
-        InvertRed(target, x, y0 + 1);
-        InvertRed(target, x, y1 - 1);
-    }
-    for (int y = y0; y <= y1; ++y) {
-        InvertRed(target, x0, y);
-        InvertRed(target, x1, y);
-        InvertRed(target, x0 + 1, y);
-        InvertRed(target, x1 - 1, y);
+    for (int i = 0; i < width; ++i) {
+        for (int x = x0 + width; x <= x1 - width; ++x) {
+            InvertRed(target, x, y0 + i);
+            InvertRed(target, x, y1 - i);
+        }
+        for (int y = y0; y <= y1; ++y) {
+            InvertRed(target, x0 + i, y);
+            InvertRed(target, x1 - i, y);
+        }
     }
 }
 
@@ -106,7 +116,7 @@ bool FitToView(ViewAnchor& anchor, const SBxPicBuf& loaded, const ViewRect& fit)
     anchor.dstX = (fit.right - fit.left) * 0.5;
     const double h = (fit.bottom - fit.top) * 0.5;
     anchor.dstY = h + fit.top;
-    anchor.zoom = std::min(anchor.dstX / anchor.srcX, h / anchor.srcY);
+    anchor.zoom = std::min(anchor.dstX / anchor.srcX, h / anchor.srcY) * anchor.ratio;
     return true;
 }
 
@@ -130,7 +140,7 @@ void WheelZoom(ViewAnchor& anchor, int mouseX, int mouseY, int delta, const SBxP
     anchor.dstY = my;
     anchor.zoom *= delta >= 1 ? kZoomStepIn : kZoomStepOut;
     if (!(anchor.zoom < 8)) anchor.zoom = 8;
-    const double smallest = 100.0 / std::max(loaded.width, loaded.height);
+    const double smallest = 100.0 * anchor.ratio / std::max(loaded.width, loaded.height);
     if (!(anchor.zoom > smallest)) anchor.zoom = smallest;
 }
 

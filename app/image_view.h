@@ -7,11 +7,23 @@
 
 #include "document.h"
 
+// Where the picture lies in the window. The window measures in its own
+// (logical) pixels, the screen may have more: `ratio` device pixels to each
+// (150 %, 200 % display scaling). The zoom counts device pixels, so 100 % is
+// one screen pixel per picture pixel whatever the scaling.
 struct ViewAnchor {
     double dstX = 0, dstY = 0;  // window (client) coordinates
     double srcX = 0, srcY = 0;  // picture coordinates
-    double zoom = 1;            // screen pixels per picture pixel
-    CBxPicMap Map() const { return CBxPicMap(dstX, dstY, srcX, srcY, 0, zoom); }
+    double zoom = 1;            // screen (device) pixels per picture pixel
+    double ratio = 1;           // device pixels per window pixel
+
+    // Window pixels per picture pixel.
+    double Scale() const { return zoom / ratio; }
+    // Picture to window coordinates: mouse positions, the preview frame's hit test.
+    CBxPicMap Map() const { return CBxPicMap(dstX, dstY, srcX, srcY, 0, Scale()); }
+    // Picture to device pixels of the back buffer. At 100 % the picture's
+    // pixels fall on whole device pixels, so that none is blended with its neighbour.
+    CBxPicMap DeviceMap() const;
 };
 
 struct ViewRect {
@@ -34,21 +46,22 @@ constexpr int kChecker = 15;
 void ReleaseViewCopies(ImageView& view);
 
 // Renders `picture` (slot 1 loaded, 2 displayed, other: background only)
-// into the top-left clientW × clientH of the back buffer. reuse 0 refreshes
+// into the top-left clientW × clientH device pixels of the back buffer. reuse 0 refreshes
 // the slot's display copy first; `draw` false only refreshes it. False when
 // there is nothing to show: the back buffer then holds the background only.
 bool RenderView(ImageView& view, Document& doc, const ViewAnchor& anchor, const SBxPicBuf& picture, int reuse,
                 int slot, bool draw, const SBxPicBuf& alpha, int clientW, int clientH, int backgroundGrey);
-// Blends the 190/220 checkerboard of 15-pixel squares under `alpha`.
-void CompositeChecker(SBxPicBuf& target, const SBxPicBuf& alpha);
-// Inverts the red byte along a two-pixel frame around `frame`.
-void DrawPreviewFrame(SBxPicBuf& target, const CBxPicMap& map, const CBxRect<int>& frame);
+// Blends the 190/220 checkerboard of `square`-pixel squares under `alpha`.
+void CompositeChecker(SBxPicBuf& target, const SBxPicBuf& alpha, int square = kChecker);
+// Inverts the red byte along a frame `width` pixels wide around `frame`.
+void DrawPreviewFrame(SBxPicBuf& target, const CBxPicMap& map, const CBxRect<int>& frame, int width = 2);
 
-// Centres the loaded picture in the fit area at the zoom that fits it.
+// Centres the loaded picture in the fit area (window pixels) at the zoom
+// that fits it, for the anchor's ratio.
 bool FitToView(ViewAnchor& anchor, const SBxPicBuf& loaded, const ViewRect& fitArea);
 void Zoom100(ViewAnchor& anchor, const ViewRect& fitArea);
-// Zooms by one wheel step about the mouse point (clamped onto the picture),
-// within 800 % and a longer side of at least 100 screen pixels.
+// Zooms by one wheel step about the mouse point (window pixels, clamped onto
+// the picture), within 800 % and a longer side of at least 100 window pixels.
 void WheelZoom(ViewAnchor& anchor, int mouseX, int mouseY, int delta, const SBxPicBuf& displayed,
                const SBxPicBuf& loaded, int* storedX = nullptr, int* storedY = nullptr);
 

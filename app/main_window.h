@@ -61,7 +61,7 @@ public:
     void ShowPreview(const SBxPicBuf* patch, int left, int top) override;
     void SetPreviewFrame(const CBxRect<int>* frame) override;
     CBxPicMap ViewMap() const override;
-    double ViewZoom() const override;
+    double ViewScale() const override;
     QPoint ViewCentreOnPicture() const override;
     void SetViewCursor(Qt::CursorShape shape) override;
     bool StartJob(JobFunction job, Recipe recipe = {}) override;

@@ -25,7 +25,7 @@ void MainWindow::SetPreviewFrame(const CBxRect<int>* frame) {
 }
 
 CBxPicMap MainWindow::ViewMap() const { return view_->Anchor().Map(); }
-double MainWindow::ViewZoom() const { return view_->Anchor().zoom; }
+double MainWindow::ViewScale() const { return view_->Anchor().Scale(); }
 
 QPoint MainWindow::ViewCentreOnPicture() const {
     double sx, sy;

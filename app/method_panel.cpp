@@ -201,8 +201,8 @@ bool MethodPanel::HandleViewMouse(ViewMouse kind, QPoint p) {
             return true;
         case ViewMouse::Move: {
             if (!dragging_) return false;
-            const double zoom = host_.ViewZoom();
-            const double dx = (p.x() - last_.x()) / zoom, dy = (p.y() - last_.y()) / zoom;
+            const double scale = host_.ViewScale();
+            const double dx = (p.x() - last_.x()) / scale, dy = (p.y() - last_.y()) / scale;
             rect_.left += dx;
             rect_.right += dx;
             rect_.top += dy;

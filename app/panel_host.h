@@ -26,7 +26,8 @@ public:
     // The frame drawn over the picture (nothing: none); redraws the view.
     virtual void SetPreviewFrame(const CBxRect<int>* frame) = 0;
     virtual CBxPicMap ViewMap() const = 0;
-    virtual double ViewZoom() const = 0;
+    // Window pixels per picture pixel: how far the mouse moves over a picture pixel.
+    virtual double ViewScale() const = 0;
     // The picture point at the centre of the view area, rounded.
     virtual QPoint ViewCentreOnPicture() const = 0;
     virtual void SetViewCursor(Qt::CursorShape shape) = 0;

@@ -4,6 +4,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QWheelEvent>
+#include <cmath>
 
 #include "color_scheme.h"
 
@@ -21,9 +22,14 @@ int PictureView::BackgroundGrey() const {
 
 QPoint PictureView::ToClient(QPointF p) const { return mapTo(window_, p.toPoint()); }
 
+void PictureView::SyncRatio() { anchor_.ratio = devicePixelRatioF(); }
+
+// The back buffer covers the whole window in device pixels.
 void PictureView::Render(int slot, const SBxPicBuf& picture, int reuse, bool draw) {
-    RenderView(view_, doc_, anchor_, picture, reuse, slot, draw, doc_.alpha, window_->width(), window_->height(),
-               BackgroundGrey());
+    SyncRatio();
+    const int w = int(std::ceil(window_->width() * anchor_.ratio));
+    const int h = int(std::ceil(window_->height() * anchor_.ratio));
+    RenderView(view_, doc_, anchor_, picture, reuse, slot, draw, doc_.alpha, w, h, BackgroundGrey());
 }
 
 void PictureView::Redraw(int reuse) {
@@ -45,6 +51,7 @@ void PictureView::ShowZoom() {
 }
 
 void PictureView::FitAndShow(bool redraw) {
+    SyncRatio();
     if (!FitToView(anchor_, doc_.loaded, areas().fit)) return;
     last_ = dragStart_ = QPoint();
     dragging_ = false;
@@ -92,6 +99,7 @@ void PictureView::Pan(int dx, int dy) {
 
 void PictureView::Wheel(QPoint p, int delta) {
     if (!doc_.loaded.pixels || dragging_ || delta == 0) return;
+    SyncRatio();
     int x = 0, y = 0;
     WheelZoom(anchor_, p.x(), p.y(), delta > 0 ? 1 : -1, doc_.displayed, doc_.loaded, &x, &y);
     last_ = QPoint(x, y);
@@ -117,10 +125,13 @@ void PictureView::paintEvent(QPaintEvent*) {
     painter.fillRect(rect(), QColor(grey, grey, grey));
     if (!back.pixels) return;
     const ViewRect area = areas().view;
-    const QRect client(area.left, area.top, area.right - area.left, area.bottom - area.top);
-    const QRect source = client.intersected(QRect(0, 0, back.width, back.height));
-    const QImage image(back.pixels, back.width, back.height, int(back.pitch), QImage::Format_BGR888);
-    painter.drawImage(source.topLeft() - mapTo(window_, QPoint(0, 0)), image, source);
+    const QPoint origin = mapTo(window_, QPoint(0, 0));
+    painter.setClipRect(QRect(area.left, area.top, area.right - area.left, area.bottom - area.top).translated(-origin));
+    // Drawn from the window's corner, the back buffer's device pixels land on
+    // the screen's device pixels one to one, wherever the view itself begins.
+    QImage image(back.pixels, back.width, back.height, int(back.pitch), QImage::Format_BGR888);
+    image.setDevicePixelRatio(anchor_.ratio);
+    painter.drawImage(QPointF(-origin), image);
 }
 
 void PictureView::mousePressEvent(QMouseEvent* e) {
@@ -148,8 +159,8 @@ void PictureView::mouseMoveEvent(QMouseEvent* e) {
     last_ = p;
     if (panelMouse && panelMouse(ViewMouse::Move, p)) return;
     if (!(e->buttons() & Qt::LeftButton) || !dragging_) return;
-    anchor_.srcX += (dragStart_.x() - p.x()) / anchor_.zoom;
-    anchor_.srcY += (dragStart_.y() - p.y()) / anchor_.zoom;
+    anchor_.srcX += (dragStart_.x() - p.x()) / anchor_.Scale();
+    anchor_.srcY += (dragStart_.y() - p.y()) / anchor_.Scale();
     Redraw();
     dragStart_ = p;
 }

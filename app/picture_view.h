@@ -63,6 +63,8 @@ protected:
 
 private:
     QPoint ToClient(QPointF p) const;
+    // Takes the screen's device pixels per window pixel into the anchor.
+    void SyncRatio();
     void Render(int slot, const SBxPicBuf& picture, int reuse, bool draw);
     void ShowZoom();
 

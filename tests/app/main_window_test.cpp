@@ -179,6 +179,11 @@ TEST_F(WindowTest, ZoomCommandsAndTheZoomBox) {
     w->Command(cmd::kZoomFit);
     const ViewRect fit = w->View()->areas().fit;
     EXPECT_DOUBLE_EQ(w->Anchor().zoom, std::min((fit.right - fit.left) / 400.0, (fit.bottom - fit.top) / 300.0));
+    EXPECT_EQ(w->ZoomBox()->currentText().toStdString(), ZoomText(w->Anchor().zoom));
+    // The whole picture is drawn again: its corners lie inside the fit area.
+    int cornerX, cornerY;
+    w->Anchor().Map().MapPointSrcToDst(&cornerX, &cornerY, 1, 1);
+    EXPECT_EQ(w->Doc().backBuffer.Row<uint8_t>(cornerY)[3 * cornerX], 120);
 }
 
 TEST_F(WindowTest, DockerWidensLeftwards) {

@@ -2,6 +2,9 @@
 // checkerboard, preview frame, back buffer.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+
 #include "document.h"
 #include "image_view.h"
 
@@ -123,4 +126,80 @@ TEST(ViewRules, RenderingFillsABackBufferThatGrowsWithTheWindow) {
     EXPECT_FALSE(RenderView(view, doc, anchor, p.buf, 0, kSlotNone, true, none.buf, 100, 100, 48));
     ReleaseViewCopies(view);
     ReleaseDocument(doc);
+}
+
+// On a screen with more device pixels than window pixels the zoom counts
+// device pixels: 100 % gives each picture pixel one screen pixel, unblended,
+// wherever the anchor falls; the window mapping (mouse, frame) shrinks by the
+// ratio, the checkerboard and the frame grow with it.
+TEST(ViewRules, ScaledScreensShowThePictureInDevicePixels) {
+    PicBufHolder p = Picture(40, 30);
+    for (int y = 0; y < 30; ++y)
+        for (int x = 0; x < 40; ++x)
+            for (int c = 0; c < 3; ++c) p.buf.Row<uint8_t>(y)[3 * x + c] = uint8_t(10 + (x * 5 + y * 3 + c * 50) % 120);
+    PicBufHolder none;
+    for (double ratio : {1.5, 2.0}) {
+        SCOPED_TRACE(ratio);
+        ViewAnchor a;
+        a.ratio = ratio;
+        ASSERT_TRUE(FitToView(a, p.buf, ViewRect{0, 0, 200, 120}));
+        EXPECT_DOUBLE_EQ(a.zoom, 4 * ratio);  // 160 window pixels wide
+        int x0, y0, x1, y1;
+        a.Map().MapPointSrcToDst(&x0, &y0, 0, 0);
+        a.Map().MapPointSrcToDst(&x1, &y1, 40, 30);
+        EXPECT_EQ(x1 - x0, 160);
+        EXPECT_EQ(y1 - y0, 120);
+
+        Zoom100(a, ViewRect{0, 0, 201, 121});  // the centre falls between device pixels
+        a.srcX = 20.25;
+        EXPECT_DOUBLE_EQ(a.Scale(), 1 / ratio);
+        Document doc;
+        ASSERT_TRUE(InitDocument(doc, 48));
+        ImageView view;
+        ASSERT_TRUE(RenderView(view, doc, a, p.buf, 0, kSlotDisplayed, true, none.buf, 320, 200, 48));
+        // Exactly 40 × 30 device pixels hold the picture, each one a sample of it.
+        int left = -1, top = -1, width = 0, height = 0;
+        for (int y = 0; y < 200; ++y) {
+            int inRow = 0;
+            for (int x = 0; x < 320; ++x) {
+                const uint8_t* px = doc.backBuffer.Row<uint8_t>(y) + 3 * x;
+                if (px[0] == 48 && px[1] == 48 && px[2] == 48) continue;
+                if (left < 0) left = x, top = y;
+                const uint8_t* sample = p.buf.Row<uint8_t>(y - top) + 3 * (x - left);
+                ASSERT_TRUE(std::equal(px, px + 3, sample)) << x << "," << y;
+                ++inRow;
+            }
+            if (inRow) width = inRow, ++height;
+        }
+        EXPECT_EQ(width, 40);
+        EXPECT_EQ(height, 30);
+        EXPECT_NEAR(left + 20.25, 100.5 * ratio, 0.5);  // the anchor point stays where the window puts it
+
+        // The checkerboard under a transparent picture keeps its size in window pixels.
+        PicBufHolder clear;
+        CBxPicBufAPI::ReinitHeap(clear.buf, 40, 30, 1, 8);
+        CBxPicBufAPI::SetConst(clear.buf, 0);
+        ASSERT_TRUE(RenderView(view, doc, a, p.buf, 0, kSlotDisplayed, true, clear.buf, 320, 200, 48));
+        const int square = int(std::lround(kChecker * ratio)), y = top + 1;
+        for (int x = left; x < left + 40; ++x)
+            ASSERT_EQ(doc.backBuffer.Row<uint8_t>(y)[3 * x], (x / square) % 2 == (y / square) % 2 ? 190 : 220) << x;
+        ReleaseViewCopies(view);
+        ReleaseDocument(doc);
+    }
+}
+
+TEST(ViewRules, CheckerSquaresAndFrameWidthsFollowTheirArgument) {
+    PicBufHolder target = Picture(40, 1, 100), alpha;
+    CBxPicBufAPI::ReinitHeap(alpha.buf, 40, 1, 1, 8);
+    CBxPicBufAPI::SetConst(alpha.buf, 0);
+    CompositeChecker(target.buf, alpha.buf, 30);
+    EXPECT_EQ(target.buf.pixels[3 * 29], 190);
+    EXPECT_EQ(target.buf.pixels[3 * 30], 220);
+    PicBufHolder framed = Picture(20, 20, 10);
+    DrawPreviewFrame(framed.buf, CBxPicMap(), CBxRect<int>(2, 2, 17, 17), 3);
+    auto red = [&](int x, int y) { return framed.buf.Row<uint8_t>(y)[3 * x + 2]; };
+    for (int i = 0; i < 20; ++i) {
+        EXPECT_EQ(red(i, 10), i >= 2 && i <= 4 ? uint8_t(~10) : i >= 15 && i <= 17 ? uint8_t(~10) : 10) << i;
+        EXPECT_EQ(red(10, i), i >= 2 && i <= 4 ? uint8_t(~10) : i >= 15 && i <= 17 ? uint8_t(~10) : 10) << i;
+    }
 }
