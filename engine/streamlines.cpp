@@ -49,22 +49,16 @@ struct Walks {
     __m128 x, y, l, length, s, live;
     __m128 val[C];
 
-    void Start(const float* tensors[3], int width, int y0, int x0, int x1, float vx, float vy) {
-        alignas(16) float xs[4], lengths[4];
-        alignas(16) uint32_t valid[4];
-        for (int k = 0; k < 4; ++k) {
-            const int px = std::min(x0 + k, x1 - 1);
-            const size_t i = size_t(y0) * width + px;
-            xs[k] = float(px);
-            lengths[k] = WalkLength(DirectionAt(tensors[0][i], tensors[1][i], tensors[2][i], vx, vy).n);
-            valid[k] = x0 + k < x1 ? ~0u : 0u;
-        }
-        x = _mm_load_ps(xs);
+    // Walks from pixels x0 … x0 + 3 of row y0, those before x1; `lengths`
+    // holds the walk lengths of the row (and may be read 3 floats past x1).
+    void Start(const float* lengths, int y0, int x0, int x1) {
+        const __m128i xs = _mm_add_epi32(_mm_set1_epi32(x0), _mm_setr_epi32(0, 1, 2, 3));
+        x = _mm_cvtepi32_ps(xs);
         y = _mm_set1_ps(float(y0));
         l = _mm_setzero_ps();
-        length = _mm_load_ps(lengths);
+        length = _mm_loadu_ps(lengths + x0);
         s = _mm_setzero_ps();
-        live = _mm_castsi128_ps(_mm_load_si128(reinterpret_cast<const __m128i*>(valid)));
+        live = _mm_castsi128_ps(_mm_cmplt_epi32(xs, _mm_set1_epi32(x1)));
         for (int c = 0; c < C; ++c) val[c] = _mm_setzero_ps();
     }
 
@@ -122,14 +116,14 @@ struct Walks {
 constexpr int kSets = 3;
 
 template <int C>
-void WalkRow(const float* pixels, int top, const float* tensors[3], float* const sum[C], int width, int height,
-             const TileRect& region, int y, float vx, float vy) {
+void WalkRow(const float* pixels, int top, const float* lengths, float* const sum[C], int width, int height,
+             const TileRect& region, int y) {
     const __m128 right = _mm_set1_ps(float(width - 1)), bottom = _mm_set1_ps(float(height - 1));
     const __m128i topRow = _mm_set1_epi32(top);
     const float* row = pixels + size_t(y - top) * width * Walks<C>::kStride;
     for (int x = region.x0; x < region.x1; x += 4 * kSets) {
         Walks<C> sets[kSets];
-        for (int k = 0; k < kSets; ++k) sets[k].Start(tensors, width, y, x + 4 * k, region.x1, vx, vy);
+        for (int k = 0; k < kSets; ++k) sets[k].Start(lengths, y, x + 4 * k, region.x1);
         for (bool any = true; any;) {
             any = false;
             for (Walks<C>& w : sets)
@@ -139,6 +133,42 @@ void WalkRow(const float* pixels, int top, const float* tensors[3], float* const
                 }
         }
         for (int k = 0; k < kSets; ++k) sets[k].Finish(row, sum, region.x0, x + 4 * k, region.x1);
+    }
+}
+
+// The step of pixels [0, count) for the direction (vx, vy) into the first
+// two floats of every `stride` floats of `pixels`, and the walk lengths of
+// pixels [from, to) into `lengths` from its start: four pixels at a time with
+// the operations of DirectionAt and WalkLength in their order.
+void SetDirections(const float* const t[3], size_t count, float vx, float vy, float* pixels, int stride,
+                   float* lengths, size_t from, size_t to) {
+    const __m128 mvx = _mm_set1_ps(vx), mvy = _mm_set1_ps(vy), least = _mm_set1_ps(1e-5f),
+                 step = _mm_set1_ps(kStepLength), amplitude = _mm_set1_ps(kSqrt2Amplitude),
+                 precision = _mm_set1_ps(kPrecision);
+    size_t i = 0;
+    for (; i + 4 <= count; i += 4) {
+        const __m128 a = _mm_loadu_ps(t[0] + i), b = _mm_loadu_ps(t[1] + i), c = _mm_loadu_ps(t[2] + i);
+        const __m128 u = _mm_add_ps(_mm_mul_ps(a, mvx), _mm_mul_ps(b, mvy)),
+                     v = _mm_add_ps(_mm_mul_ps(b, mvx), _mm_mul_ps(c, mvy));
+        // max(root, least) takes `least` where std::max(least, root) does:
+        // below it, equal to it, and for NaN.
+        const __m128 n = _mm_max_ps(_mm_sqrt_ps(_mm_add_ps(_mm_mul_ps(u, u), _mm_mul_ps(v, v))), least);
+        const __m128 dln = _mm_div_ps(step, n);
+        alignas(16) float du[4], dv[4], length[4];
+        _mm_store_ps(du, _mm_mul_ps(u, dln));
+        _mm_store_ps(dv, _mm_mul_ps(v, dln));
+        _mm_store_ps(length, _mm_mul_ps(precision, _mm_mul_ps(n, amplitude)));
+        for (size_t k = 0; k < 4; ++k) {
+            pixels[(i + k) * stride] = du[k];
+            pixels[(i + k) * stride + 1] = dv[k];
+            if (i + k >= from && i + k < to) lengths[i + k - from] = length[k];
+        }
+    }
+    for (; i < count; ++i) {
+        const Direction d = DirectionAt(t[0][i], t[1][i], t[2][i], vx, vy);
+        pixels[i * stride] = d.du;
+        pixels[i * stride + 1] = d.dv;
+        if (i >= from && i < to) lengths[i - from] = WalkLength(d.n);
     }
 }
 
@@ -190,21 +220,21 @@ bool SmoothGroup(const FloatPlanes& image, int first, const FloatPlanes& tensors
             for (size_t i = 0; i < count; ++i) pixels[i * kStride + 2 + size_t(c)] = from[i];
         }
         std::vector<float> sums(static_cast<size_t>(C) * (y1 - y0) * rw, 0.f);
+        // The walk lengths of the band's rows, padded for the last lanes.
+        std::vector<float> lengths(size_t(y1 - y0) * w + 4);
+        const float* const bandTensors[3] = {t[0] + offset, t[1] + offset, t[2] + offset};
+        const size_t bandFrom = size_t(y0 - top) * w, bandTo = size_t(y1 - top) * w;
         int directions = 0;
         for (float theta = 0; theta < 360; theta += kAngleStep, ++directions) {
             if (abortNow()) return;
             const float radians = float(double(theta) * 3.14159265358979323846 / 180);
-            const float vx = std::cos(radians), vy = std::sin(radians);
-            for (size_t i = 0; i < count; ++i) {
-                const Direction d = DirectionAt(t[0][offset + i], t[1][offset + i], t[2][offset + i], vx, vy);
-                pixels[i * kStride] = d.du;
-                pixels[i * kStride + 1] = d.dv;
-            }
+            SetDirections(bandTensors, count, std::cos(radians), std::sin(radians), pixels.data(), kStride,
+                          lengths.data(), bandFrom, bandTo);
             for (int y = y0; y < y1; ++y) {
                 if (abortNow()) return;  // a band's direction can take a while on a busy machine
                 float* sum[C];
                 for (int c = 0; c < C; ++c) sum[c] = sums.data() + (size_t(c) * (y1 - y0) + (y - y0)) * rw;
-                WalkRow<C>(pixels.data(), top, t, sum, w, h, region, y, vx, vy);
+                WalkRow<C>(pixels.data(), top, lengths.data() + size_t(y - y0) * w, sum, w, h, region, y);
             }
         }
         for (int c = 0; c < C; ++c) {

@@ -24,7 +24,7 @@ struct StretchEnds {
 // The ends that clip the given fractions of the samples, from a histogram
 // of blocks of samples counted on the engine's threads.
 StretchEnds FindStretchEnds(const uint16_t* v, size_t n, float lowFraction, float highFraction) {
-    constexpr size_t kBlock = size_t(1) << 20;
+    constexpr size_t kBlock = size_t(1) << 18;
     std::vector<uint32_t> histogram(kLevels, 0);
     std::mutex merging;
     ParallelRows(0, int((n + kBlock - 1) / kBlock), [&](int k) {

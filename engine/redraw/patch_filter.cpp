@@ -40,7 +40,7 @@ TableCache& Cache() {
 
 void FillTables(TableSlot& slot, double gain, double c) {
     slot.tables.resize(size_t(256) * kPatchTableLength);
-    for (int i = 0; i < 256; ++i) {
+    ParallelRows(0, 256, [&](int i) {
         const double e = (1.0 + i * gain / 256.0) * c;
         int32_t* t = slot.tables.data() + size_t(i) * kPatchTableLength;
         for (int k = 0; k < kPatchTableLength; ++k) {
@@ -48,7 +48,7 @@ void FillTables(TableSlot& slot, double gain, double c) {
             t[k] = int32_t(std::floor(10000.0 * std::exp(-k3 / 300.0 / e) + 0.5));
         }
         t[0] = 10000;
-    }
+    });
     slot.gain = gain;
     slot.c = c;
     slot.filled = true;

@@ -150,30 +150,36 @@ TEST(PatchFilter, SizesBoundsAndUniformPictures) {
 }
 
 TEST(RedrawEdges, StretchBoundsAndTheFlatPicture) {
-    // A ramp of 100 samples 0, 100, … 9900.
-    PicBufHolder b;
-    CBxPicBufAPI::ReinitHeap(b.buf, 100, 1, 1, 16);
-    uint16_t* v = reinterpret_cast<uint16_t*>(b.buf.pixels);
-    const auto ramp = [&] {
-        for (int i = 0; i < 100; ++i) v[i] = uint16_t(i * 100);
-    };
-    ramp();
-    StretchEdgeMap(b.buf);
-    // 3 % at each end: L = 300 (the running sum passes 3 there), U = 9600.
-    EXPECT_EQ(v[0], 0);
-    EXPECT_EQ(v[3], 0);
-    EXPECT_EQ(v[4], uint16_t(100.f / 9300.f * 65535.f));
-    EXPECT_EQ(v[50], uint16_t(float(5000 - 300) / 9300.f * 65535.f));
-    EXPECT_EQ(v[95], uint16_t(9200.f / 9300.f * 65535.f));
-    EXPECT_EQ(v[96], 65535);
-    EXPECT_EQ(v[99], 65535);
-    // Unequal ends: 10 % low (L = 1000), 20 % high (U = 7900, the 21st from the top).
-    ramp();
-    StretchContrast(b.buf, 0.1f, 0.2f);
-    EXPECT_EQ(v[10], 0);
-    EXPECT_EQ(v[11], uint16_t(100.f / 6900.f * 65535.f));
-    EXPECT_EQ(v[78], uint16_t(6800.f / 6900.f * 65535.f));
-    EXPECT_EQ(v[79], 65535);
+    // Rows of a ramp of 100 samples 0, 100, … 9900; the tall map's samples
+    // are counted in several parts, which must all reach the histogram.
+    for (int rows : {1, 10000}) {
+        PicBufHolder b;
+        CBxPicBufAPI::ReinitHeap(b.buf, 100, rows, 1, 16);
+        const auto ramp = [&] {
+            for (int y = 0; y < rows; ++y)
+                for (int i = 0; i < 100; ++i) b.buf.Row<uint16_t>(y)[i] = uint16_t(i * 100);
+        };
+        for (int y : {0, rows - 1}) {
+            const uint16_t* v = b.buf.Row<uint16_t>(y);
+            ramp();
+            StretchEdgeMap(b.buf);
+            // 3 % at each end: L = 300 (the running sum passes 3 % there), U = 9600.
+            EXPECT_EQ(v[0], 0);
+            EXPECT_EQ(v[3], 0) << rows;
+            EXPECT_EQ(v[4], uint16_t(100.f / 9300.f * 65535.f)) << rows;
+            EXPECT_EQ(v[50], uint16_t(float(5000 - 300) / 9300.f * 65535.f));
+            EXPECT_EQ(v[95], uint16_t(9200.f / 9300.f * 65535.f)) << rows;
+            EXPECT_EQ(v[96], 65535) << rows;
+            EXPECT_EQ(v[99], 65535);
+            // Unequal ends: 10 % low (L = 1000), 20 % high (U = 7900, the 21st from the top).
+            ramp();
+            StretchContrast(b.buf, 0.1f, 0.2f);
+            EXPECT_EQ(v[10], 0) << rows;
+            EXPECT_EQ(v[11], uint16_t(100.f / 6900.f * 65535.f)) << rows;
+            EXPECT_EQ(v[78], uint16_t(6800.f / 6900.f * 65535.f)) << rows;
+            EXPECT_EQ(v[79], 65535) << rows;
+        }
+    }
 
     // A flat picture draws as white paper, not as a black sheet.
     PicBufHolder flat, map, strokes;
