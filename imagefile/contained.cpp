@@ -282,6 +282,14 @@ ContainedResult RunContained(const std::string& task, const std::vector<std::str
     return FollowChild(pid, wait, limits.wallMilliseconds, collect, callerEnd, std::move(output));
 }
 
+bool ContainedDecodersWait() {
+#ifdef QUORVANE_SANITIZED
+    return false;
+#else
+    return true;
+#endif
+}
+
 std::string DescribeContainedFailure(const ContainedResult& result) {
     switch (result.outcome) {
     case ContainedOutcome::Finished: return "";

@@ -82,6 +82,10 @@ ContainedResult RunContained(const std::string& task, const std::vector<std::str
                              const ContainedLimits& limits = {}, const std::function<bool()>& cancelled = {},
                              const ContainedCollect& collect = {});
 
+// Whether runs go to children of a decoder process that waits between runs
+// (everywhere but in sanitizer builds, where each child is started anew).
+bool ContainedDecodersWait();
+
 // One-line, user-facing account of a failed run (e.g. "the decoder crashed").
 std::string DescribeContainedFailure(const ContainedResult& result);
 
