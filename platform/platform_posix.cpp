@@ -288,8 +288,13 @@ int ReceiveControlByte(int fd) {
 
 ChildMemoryRead ReadChildMemory(int pid, const std::vector<ChildMemorySpan>& spans) {
     // Bounded batches: the system takes at most IOV_MAX pieces and about 2 GB
-    // per call.
+    // per call. Spans that lie one after the other in the child are read as
+    // one piece there (the system pins the child's pages piece by piece),
+    // whatever their order here: rows stored bottom-up are one block.
     constexpr size_t kMaxPieces = 1024, kMaxPiece = size_t(1) << 28, kMaxBatch = size_t(1) << 30;
+    std::vector<ChildMemorySpan> ordered = spans;
+    std::stable_sort(ordered.begin(), ordered.end(),
+                     [](const ChildMemorySpan& a, const ChildMemorySpan& b) { return a.from < b.from; });
     std::vector<iovec> here, there;
     size_t batch = 0;
     const auto flush = [&]() {
@@ -301,7 +306,7 @@ ChildMemoryRead ReadChildMemory(int pid, const std::vector<ChildMemorySpan>& spa
         return n < 0 && (err == EPERM || err == EACCES || err == ENOSYS) ? ChildMemoryRead::NotPermitted
                                                                          : ChildMemoryRead::Failed;
     };
-    for (const ChildMemorySpan& span : spans)
+    for (const ChildMemorySpan& span : ordered)
         for (size_t done = 0; done < span.bytes;) {
             const size_t piece = std::min(span.bytes - done, kMaxPiece);
             if (here.size() == kMaxPieces || batch + piece > kMaxBatch) {
@@ -309,7 +314,12 @@ ChildMemoryRead ReadChildMemory(int pid, const std::vector<ChildMemorySpan>& spa
                 if (r != ChildMemoryRead::Done) return r;
             }
             here.push_back({span.to + done, piece});
-            there.push_back({reinterpret_cast<void*>(uintptr_t(span.from + done)), piece});
+            const uint64_t from = span.from + done;
+            iovec* last = there.empty() ? nullptr : &there.back();
+            if (last && uint64_t(uintptr_t(last->iov_base)) + last->iov_len == from && last->iov_len + piece <= kMaxPiece)
+                last->iov_len += piece;
+            else
+                there.push_back({reinterpret_cast<void*>(uintptr_t(from)), piece});
             batch += piece, done += piece;
         }
     return here.empty() ? ChildMemoryRead::Done : flush();
