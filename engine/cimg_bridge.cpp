@@ -132,6 +132,24 @@ bool StructureTensors(const CImg<float>& img, FloatPlanes& out, const std::funct
 
 }  // namespace
 
+// CImg's symmetric_eigen of the tensor [[xx, xy], [xy, yy]], its arithmetic
+// in its order, without the two small images it allocates for every pixel:
+// the eigenvalues, large first, and the eigenvector of the large one
+// (vx, vy); the other is (-vy, vx).
+struct Eigen2 {
+    float large, small, vx, vy;
+};
+inline Eigen2 SymmetricEigen2(float xx, float xy, float yy) {
+    const double a = xx, b = xy, c = xy, d = yy, e = a + d, f = std::sqrt(std::max(e * e - 4 * (a * d - b * c), 0.0)),
+                 l1 = 0.5 * (e - f), l2 = 0.5 * (e + f), n = std::sqrt((l2 - a) * (l2 - a) + b * b);
+    Eigen2 r{float(l2), float(l1), 1.f, 0.f};
+    if (n > 0) {
+        r.vx = float(b / n);
+        r.vy = float((l2 - a) / n);
+    }
+    return r;
+}
+
 // CImg's diffusion_tensors of a two-dimensional picture with square-root
 // tensors, stage by stage with the same arithmetic, so the result is the
 // same to the bit; written out here so that a run can stop between the
@@ -168,11 +186,10 @@ FloatPlanes DiffusionTensors(const FloatPlanes& grey, float sharpness, float ani
             const size_t row = size_t(y) * grey.width;
             float *ptrd0 = tensors.Channel(0) + row, *ptrd1 = tensors.Channel(1) + row,
                   *ptrd2 = tensors.Channel(2) + row;
-            CImg<float> val(2), vec(2, 2);
             for (int x = 0; x < grey.width; ++x) {
-                res.get_tensor_at(x, y).symmetric_eigen(val, vec);
-                const float _l1 = val[1], _l2 = val[0], l1 = _l1 > 0 ? _l1 : 0, l2 = _l2 > 0 ? _l2 : 0,
-                            ux = vec(1, 0), uy = vec(1, 1), vx = vec(0, 0), vy = vec(0, 1),
+                const Eigen2 e = SymmetricEigen2(ptrd0[0], ptrd1[0], ptrd2[0]);
+                const float _l1 = e.small, _l2 = e.large, l1 = _l1 > 0 ? _l1 : 0, l2 = _l2 > 0 ? _l2 : 0,
+                            ux = -e.vy, uy = e.vx, vx = e.vx, vy = e.vy,
                             n1 = (float)std::pow(1 + l1 + l2, -power1), n2 = (float)std::pow(1 + l1 + l2, -power2);
                 *(ptrd0++) = n1 * ux * ux + n2 * vx * vx;
                 *(ptrd1++) = n1 * ux * uy + n2 * vx * vy;

@@ -89,6 +89,16 @@ TEST(Streamlines, TensorFieldEqualsCImgsOnRealCropsAndTinyPictures) {
     std::vector<FloatPlanes> greys;
     for (const FloatPlanes& p : Pictures()) greys.push_back(Grey(p));
     for (int size : {1, 2, 3}) greys.push_back(Grey(Planes(TestPicture(size, size + 1, 1, 8, 7).buf)));
+    // Degenerate tensors: none at all (a flat picture), and one eigenvalue
+    // 0 with the other's eigenvector along an axis (ramps across and down).
+    FloatPlanes flat(40, 30, 1), across(40, 30, 1), down(40, 30, 1);
+    for (int y = 0; y < 30; ++y)
+        for (int x = 0; x < 40; ++x) {
+            flat.data[size_t(y) * 40 + x] = 77.f;
+            across.data[size_t(y) * 40 + x] = float(3 * x);
+            down.data[size_t(y) * 40 + x] = float(5 * y);
+        }
+    greys.insert(greys.end(), {flat, across, down});
     for (const FloatPlanes& g : greys)
         for (float alpha : {0.04f, 0.4f, 4.f}) {
             const FloatPlanes ours = DiffusionTensors(g, 0.25f, 1.f, alpha, 4.f),
