@@ -43,7 +43,8 @@ bool SameFloats(const FloatPlanes& a, const FloatPlanes& b) {
 }
 
 // The real crops the golden tests use, plus a synthetic picture whose width
-// leaves a partial set of lanes at the end of every row.
+// leaves a partial set of lanes at the end of every row and whose pixel
+// count is not a multiple of four (the last pixels are set up one by one).
 std::vector<FloatPlanes> Pictures() {
     std::vector<FloatPlanes> pictures;
     for (const char* name : {"colour.ppm", "grey.pgm", "deep.ppm"}) {
@@ -51,7 +52,7 @@ std::vector<FloatPlanes> Pictures() {
         EXPECT_TRUE(ReadPnm(kDir + "/" + name, p)) << name;
         pictures.push_back(Planes(p.buf));
     }
-    pictures.push_back(Planes(TestPicture(37, 29, 3, 8, 4).buf));
+    pictures.push_back(Planes(TestPicture(39, 29, 3, 8, 4).buf));
     // A crop folded out to several times its height, so that rows are
     // smoothed in bands that each see only part of the picture.
     const FloatPlanes& crop = pictures[0];
@@ -105,6 +106,19 @@ TEST(Streamlines, TensorFieldEqualsCImgsOnRealCropsAndTinyPictures) {
                               theirs = DiffusionTensorsCImg(g, 0.25f, 1.f, alpha, 4.f);
             EXPECT_TRUE(SameFloats(ours, theirs)) << g.width << "x" << g.height << " alpha " << alpha;
         }
+}
+
+TEST(Streamlines, ValueRangeFindsTheEndsWhereverTheyLie) {
+    // Long enough to be searched in several parts.
+    std::vector<float> v(300001);
+    for (size_t i = 0; i < v.size(); ++i) v[i] = float((i * 7919) % 1000) - 500.f;
+    for (const auto& [low, high] : {std::pair<size_t, size_t>{0, 300000}, {290000, 1}, {70000, 140000}}) {
+        std::vector<float> w = v;
+        w[low] = -1e6f;
+        w[high] = 2e6f;
+        EXPECT_EQ(ValueRange(w.data(), w.size()), std::make_pair(-1e6f, 2e6f)) << low << " " << high;
+    }
+    EXPECT_EQ(ValueRange(v.data(), 1), std::make_pair(-500.f, -500.f));
 }
 
 TEST(Streamlines, EqualCImgWithManyChannelsAndDegenerateTensors) {
