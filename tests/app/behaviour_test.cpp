@@ -106,7 +106,8 @@ const int kMethods[] = {cmd::kRepaintOriginal, cmd::kRepaintSmudge, cmd::kRepain
 void ExpectTidy(QWidget* panel, const std::string& where) {
     std::vector<QWidget*> shown;
     for (QWidget* w : panel->findChildren<QWidget*>()) {
-        if (!w->isVisibleTo(panel) || qobject_cast<QGroupBox*>(w->parentWidget()) == nullptr && w->parentWidget() != panel)
+        if (!w->isVisibleTo(panel) ||
+            (qobject_cast<QGroupBox*>(w->parentWidget()) == nullptr && w->parentWidget() != panel))
             continue;
         shown.push_back(w);
         const QRect r(w->mapTo(panel, QPoint(0, 0)), w->size());
@@ -114,11 +115,13 @@ void ExpectTidy(QWidget* panel, const std::string& where) {
         if (auto* label = qobject_cast<QLabel*>(w)) {
             const int need = label->wordWrap() ? label->heightForWidth(label->width()) : label->sizeHint().height();
             EXPECT_GE(label->height(), need) << where << " " << label->text().toStdString();
-            if (!label->wordWrap())
+            if (!label->wordWrap()) {
                 EXPECT_GE(label->width(), label->sizeHint().width()) << where << " " << label->text().toStdString();
+            }
         }
-        if (auto* button = qobject_cast<QAbstractButton*>(w))
+        if (auto* button = qobject_cast<QAbstractButton*>(w)) {
             EXPECT_GE(button->width(), button->minimumSizeHint().width()) << where << " " << button->text().toStdString();
+        }
     }
     for (size_t i = 0; i < shown.size(); ++i)
         for (size_t j = i + 1; j < shown.size(); ++j) {
@@ -271,7 +274,9 @@ TEST_F(Behaviour, ValueLabelsRangesAndControlNumbersComeFromTheTables) {
             const ParamSpec& s = m.specs[i];
             QWidget* control = panel->Control(s.ids.control);
             ASSERT_NE(control, nullptr) << s.settingsKey;
-            if (s.ids.caption) EXPECT_NE(panel->Control(s.ids.caption), nullptr) << s.settingsKey;
+            if (s.ids.caption) {
+                EXPECT_NE(panel->Control(s.ids.caption), nullptr) << s.settingsKey;
+            }
             if (auto* slider = qobject_cast<QSlider*>(control)) {
                 EXPECT_EQ(slider->minimum(), s.min) << s.settingsKey;
                 EXPECT_EQ(slider->maximum(), s.max) << s.settingsKey;
