@@ -3,8 +3,10 @@
 // on parts of a picture.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "parallel.h"
 #include "picbuf.h"
@@ -36,6 +38,23 @@ void EachRowOf(SBxPicBuf& dst, const SBxPicBuf& src, Op&& op) {
         SBxPicBuf to = RowsOf(dst, y, y + 1);
         op(to, RowsOf(src, y, y + 1));
     });
+}
+
+// dst := src converted to `bits` and `components` as CopyConverted does it,
+// row by row on the engine's threads.
+inline bool CopyConvertedRows(SBxPicBuf& dst, const SBxPicBuf& src, int bits, int components) {
+    if (!CBxPicBufAPI::IsValid(src) || &dst == &src ||
+        !CBxPicBufAPI::ReinitHeap(dst, src.width, src.height, components, bits))
+        return false;
+    std::atomic<bool> converted{true};
+    ParallelRows(0, src.height, [&](int y) {
+        PicBufHolder row;
+        if (CBxPicBufAPI::CopyConverted(row.buf, RowsOf(src, y, y + 1), bits, components))
+            std::memcpy(dst.Row<uint8_t>(y), row.buf.pixels, dst.pitch);
+        else
+            converted = false;
+    });
+    return converted;
 }
 
 // dst := src (same geometry, or dst made so), on the engine's threads.

@@ -26,9 +26,7 @@ class EightBit {
 public:
     explicit EightBit(const SBxPicBuf& p) : picture_(&p) {
         if (p.bits == 8) return;
-        if (!CBxPicBufAPI::ReinitHeap(narrow_.buf, p) || !CBxPicBufAPI::Copy(narrow_.buf, p) ||
-            !CBxPicBufAPI::ConvertBpcComp(narrow_.buf, 8, p.components))
-            throw std::bad_alloc();
+        if (!CopyConvertedRows(narrow_.buf, p, 8, p.components)) throw std::bad_alloc();
         picture_ = &narrow_.buf;
     }
     const SBxPicBuf& Get() const { return *picture_; }
@@ -112,9 +110,7 @@ RepaintStatus RedrawWithEdgeMap(SBxPicBuf& target, const SBxPicBuf& source, cons
         PicBufHolder result;
         const RepaintStatus status = DrawEightBit(result.buf, eight.Get(), edgeMap, params, run);
         if (status != RepaintStatus::Done) return status;
-        if (!CBxPicBufAPI::ConvertBpcComp(result.buf, 16, source.components) ||
-            !CBxPicBufAPI::ReinitHeap(target, source) || !CBxPicBufAPI::Copy(target, result.buf))
-            return RepaintStatus::OutOfMemory;
+        if (!CopyConvertedRows(target, result.buf, 16, source.components)) return RepaintStatus::OutOfMemory;
         return RepaintStatus::Done;
     });
 }

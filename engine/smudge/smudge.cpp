@@ -26,17 +26,12 @@ constexpr MethodStep kWholeTensors{"tensor field", 1}, kTiledTensors{"tensor fie
 
 bool SupportedSource(const SBxPicBuf& s) { return CBxPicBufAPI::IsValid(s) && (s.bits == 8 || s.bits == 16); }
 
-// The grey of the source as one float plane, converted row by row.
+// The grey of the source as one float plane.
 FloatPlanes GreyPlane(const SBxPicBuf& source) {
     if (source.components == 1) return PlaneFromBuffer(source);
-    FloatPlanes grey = FloatPlanes::Unfilled(source.width, source.height, 1);
-    ParallelRows(0, source.height, [&](int y) {
-        PicBufHolder row;
-        if (!CBxPicBufAPI::CopyConverted(row.buf, RowsOf(source, y, y + 1), source.bits, 1)) throw std::bad_alloc();
-        const FloatPlanes samples = PlaneFromBuffer(row.buf);
-        std::copy(samples.data.begin(), samples.data.end(), grey.data.begin() + size_t(y) * source.width);
-    });
-    return grey;
+    PicBufHolder grey;
+    if (!CopyConvertedRows(grey.buf, source, source.bits, 1)) throw std::bad_alloc();
+    return PlaneFromBuffer(grey.buf);
 }
 
 // Empty when an abort was requested while it was computed.
