@@ -177,8 +177,9 @@ struct ChildServer {
 bool StartChildServer(const ChildStart& start, ChildServer& server);
 // Closes the server's socket and waits for it to end.
 void StopChildServer(ChildServer& server);
-// Has the server fork a child that runs with `argv` (argv[0] included) and
-// `environment` (NAME=VALUE to set, NAME alone to unset) applied, with
+// Has the server fork a child that runs with `argv` (argv[0] included),
+// `environment` (NAME=VALUE to set, NAME alone to unset) and this process's
+// working folder applied, with
 // `resultFd` and `controlFd` (may be -1) as kChildResultFd and
 // kChildControlFd. Returns the child's process id, or -1 (the server is then
 // unusable).

@@ -578,8 +578,8 @@ ChildStatus WaitForChild(int pid, int wallMilliseconds, const std::function<bool
 namespace {
 
 // What server and caller say to each other, one packet each, after the
-// request (counts, then argv and environment as NUL-ended strings, with the
-// child's descriptors attached).
+// request (counts, then argv, environment and the caller's working folder as
+// NUL-ended strings, with the child's descriptors attached).
 enum ServeKind : int32_t { kServeStarted = 1, kServeKill, kServeEnded, kServeDone, kServeReaped };
 struct ServeMessage {
     int32_t kind = 0;
@@ -616,7 +616,7 @@ long long MicrosecondsOf(const rusage& u) {
 // In the forked child: its descriptors where a spawned child finds them, its
 // environment as the caller asked; never returns.
 [[noreturn]] void RunServedChild(std::vector<std::string>& argv, const std::vector<std::string>& environment,
-                                 const int* fds, uint32_t fdCount,
+                                 const std::string& folder, const int* fds, uint32_t fdCount,
                                  const std::function<int(std::vector<std::string>&)>& run) {
     int moved[2] = {-1, -1};
     for (uint32_t i = 0; i < fdCount; ++i) moved[i] = fcntl(fds[i], F_DUPFD_CLOEXEC, kChildControlFd + 1);
@@ -626,6 +626,8 @@ long long MicrosecondsOf(const rusage& u) {
         if (moved[i] < 0 || dup2(moved[i], i == 0 ? kChildResultFd : kChildControlFd) < 0) _exit(127);
         close(moved[i]);
     }
+    // Relative paths mean what they mean to the caller now.
+    if (!folder.empty() && chdir(folder.c_str()) != 0) _exit(127);
     for (const std::string& entry : environment) {
         const size_t equals = entry.find('=');
         if (equals == std::string::npos) unsetenv(entry.c_str());
@@ -693,12 +695,12 @@ int ServeChildren(const std::function<int(std::vector<std::string>& argv)>& run)
                 at += size_t(end - begin) + 1;
             }
         }
-        const bool sound = head.argc > 0 && uint64_t(head.argc) + head.envc == strings.size() && head.fds == fdCount;
+        const bool sound = head.argc > 0 && uint64_t(head.argc) + head.envc + 1 == strings.size() && head.fds == fdCount;
         const pid_t pid = sound ? fork() : -1;
         if (pid == 0) {
             std::vector<std::string> argv(strings.begin(), strings.begin() + head.argc);
-            const std::vector<std::string> environment(strings.begin() + head.argc, strings.end());
-            RunServedChild(argv, environment, fds, fdCount, run);
+            const std::vector<std::string> environment(strings.begin() + head.argc, strings.end() - 1);
+            RunServedChild(argv, environment, strings.back(), fds, fdCount, run);
         }
         for (uint32_t i = 0; i < fdCount; ++i) close(fds[i]);
         ServeMessage started;
@@ -762,6 +764,9 @@ int StartServedChild(const ChildServer& server, const std::vector<std::string>& 
     std::string payload(reinterpret_cast<const char*>(&head), sizeof head);
     for (const std::vector<std::string>* list : {&argv, &environment})
         for (const std::string& s : *list) payload.append(s.c_str(), s.size() + 1);
+    char folder[PATH_MAX];
+    const char* here = getcwd(folder, sizeof folder);
+    payload.append(here ? here : "", (here ? std::strlen(here) : 0) + 1);
     if (payload.size() > kMaxServeRequest || argv.empty() || resultFd < 0) return -1;
     const int fds[2] = {resultFd, controlFd};
     iovec io{payload.data(), payload.size()};

@@ -224,6 +224,18 @@ TEST(ContainedDecoding, LoadsFromSeveralThreadsAtOnce) {
     EXPECT_EQ(ok, std::vector<int>(4, 5));
 }
 
+// A decoder started earlier reads a relative path from where the caller is now.
+TEST(ContainedDecoding, RelativePathsMeanWhatTheyMeanToTheCaller) {
+    ScratchDir dir;
+    SavedPattern(dir, "here.png", 3, 8, false);
+    const std::filesystem::path before = std::filesystem::current_path();
+    ASSERT_TRUE(LoadImageFile(dir.File("here.png")).ok);
+    std::filesystem::current_path(std::filesystem::path(dir.File("here.png")).parent_path());
+    LoadResult r = LoadImageFile("here.png");
+    std::filesystem::current_path(before);
+    EXPECT_TRUE(r.ok) << r.error;
+}
+
 // The decoder processes this test process started and that still run.
 std::vector<int> DecoderProcesses() {
     std::vector<int> pids;
