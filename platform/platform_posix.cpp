@@ -28,7 +28,10 @@
 #include <cstring>
 #include <fstream>
 #include <ctime>
+#include <new>
 #include <random>
+#include <system_error>
+#include <thread>
 
 extern char** environ;
 
@@ -286,15 +289,15 @@ int ReceiveControlByte(int fd) {
     return n == 1 ? int(byte) : -1;
 }
 
-ChildMemoryRead ReadChildMemory(int pid, const std::vector<ChildMemorySpan>& spans) {
-    // Bounded batches: the system takes at most IOV_MAX pieces and about 2 GB
-    // per call. Spans that lie one after the other in the child are read as
-    // one piece there (the system pins the child's pages piece by piece),
-    // whatever their order here: rows stored bottom-up are one block.
+namespace {
+
+// Reads spans ordered by their place in the child. Bounded batches: the
+// system takes at most IOV_MAX pieces and about 2 GB per call. Spans that lie
+// one after the other in the child are read as one piece there (the system
+// pins the child's pages piece by piece), whatever their order here: rows
+// stored bottom-up are one block.
+ChildMemoryRead ReadOrderedSpans(int pid, const std::vector<ChildMemorySpan>& ordered) {
     constexpr size_t kMaxPieces = 1024, kMaxPiece = size_t(1) << 28, kMaxBatch = size_t(1) << 30;
-    std::vector<ChildMemorySpan> ordered = spans;
-    std::stable_sort(ordered.begin(), ordered.end(),
-                     [](const ChildMemorySpan& a, const ChildMemorySpan& b) { return a.from < b.from; });
     std::vector<iovec> here, there;
     size_t batch = 0;
     const auto flush = [&]() {
@@ -323,6 +326,53 @@ ChildMemoryRead ReadChildMemory(int pid, const std::vector<ChildMemorySpan>& spa
             batch += piece, done += piece;
         }
     return here.empty() ? ChildMemoryRead::Done : flush();
+}
+
+// Cuts ordered spans into the first `bytes` and the rest.
+void SplitSpans(const std::vector<ChildMemorySpan>& spans, uint64_t bytes, std::vector<ChildMemorySpan>& first,
+                std::vector<ChildMemorySpan>& rest) {
+    for (const ChildMemorySpan& span : spans) {
+        const size_t head = size_t(std::min<uint64_t>(bytes, span.bytes));
+        if (head > 0) first.push_back({span.from, span.to, head});
+        if (head < span.bytes) rest.push_back({span.from + head, span.to + head, span.bytes - head});
+        bytes -= head;
+    }
+}
+
+}  // namespace
+
+ChildMemoryRead ReadChildMemory(int pid, const std::vector<ChildMemorySpan>& spans) {
+    // A large read is shared with a second thread: the copying, not the
+    // system call, is what takes the time.
+    constexpr uint64_t kSharedFrom = uint64_t(16) << 20;
+    std::vector<ChildMemorySpan> ordered = spans;
+    std::stable_sort(ordered.begin(), ordered.end(),
+                     [](const ChildMemorySpan& a, const ChildMemorySpan& b) { return a.from < b.from; });
+    uint64_t total = 0;
+    for (const ChildMemorySpan& span : ordered) total += span.bytes;
+    if (total < kSharedFrom || std::thread::hardware_concurrency() < 2) return ReadOrderedSpans(pid, ordered);
+    std::vector<ChildMemorySpan> first, rest;
+    SplitSpans(ordered, total / 2, first, rest);
+    ChildMemoryRead other = ChildMemoryRead::Failed;
+    try {
+        std::thread helper([&] {
+            try {
+                other = ReadOrderedSpans(pid, rest);
+            } catch (const std::bad_alloc&) {
+            }
+        });
+        ChildMemoryRead mine = ChildMemoryRead::Failed;
+        try {
+            mine = ReadOrderedSpans(pid, first);
+        } catch (const std::bad_alloc&) {
+        }
+        helper.join();
+        if (mine == ChildMemoryRead::NotPermitted || other == ChildMemoryRead::NotPermitted)
+            return ChildMemoryRead::NotPermitted;
+        return mine == ChildMemoryRead::Done ? other : mine;
+    } catch (const std::system_error&) {
+        return ReadOrderedSpans(pid, ordered);  // no thread to be had
+    }
 }
 
 uint64_t SharedMemoryFileSize(int fd) {

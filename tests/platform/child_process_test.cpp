@@ -133,6 +133,28 @@ TEST(ChildProcess, MemoryIsReadSpanBySpanOrNotAtAll) {
     spans[2500].from = 4096;
     EXPECT_EQ(ReadChildMemory(ThisProcessId(), spans), ChildMemoryRead::Failed);
     EXPECT_EQ(ReadChildMemory(ThisProcessId(), {}), ChildMemoryRead::Done);
+
+    // A large read, shared between threads: a span cut where they meet, and
+    // a failure in either half, are the same as in a small one.
+    const size_t rowBytes = 12345, rows = 3000;
+    std::vector<unsigned char> big(rowBytes * rows), bigCopy(big.size(), 0);
+    for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<unsigned char>(i % 251);
+    std::vector<ChildMemorySpan> bigSpans;
+    for (size_t row = 0; row < rows; ++row)
+        bigSpans.push_back({uint64_t(uintptr_t(big.data() + rowBytes * (rows - 1 - row))), bigCopy.data() + rowBytes * row,
+                            rowBytes});
+    bigSpans.push_back({uint64_t(uintptr_t(big.data())), nullptr, 0});
+    ASSERT_EQ(ReadChildMemory(ThisProcessId(), bigSpans), ChildMemoryRead::Done);
+    for (size_t row = 0; row < rows; ++row)
+        ASSERT_EQ(std::memcmp(bigCopy.data() + rowBytes * row, big.data() + rowBytes * (rows - 1 - row), rowBytes), 0)
+            << "row " << row;
+    // Spans are read in the order of their place in the child: the lowest
+    // page falls in the first half, the top of the address space in the last.
+    for (const uint64_t nowhere : {uint64_t(4096), (uint64_t(1) << 47) - 4096}) {
+        std::vector<ChildMemorySpan> broken = bigSpans;
+        broken[rows / 2].from = nowhere;
+        EXPECT_EQ(ReadChildMemory(ThisProcessId(), broken), ChildMemoryRead::Failed) << nowhere;
+    }
 }
 
 TEST(ChildServer, AServerThatIsGoneStartsNothing) {
