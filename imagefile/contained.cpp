@@ -135,9 +135,6 @@ namespace {
 // time, so that runs on several threads do not wait for each other.
 class ServerPool {
 public:
-    ~ServerPool() {
-        for (ChildServer& server : idle_) StopChildServer(server);
-    }
     // An idle server, or a new one; its pid is -1 when none could be started.
     ChildServer Take(const std::string& helper) {
         {
@@ -159,23 +156,39 @@ public:
     void Give(ChildServer server) {
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            if (idle_.size() < kIdleServers) {
+            if (!closed_ && idle_.size() < kIdleServers) {
                 idle_.push_back(server);
                 return;
             }
         }
         StopChildServer(server);
     }
+    // At exit: the idle servers end and are waited for, later ones at once.
+    void Close() {
+        std::vector<ChildServer> idle;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            closed_ = true;
+            idle.swap(idle_);
+        }
+        for (ChildServer& server : idle) StopChildServer(server);
+    }
 
 private:
     static constexpr size_t kIdleServers = 2;
     std::mutex mutex_;
     std::vector<ChildServer> idle_;
+    bool closed_ = false;
 };
 
+// The pool itself is never destroyed, since a run may still end on another
+// thread while the program exits; its servers are stopped at exit.
 ServerPool& Servers() {
-    static ServerPool pool;
-    return pool;
+    static ServerPool* pool = new ServerPool;
+    static struct CloseAtExit {
+        ~CloseAtExit() { pool->Close(); }
+    } closeAtExit;
+    return *pool;
 }
 
 // What the helper's tasks read from the environment that the caller may
