@@ -53,4 +53,8 @@ void TraceFlowPixel(const FlowTracer& t, int x, int y, PixelTrace& out);
 void TraceFlowFour(const FlowTracer& t, int x, int y, PixelTrace out[4]);
 // Pixels x .. x + 7 of row y; only on processors with AVX2.
 void TraceFlowEight(const FlowTracer& t, int x, int y, PixelTrace out[8]);
+// Where one step across the edges leads, both ways, from pixels x .. x + 7
+// of row y: the points flattening reads (as DirectionStep with
+// GradientDirection); only on processors with AVX2.
+void StepAcrossEight(const TensorField& f, int x, int y, Vec2 forward[8], Vec2 backward[8]);
 

@@ -82,7 +82,9 @@ QV_AVX2 inline __m256 Lerp8(__m256 upLeft, __m256 upRight, __m256 downLeft, __m2
     return _mm256_add_ps(_mm256_mul_ps(top, gy), _mm256_mul_ps(bottom, fy));
 }
 
-// FlowDirection on eight lanes; see FlowDirection4.
+// FlowDirection on eight lanes (see FlowDirection4), or GradientDirection
+// with `kAcross`.
+template <bool kAcross = false>
 QV_AVX2 V8 FlowDirection8(const TensorField& f, __m256 x, __m256 y) {
     const __m256i xi = _mm256_cvttps_epi32(x), yi = _mm256_cvttps_epi32(y);
     const __m256 fx = _mm256_sub_ps(x, _mm256_cvtepi32_ps(xi)), fy = _mm256_sub_ps(y, _mm256_cvtepi32_ps(yi));
@@ -113,8 +115,9 @@ QV_AVX2 V8 FlowDirection8(const TensorField& f, __m256 x, __m256 y) {
         _mm256_add_ps(_mm256_mul_ps(_mm256_mul_ps(_mm256_set1_ps(4.f), xy), xy), _mm256_mul_ps(diff, diff)));
     const __m256 sum = _mm256_add_ps(xx, yy), half = _mm256_set1_ps(2.f);
     const __m256 l1 = _mm256_div_ps(_mm256_add_ps(sum, r), half), l2 = _mm256_div_ps(_mm256_sub_ps(sum, r), half);
-    const __m256 ax = _mm256_sub_ps(l1, xx), ay = _mm256_sub_ps(_mm256_setzero_ps(), xy);
-    const __m256 bx = xy, by = _mm256_sub_ps(l2, xx);
+    const __m256 minusXy = _mm256_sub_ps(_mm256_setzero_ps(), xy);
+    const __m256 ax = kAcross ? xy : _mm256_sub_ps(l1, xx), ay = kAcross ? _mm256_sub_ps(l1, xx) : minusXy;
+    const __m256 bx = kAcross ? _mm256_sub_ps(l2, xx) : xy, by = kAcross ? minusXy : _mm256_sub_ps(l2, xx);
     const __m256 la = _mm256_sqrt_ps(_mm256_add_ps(_mm256_mul_ps(ax, ax), _mm256_mul_ps(ay, ay)));
     const __m256 tiny = _mm256_set1_ps(1e-10f);
     const __m256 useA = Gt(la, tiny);
@@ -134,11 +137,12 @@ QV_AVX2 inline __m256 SignOfDot8(V8 d, V8 r) {
     return Select8(Gt(dot, _mm256_setzero_ps()), _mm256_set1_ps(1.f), _mm256_set1_ps(-1.f));
 }
 
+template <bool kAcross = false>
 QV_AVX2 void DirectionStep8(V8& p, V8& ref, const TensorField& f) {
-    const V8 d1 = FlowDirection8(f, p.x, p.y);
+    const V8 d1 = FlowDirection8<kAcross>(f, p.x, p.y);
     const __m256 s1 = _mm256_mul_ps(_mm256_set1_ps(0.5f), SignOfDot8(d1, ref));
-    const V8 d2 = FlowDirection8(f, _mm256_add_ps(p.x, _mm256_mul_ps(s1, d1.x)),
-                                 _mm256_add_ps(p.y, _mm256_mul_ps(s1, d1.y)));
+    const V8 d2 = FlowDirection8<kAcross>(f, _mm256_add_ps(p.x, _mm256_mul_ps(s1, d1.x)),
+                                          _mm256_add_ps(p.y, _mm256_mul_ps(s1, d1.y)));
     const __m256 s2 = SignOfDot8(d2, ref);
     const V8 nd{_mm256_mul_ps(s2, d2.x), _mm256_mul_ps(s2, d2.y)};
     const V8 q{_mm256_add_ps(p.x, nd.x), _mm256_add_ps(p.y, nd.y)};
@@ -203,5 +207,24 @@ QV_AVX2 void TraceFlowEight(const FlowTracer& t, int x, int y, PixelTrace out[8]
         _mm256_store_si256(reinterpret_cast<__m256i*>(step.wb),
                            _mm256_cvttps_epi32(_mm256_add_ps(_mm256_mul_ps(_mm256_mul_ps(spatial, cb), scale), half)));
         step.Keep(x, y, W, t.components, open, stillOpen, out);
+    }
+}
+
+QV_AVX2 void StepAcrossEight(const TensorField& f, int x, int y, Vec2 forward[8], Vec2 backward[8]) {
+    const __m256 xs = _mm256_setr_ps(float(x), float(x + 1), float(x + 2), float(x + 3), float(x + 4),
+                                     float(x + 5), float(x + 6), float(x + 7));
+    const __m256 ys = _mm256_set1_ps(float(y)), zero = _mm256_setzero_ps();
+    const V8 d0 = FlowDirection8<true>(f, xs, ys);
+    V8 pf{xs, ys}, pb{xs, ys}, rf = d0, rb{_mm256_sub_ps(zero, d0.x), _mm256_sub_ps(zero, d0.y)};
+    DirectionStep8<true>(pf, rf, f);
+    DirectionStep8<true>(pb, rb, f);
+    alignas(32) float fx[8], fy[8], bx[8], by[8];
+    _mm256_store_ps(fx, pf.x);
+    _mm256_store_ps(fy, pf.y);
+    _mm256_store_ps(bx, pb.x);
+    _mm256_store_ps(by, pb.y);
+    for (int l = 0; l < 8; ++l) {
+        forward[l] = {fx[l], fy[l]};
+        backward[l] = {bx[l], by[l]};
     }
 }

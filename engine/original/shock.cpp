@@ -7,6 +7,7 @@
 #endif
 
 #include "flow.h"
+#include "flow_trace.h"
 #include "parallel.h"
 #include "vector_width.h"
 
@@ -24,15 +25,26 @@ bool BuildShockTable(ShockTable& table, const SBxPicBuf& jxx, const SBxPicBuf& j
     table.height = H;
     table.components = components;
     table.records.resize(size_t(W) * H);  // the border records are never read
+    const bool eight = CurrentVectorWidth() == VectorWidth::Eight;
     ParallelRows(1, H - 1, [&](int y) {
-        for (int x = 1; x <= W - 2; ++x) {
+        auto keep = [&](int x, Vec2 pf, Vec2 pb) {
+            ShockRecord& r = table.records[size_t(y) * W + x];
+            r.backward = MakeSample(pb, x, y, W, components, 0);
+            r.forward = MakeSample(pf, x, y, W, components, 0);
+        };
+        int x = 1;
+        if (eight)
+            for (; x + 7 <= W - 2; x += 8) {
+                Vec2 pf[8], pb[8];
+                StepAcrossEight(field, x, y, pf, pb);
+                for (int l = 0; l < 8; ++l) keep(x + l, pf[l], pb[l]);
+            }
+        for (; x <= W - 2; ++x) {
             const Vec2 d0 = GradientDirection(float(x), float(y), field);
             Vec2 pf{float(x), float(y)}, pb = pf, rf = d0, rb{-d0.x, -d0.y};
             DirectionStep(pf, rf, field, GradientDirection);
             DirectionStep(pb, rb, field, GradientDirection);
-            ShockRecord& r = table.records[size_t(y) * W + x];
-            r.backward = MakeSample(pb, x, y, W, components, 0);
-            r.forward = MakeSample(pf, x, y, W, components, 0);
+            keep(x, pf, pb);
         }
     });
     return true;

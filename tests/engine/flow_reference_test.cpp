@@ -121,25 +121,41 @@ TEST(FlowReference, FlowSmoothMatchesTheLiteralSum) {
     }
 }
 
+// Random tensors and guide of a W × H tile, with a zero-tensor corner ((0, 0)
+// directions) and two rows without the mixed term (the second eigenvector
+// taken where the first has length 0).
+struct RandomField {
+    static constexpr int W = 41, H = 23;
+    std::vector<float> tensor = std::vector<float>(size_t(W) * H * 3), grey = std::vector<float>(size_t(W) * H);
+    TensorField field{tensor.data(), W, H};
+
+    RandomField() {
+        uint32_t seed = 99;
+        auto next = [&] {
+            seed = seed * 1664525u + 1013904223u;
+            return float(seed >> 8) / float(1 << 24);
+        };
+        for (int y = 0; y < H; ++y)
+            for (int x = 0; x < W; ++x) {
+                const size_t i = size_t(y) * W + x;
+                const bool flat = x > 25 && y > 12, axis = y == 5 || y == 6;
+                // Whole numbers on those rows, so that at whole positions the
+                // first eigenvector comes out exactly (0, 0) on row 5.
+                const float a = flat ? 0.f : axis ? float(int(50.f * next()) + 4) : 50.f * next();
+                const float b = flat || axis ? 0.f : 30.f * (next() - 0.5f);
+                tensor[3 * i] = a;
+                tensor[3 * i + 1] = b;
+                tensor[3 * i + 2] = flat ? 0.f : axis ? (y == 5 ? a - 2.f : a + 3.f) : b * b / (a + 1.f) + 40.f * next();
+                grey[i] = 100.f + 20.f * next() + float(x);
+            }
+    }
+};
+
 TEST(FlowReference, FourAndEightLaneTracingEqualsTracingPixelByPixel) {
-    const int W = 41, H = 23;
-    std::vector<float> tensor(size_t(W) * H * 3), grey(size_t(W) * H);
-    uint32_t seed = 99;
-    auto next = [&] {
-        seed = seed * 1664525u + 1013904223u;
-        return float(seed >> 8) / float(1 << 24);
-    };
-    for (int y = 0; y < H; ++y)
-        for (int x = 0; x < W; ++x) {
-            const size_t i = size_t(y) * W + x;
-            const bool flat = x > 25 && y > 12;  // a zero-tensor corner: (0, 0) directions
-            const float a = flat ? 0.f : 50.f * next(), b = flat ? 0.f : 30.f * (next() - 0.5f);
-            tensor[3 * i] = a;
-            tensor[3 * i + 1] = b;
-            tensor[3 * i + 2] = flat ? 0.f : b * b / (a + 1.f) + 40.f * next();
-            grey[i] = 100.f + 20.f * next() + float(x);
-        }
-    const TensorField field{tensor.data(), W, H};
+    const RandomField random;
+    const int W = random.W, H = random.H;
+    const TensorField& field = random.field;
+    const std::vector<float>& grey = random.grey;
     for (float sigma : {0.7625f, 12.95f, 25.7f}) {
         const FlowTracer tracer(field, grey.data(), sigma, int(1.5 * double(sigma) + 0.5) + 1, 3);
         for (int lanes : {4, 8}) {
@@ -164,6 +180,25 @@ TEST(FlowReference, FourAndEightLaneTracingEqualsTracingPixelByPixel) {
                 }
         }
     }
+}
+
+TEST(FlowReference, EightLaneStepsAcrossTheEdgesEqualThePixelByPixelOnes) {
+    if (!VectorWidthAvailable(VectorWidth::Eight)) GTEST_SKIP() << "no AVX2 on this processor";
+    const RandomField random;
+    const TensorField& field = random.field;
+    for (int y = 1; y <= random.H - 2; ++y)
+        for (int x = 1; x + 7 <= random.W - 2; x += 8) {
+            Vec2 forward[8], backward[8];
+            StepAcrossEight(field, x, y, forward, backward);
+            for (int l = 0; l < 8; ++l) {
+                const Vec2 d0 = GradientDirection(float(x + l), float(y), field);
+                Vec2 pf{float(x + l), float(y)}, pb = pf, rf = d0, rb{-d0.x, -d0.y};
+                DirectionStep(pf, rf, field, GradientDirection);
+                DirectionStep(pb, rb, field, GradientDirection);
+                ASSERT_EQ(0, std::memcmp(&forward[l], &pf, sizeof(Vec2))) << x + l << "," << y;
+                ASSERT_EQ(0, std::memcmp(&backward[l], &pb, sizeof(Vec2))) << x + l << "," << y;
+            }
+        }
 }
 
 TEST(FlowReference, FourLaneExpEqualsTheScalarOne) {
