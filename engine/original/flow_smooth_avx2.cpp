@@ -1,11 +1,15 @@
-// One row of the colour flow smoothing with AVX2: two samples of the table
-// per step, one in each half of the registers, their bilinear weights made
-// from the table's bytes in vector registers. Integer sums in another order
-// are the same sums, so the row equals that of the SSE2 loop. Only this
-// file's functions use AVX2; they are called on processors that have it.
+// One row of the colour flow smoothing, and of flattening, with AVX2: two
+// samples of a table per step, one in each half of the registers, their
+// bilinear weights made from the table's bytes in vector registers. Integer
+// sums in another order are the same sums, so the rows equal those of the
+// SSE2 loops. Only this file's functions use AVX2; they are called on
+// processors that have it.
 #include <immintrin.h>
 
+#include <algorithm>
+
 #include "flow.h"
+#include "shock.h"
 
 #define QV_AVX2 __attribute__((target("avx2")))
 
@@ -16,23 +20,50 @@ QV_AVX2 inline __m256i Pair(const int16_t* low, const int16_t* high) {
                                    _mm_loadu_si128(reinterpret_cast<const __m128i*>(high)), 1);
 }
 
+// The bilinear weights of the two samples in `bytes` (offset 0-3, wx 4,
+// wy 5, weight 6, and 8-11, 12, 13, 14): per sample, the 16-bit lanes wx,
+// 128 - wx, wx, 128 - wx times wy, wy, 128 - wy, 128 - wy give the weights
+// of the upper pair of pixels (as one 32-bit lane for the multiply-adds) and
+// of the lower, repeated over the sample's half of `top` and `bottom`.
+struct PairWeights {
+    __m256i top, bottom;
+
+    QV_AVX2 explicit PairWeights(__m128i bytes) {
+        const __m128i pickX = _mm_setr_epi8(4, -1, 4, -1, 4, -1, 4, -1, 12, -1, 12, -1, 12, -1, 12, -1);
+        const __m128i pickY = _mm_setr_epi8(5, -1, 5, -1, 5, -1, 5, -1, 13, -1, 13, -1, 13, -1, 13, -1);
+        const __m128i signX = _mm_setr_epi16(1, -1, 1, -1, 1, -1, 1, -1);
+        const __m128i addX = _mm_setr_epi16(0, 128, 0, 128, 0, 128, 0, 128);
+        const __m128i signY = _mm_setr_epi16(1, 1, -1, -1, 1, 1, -1, -1);
+        const __m128i addY = _mm_setr_epi16(0, 0, 128, 128, 0, 0, 128, 128);
+        const __m128i wx = _mm_add_epi16(_mm_sign_epi16(_mm_shuffle_epi8(bytes, pickX), signX), addX);
+        const __m128i wy = _mm_add_epi16(_mm_sign_epi16(_mm_shuffle_epi8(bytes, pickY), signY), addY);
+        // top a, bottom a, top b, bottom b; the upper half is never read
+        const __m256i corners = _mm256_castsi128_si256(_mm_mullo_epi16(wx, wy));
+        top = _mm256_permutevar8x32_epi32(corners, _mm256_setr_epi32(0, 0, 0, 0, 2, 2, 2, 2));
+        bottom = _mm256_permutevar8x32_epi32(corners, _mm256_setr_epi32(1, 1, 1, 1, 3, 3, 3, 3));
+    }
+};
+
+// Bilinear reads of the shifted image at two places `a` and `b`, one per
+// half: (sum + 2^29) >> 14, the components in the first three 32-bit lanes
+// of each half.
+QV_AVX2 inline __m256i ReadPair(const int16_t* a, const int16_t* b, int rowSamples, const PairWeights& w) {
+    const __m256i p = Pair(a, b), q = Pair(a + rowSamples, b + rowSamples);
+    // pairs (left, right) of each component
+    const __m256i pp = _mm256_unpacklo_epi16(p, _mm256_srli_si256(p, 6));
+    const __m256i qq = _mm256_unpacklo_epi16(q, _mm256_srli_si256(q, 6));
+    const __m256i sum = _mm256_add_epi32(_mm256_madd_epi16(pp, w.top), _mm256_madd_epi16(qq, w.bottom));
+    return _mm256_srai_epi32(_mm256_add_epi32(sum, _mm256_set1_epi32(1 << 29)), 14);
+}
+
 }  // namespace
 
 QV_AVX2 void FlowSmoothColourRowAvx2(const FlowTable& table, const int16_t* src, int32_t* dst, int y) {
     static_assert(sizeof(FlowSample) == 8, "two samples fill sixteen bytes");
     const int W = table.width, rowSamples = W * 3;
-    const __m256i bias = _mm256_set1_epi32(1 << 29), half = _mm256_set1_epi32(32768);
-    // Bytes of two samples: offset 0-3, wx 4, wy 5, weight 6 (and 8-11, 12,
-    // 13, 14). Per sample, the 16-bit lanes wx, 128 - wx, wx, 128 - wx times
-    // wy, wy, 128 - wy, 128 - wy give the weights of the upper pair of
-    // pixels (as one 32-bit lane for the multiply-adds) and of the lower.
-    const __m128i pickX = _mm_setr_epi8(4, -1, 4, -1, 4, -1, 4, -1, 12, -1, 12, -1, 12, -1, 12, -1);
-    const __m128i pickY = _mm_setr_epi8(5, -1, 5, -1, 5, -1, 5, -1, 13, -1, 13, -1, 13, -1, 13, -1);
+    const __m256i half = _mm256_set1_epi32(32768);
+    const __m128i half4 = _mm_set1_epi32(32768);
     const __m128i pickWeight = _mm_setr_epi8(6, -1, -1, -1, 14, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
-    const __m128i signX = _mm_setr_epi16(1, -1, 1, -1, 1, -1, 1, -1), addX = _mm_setr_epi16(0, 128, 0, 128, 0, 128, 0, 128);
-    const __m128i signY = _mm_setr_epi16(1, 1, -1, -1, 1, 1, -1, -1), addY = _mm_setr_epi16(0, 0, 128, 128, 0, 0, 128, 128);
-    const __m256i topLanes = _mm256_setr_epi32(0, 0, 0, 0, 2, 2, 2, 2);
-    const __m256i bottomLanes = _mm256_setr_epi32(1, 1, 1, 1, 3, 3, 3, 3);
     const __m256i weightLanes = _mm256_setr_epi32(0, 0, 0, 0, 1, 1, 1, 1);
     for (int x = 1; x <= W - 2; ++x) {
         const size_t i = size_t(y) * W + x;
@@ -42,22 +73,10 @@ QV_AVX2 void FlowSmoothColourRowAvx2(const FlowTable& table, const int16_t* src,
         __m256i acc = _mm256_setzero_si256();
         for (; end - s >= 2; s += 2) {
             const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
-            const __m128i wx = _mm_add_epi16(_mm_sign_epi16(_mm_shuffle_epi8(bytes, pickX), signX), addX);
-            const __m128i wy = _mm_add_epi16(_mm_sign_epi16(_mm_shuffle_epi8(bytes, pickY), signY), addY);
-            // top a, bottom a, top b, bottom b; the upper half is never read
-            const __m256i corners = _mm256_castsi128_si256(_mm_mullo_epi16(wx, wy));
-            const __m256i top = _mm256_permutevar8x32_epi32(corners, topLanes);
-            const __m256i bottom = _mm256_permutevar8x32_epi32(corners, bottomLanes);
+            const PairWeights w(bytes);
             const __m256i weight =
                 _mm256_permutevar8x32_epi32(_mm256_castsi128_si256(_mm_shuffle_epi8(bytes, pickWeight)), weightLanes);
-            const int16_t* a = at + s[0].offset;
-            const int16_t* b = at + s[1].offset;
-            const __m256i p = Pair(a, b), q = Pair(a + rowSamples, b + rowSamples);
-            // pairs (left, right) of each component
-            const __m256i pp = _mm256_unpacklo_epi16(p, _mm256_srli_si256(p, 6));
-            const __m256i qq = _mm256_unpacklo_epi16(q, _mm256_srli_si256(q, 6));
-            const __m256i sum = _mm256_add_epi32(_mm256_madd_epi16(pp, top), _mm256_madd_epi16(qq, bottom));
-            const __m256i value = _mm256_sub_epi32(_mm256_srai_epi32(_mm256_add_epi32(sum, bias), 14), half);
+            const __m256i value = _mm256_sub_epi32(ReadPair(at + s[0].offset, at + s[1].offset, rowSamples, w), half);
             acc = _mm256_add_epi32(acc, _mm256_madd_epi16(value, weight));
         }
         __m128i acc4 = _mm_add_epi32(_mm256_castsi256_si128(acc), _mm256_extracti128_si256(acc, 1));
@@ -75,9 +94,41 @@ QV_AVX2 void FlowSmoothColourRowAvx2(const FlowTable& table, const int16_t* src,
                                                 _mm_set1_epi32(32768));
             acc4 = _mm_add_epi32(acc4, _mm_madd_epi16(value, _mm_set1_epi32(s->weight)));
         }
-        alignas(16) int32_t lanes[4];
-        _mm_store_si128(reinterpret_cast<__m128i*>(lanes), acc4);
+        // (acc + back + 128 × centre) / total per component; the sums are
+        // those of the working values, at least 0 and below 2^31, and the
+        // total below 2^22, so the truncated double quotient is the integer
+        // one (see DivideAvx2). The fourth lane is not stored.
         const int32_t total = table.total[i], back = 32768 * (total - 128);
-        for (int c = 0; c < 3; ++c) dst[x * 3 + c] = (lanes[c] + back + 128 * (at[c] + 32768)) / total;
+        const __m128i centre =
+            _mm_add_epi32(_mm_cvtepi16_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(at))), half4);
+        const __m128i sums = _mm_add_epi32(_mm_add_epi32(acc4, _mm_set1_epi32(back)), _mm_slli_epi32(centre, 7));
+        alignas(16) int32_t quotients[4];
+        _mm_store_si128(reinterpret_cast<__m128i*>(quotients),
+                        _mm256_cvttpd_epi32(_mm256_div_pd(_mm256_cvtepi32_pd(sums), _mm256_set1_pd(double(total)))));
+        for (int c = 0; c < 3; ++c) dst[x * 3 + c] = quotients[c];
+    }
+}
+
+QV_AVX2 void ShockColourRowAvx2(const ShockTable& table, const int16_t* src, int32_t* dst, int y, int threshold) {
+    static_assert(sizeof(ShockRecord) == 16, "a record fills sixteen bytes");
+    const int W = table.width, rowSamples = W * 3;
+    const float upper = float(threshold), lower = -float(threshold);
+    for (int x = 1; x <= W - 2; ++x) {
+        const ShockRecord& r = table.records[size_t(y) * W + x];
+        const int16_t* at = src + x * 3;
+        const PairWeights w(_mm_loadu_si128(reinterpret_cast<const __m128i*>(&r)));
+        alignas(32) int32_t bf[8];
+        _mm256_store_si256(reinterpret_cast<__m256i*>(bf),
+                           ReadPair(at + r.backward.offset, at + r.forward.offset, rowSamples, w));
+        const int32_t* b = bf;
+        const int32_t* f = bf + 4;
+        const int32_t z[3] = {at[0] + 32768, at[1] + 32768, at[2] + 32768};
+        const int32_t sb = b[0] + b[1] + b[2], sf = f[0] + f[1] + f[2], sz = z[0] + z[1] + z[2];
+        const float s = (float(sf) - float(sz)) - (float(sz) - float(sb));
+        if (s < lower) {
+            for (int c = 0; c < 3; ++c) dst[x * 3 + c] = std::max({z[c], b[c], f[c]});
+        } else if (s > upper) {
+            for (int c = 0; c < 3; ++c) dst[x * 3 + c] = std::min({z[c], b[c], f[c]});
+        }
     }
 }

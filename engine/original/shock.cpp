@@ -59,6 +59,12 @@ namespace {
 void ShockColour(IntImage& image, const ShockTable& table, int threshold) {
     const int W = image.width, H = image.height, rowSamples = W * 3;
     const std::vector<int16_t>& shifted = ShiftedCopy(image);
+    if (CurrentVectorWidth() == VectorWidth::Eight) {
+        ParallelRows(1, H - 1, [&](int y) {
+            ShockColourRowAvx2(table, shifted.data() + size_t(y) * rowSamples, image.Row(y), y, threshold);
+        });
+        return;
+    }
     const float upper = float(threshold), lower = -float(threshold);
     ParallelRows(1, H - 1, [&](int y) {
         const int16_t* src = shifted.data() + size_t(y) * rowSamples;

@@ -20,6 +20,8 @@ struct ShockTable {
 bool BuildShockTable(ShockTable& table, const SBxPicBuf& jxx, const SBxPicBuf& jxy, const SBxPicBuf& jyy,
                      int components);
 void ShockStep(IntImage& image, const ShockTable& table, int threshold);
+// Row y of the colour step with AVX2, from the shifted copy's row.
+void ShockColourRowAvx2(const ShockTable& table, const int16_t* src, int32_t* dst, int y, int threshold);
 
 // Threshold from the flattening value (0.075 .. 0.55).
 int ShockThreshold(float flattening);
