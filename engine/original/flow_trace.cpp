@@ -167,10 +167,6 @@ void TraceFlowFour(const FlowTracer& t, int x, int y, PixelTrace out[4]) {
         DirectionStep4(pf, rf, t.field);
         DirectionStep4(pb, rb, t.field);
         LaneStep<4> step;
-        _mm_store_ps(step.fx, pf.x);
-        _mm_store_ps(step.fy, pf.y);
-        _mm_store_ps(step.bx, pb.x);
-        _mm_store_ps(step.by, pb.y);
         const __m128 df = _mm_sub_ps(g0, Grey4(t.grey, W, pf.x, pf.y));
         const __m128 db = _mm_sub_ps(g0, Grey4(t.grey, W, pb.x, pb.y));
         cf = _mm_mul_ps(cf, ExpFloat4(_mm_div_ps(_mm_sub_ps(_mm_setzero_ps(), _mm_mul_ps(df, df)), sigma)));
@@ -181,7 +177,16 @@ void TraceFlowFour(const FlowTracer& t, int x, int y, PixelTrace out[4]) {
                         _mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(_mm_mul_ps(spatial, cf), scale), half)));
         _mm_store_si128(reinterpret_cast<__m128i*>(step.wb),
                         _mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(_mm_mul_ps(spatial, cb), scale), half)));
-        step.Keep(x, y, W, t.components, open, stillOpen, out);
+        alignas(16) float fx[4], fy[4], bx[4], by[4];
+        _mm_store_ps(fx, pf.x);
+        _mm_store_ps(fy, pf.y);
+        _mm_store_ps(bx, pb.x);
+        _mm_store_ps(by, pb.y);
+        for (int l = 0; l < 4; ++l) {
+            step.fwd[l] = MakeSample({fx[l], fy[l]}, x + l, y, W, t.components, step.wf[l]);
+            step.bwd[l] = MakeSample({bx[l], by[l]}, x + l, y, W, t.components, step.wb[l]);
+        }
+        step.Keep(open, stillOpen, out);
     }
 }
 

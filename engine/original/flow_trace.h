@@ -26,13 +26,14 @@ struct PixelTrace {
 };
 
 // One step of N pixels traced together, taken out of the vector registers:
-// each lane still open keeps its samples, or closes once both weights are 0.
+// the samples at the points reached each way, with their weights; each
+// lane still open keeps them, or closes once both weights are 0.
 template <int N>
 struct LaneStep {
-    alignas(32) float fx[N], fy[N], bx[N], by[N];
+    alignas(32) FlowSample fwd[N], bwd[N];
     alignas(32) int wf[N], wb[N];
 
-    void Keep(int x, int y, int width, int components, bool open[N], int& stillOpen, PixelTrace out[N]) const {
+    void Keep(bool open[N], int& stillOpen, PixelTrace out[N]) const {
         for (int l = 0; l < N; ++l) {
             if (!open[l]) continue;
             PixelTrace& o = out[l];
@@ -42,8 +43,8 @@ struct LaneStep {
                 --stillOpen;
                 continue;
             }
-            if (wf[l]) o.fwd[o.forward++] = MakeSample({fx[l], fy[l]}, x + l, y, width, components, wf[l]);
-            if (wb[l]) o.bwd[o.backward++] = MakeSample({bx[l], by[l]}, x + l, y, width, components, wb[l]);
+            if (wf[l]) o.fwd[o.forward++] = fwd[l];
+            if (wb[l]) o.bwd[o.backward++] = bwd[l];
         }
     }
 };

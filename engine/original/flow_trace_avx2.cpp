@@ -174,6 +174,28 @@ QV_AVX2 __m256 Grey8(const float* g, int width, __m256 x, __m256 y) {
     return Lerp8(r[0], r[1], r[2], r[3], fx, fy);
 }
 
+// MakeSample on eight lanes (pixels `lanesX` of row y), the same integer
+// and float operations per lane, packed as FlowSample records in lane order.
+QV_AVX2 void MakeSamples8(V8 p, __m256i weight, __m256i lanesX, int y, int width, int components,
+                          FlowSample out[8]) {
+    const __m256i bx = _mm256_cvttps_epi32(p.x), by = _mm256_cvttps_epi32(p.y);
+    const __m256 fx = _mm256_sub_ps(p.x, _mm256_cvtepi32_ps(bx)), fy = _mm256_sub_ps(p.y, _mm256_cvtepi32_ps(by));
+    const __m256i rows = _mm256_mullo_epi32(_mm256_sub_epi32(by, _mm256_set1_epi32(y)), _mm256_set1_epi32(width));
+    const __m256i offset =
+        _mm256_mullo_epi32(_mm256_add_epi32(rows, _mm256_sub_epi32(bx, lanesX)), _mm256_set1_epi32(components));
+    const __m256 one = _mm256_set1_ps(1.f), scale = _mm256_set1_ps(128.f), half = _mm256_set1_ps(0.5f);
+    const __m256i wx = _mm256_cvttps_epi32(_mm256_add_ps(_mm256_mul_ps(_mm256_sub_ps(one, fx), scale), half));
+    const __m256i wy = _mm256_cvttps_epi32(_mm256_add_ps(_mm256_mul_ps(_mm256_sub_ps(one, fy), scale), half));
+    // bytes wx, wy, weight, 0 (each at most 128)
+    const __m256i bytes =
+        _mm256_or_si256(_mm256_or_si256(wx, _mm256_slli_epi32(wy, 8)), _mm256_slli_epi32(weight, 16));
+    const __m256i low = _mm256_unpacklo_epi32(offset, bytes);   // lanes 0, 1 | 4, 5
+    const __m256i high = _mm256_unpackhi_epi32(offset, bytes);  // lanes 2, 3 | 6, 7
+    static_assert(sizeof(FlowSample) == 8, "a sample is an offset and four bytes");
+    _mm256_store_si256(reinterpret_cast<__m256i*>(out), _mm256_permute2x128_si256(low, high, 0x20));
+    _mm256_store_si256(reinterpret_cast<__m256i*>(out + 4), _mm256_permute2x128_si256(low, high, 0x31));
+}
+
 }  // namespace
 
 QV_AVX2 void TraceFlowEight(const FlowTracer& t, int x, int y, PixelTrace out[8]) {
@@ -181,6 +203,7 @@ QV_AVX2 void TraceFlowEight(const FlowTracer& t, int x, int y, PixelTrace out[8]
     const __m256 xs = _mm256_setr_ps(float(x), float(x + 1), float(x + 2), float(x + 3), float(x + 4),
                                      float(x + 5), float(x + 6), float(x + 7));
     const __m256 ys = _mm256_set1_ps(float(y)), zero = _mm256_setzero_ps();
+    const __m256i lanesX = _mm256_add_epi32(_mm256_set1_epi32(x), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
     const V8 d0 = FlowDirection8(t.field, xs, ys);
     V8 pf{xs, ys}, pb{xs, ys}, rf = d0, rb{_mm256_sub_ps(zero, d0.x), _mm256_sub_ps(zero, d0.y)};
     const __m256 g0 = _mm256_loadu_ps(t.grey + size_t(y) * W + x), sigma = _mm256_set1_ps(t.sigma);
@@ -192,21 +215,19 @@ QV_AVX2 void TraceFlowEight(const FlowTracer& t, int x, int y, PixelTrace out[8]
         DirectionStep8(pf, rf, t.field);
         DirectionStep8(pb, rb, t.field);
         LaneStep<8> step;
-        _mm256_store_ps(step.fx, pf.x);
-        _mm256_store_ps(step.fy, pf.y);
-        _mm256_store_ps(step.bx, pb.x);
-        _mm256_store_ps(step.by, pb.y);
         const __m256 df = _mm256_sub_ps(g0, Grey8(t.grey, W, pf.x, pf.y));
         const __m256 db = _mm256_sub_ps(g0, Grey8(t.grey, W, pb.x, pb.y));
         cf = _mm256_mul_ps(cf, ExpFloat8(_mm256_div_ps(_mm256_sub_ps(zero, _mm256_mul_ps(df, df)), sigma)));
         cb = _mm256_mul_ps(cb, ExpFloat8(_mm256_div_ps(_mm256_sub_ps(zero, _mm256_mul_ps(db, db)), sigma)));
         const __m256 spatial = _mm256_set1_ps(t.spatialWeight[size_t(m)]), scale = _mm256_set1_ps(128.f),
                      half = _mm256_set1_ps(0.5f);
-        _mm256_store_si256(reinterpret_cast<__m256i*>(step.wf),
-                           _mm256_cvttps_epi32(_mm256_add_ps(_mm256_mul_ps(_mm256_mul_ps(spatial, cf), scale), half)));
-        _mm256_store_si256(reinterpret_cast<__m256i*>(step.wb),
-                           _mm256_cvttps_epi32(_mm256_add_ps(_mm256_mul_ps(_mm256_mul_ps(spatial, cb), scale), half)));
-        step.Keep(x, y, W, t.components, open, stillOpen, out);
+        const __m256i wf = _mm256_cvttps_epi32(_mm256_add_ps(_mm256_mul_ps(_mm256_mul_ps(spatial, cf), scale), half));
+        const __m256i wb = _mm256_cvttps_epi32(_mm256_add_ps(_mm256_mul_ps(_mm256_mul_ps(spatial, cb), scale), half));
+        _mm256_store_si256(reinterpret_cast<__m256i*>(step.wf), wf);
+        _mm256_store_si256(reinterpret_cast<__m256i*>(step.wb), wb);
+        MakeSamples8(pf, wf, lanesX, y, W, t.components, step.fwd);
+        MakeSamples8(pb, wb, lanesX, y, W, t.components, step.bwd);
+        step.Keep(open, stillOpen, out);
     }
 }
 
