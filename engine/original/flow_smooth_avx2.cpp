@@ -45,15 +45,16 @@ struct PairWeights {
 };
 
 // Bilinear reads of the shifted image at two places `a` and `b`, one per
-// half: (sum + 2^29) >> 14, the components in the first three 32-bit lanes
-// of each half.
+// half: the weighted sums, the components in the first three 32-bit lanes
+// of each half. Shifted by 14 they are the reads of the shifted image (the
+// sums lie within ±2^29, an arithmetic shift rounds down as the unshifted
+// reads do); (sum + 2^29) >> 14 are those of the working image.
 QV_AVX2 inline __m256i ReadPair(const int16_t* a, const int16_t* b, int rowSamples, const PairWeights& w) {
     const __m256i p = Pair(a, b), q = Pair(a + rowSamples, b + rowSamples);
     // pairs (left, right) of each component
     const __m256i pp = _mm256_unpacklo_epi16(p, _mm256_srli_si256(p, 6));
     const __m256i qq = _mm256_unpacklo_epi16(q, _mm256_srli_si256(q, 6));
-    const __m256i sum = _mm256_add_epi32(_mm256_madd_epi16(pp, w.top), _mm256_madd_epi16(qq, w.bottom));
-    return _mm256_srai_epi32(_mm256_add_epi32(sum, _mm256_set1_epi32(1 << 29)), 14);
+    return _mm256_add_epi32(_mm256_madd_epi16(pp, w.top), _mm256_madd_epi16(qq, w.bottom));
 }
 
 }  // namespace
@@ -61,7 +62,6 @@ QV_AVX2 inline __m256i ReadPair(const int16_t* a, const int16_t* b, int rowSampl
 QV_AVX2 void FlowSmoothColourRowAvx2(const FlowTable& table, const int16_t* src, int32_t* dst, int y) {
     static_assert(sizeof(FlowSample) == 8, "two samples fill sixteen bytes");
     const int W = table.width, rowSamples = W * 3;
-    const __m256i half = _mm256_set1_epi32(32768);
     const __m128i half4 = _mm_set1_epi32(32768);
     const __m128i pickWeight = _mm_setr_epi8(6, -1, -1, -1, 14, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
     const __m256i weightLanes = _mm256_setr_epi32(0, 0, 0, 0, 1, 1, 1, 1);
@@ -76,7 +76,7 @@ QV_AVX2 void FlowSmoothColourRowAvx2(const FlowTable& table, const int16_t* src,
             const PairWeights w(bytes);
             const __m256i weight =
                 _mm256_permutevar8x32_epi32(_mm256_castsi128_si256(_mm_shuffle_epi8(bytes, pickWeight)), weightLanes);
-            const __m256i value = _mm256_sub_epi32(ReadPair(at + s[0].offset, at + s[1].offset, rowSamples, w), half);
+            const __m256i value = _mm256_srai_epi32(ReadPair(at + s[0].offset, at + s[1].offset, rowSamples, w), 14);
             acc = _mm256_add_epi32(acc, _mm256_madd_epi16(value, weight));
         }
         __m128i acc4 = _mm_add_epi32(_mm256_castsi256_si128(acc), _mm256_extracti128_si256(acc, 1));
@@ -119,7 +119,10 @@ QV_AVX2 void ShockColourRowAvx2(const ShockTable& table, const int16_t* src, int
         const PairWeights w(_mm_loadu_si128(reinterpret_cast<const __m128i*>(&r)));
         alignas(32) int32_t bf[8];
         _mm256_store_si256(reinterpret_cast<__m256i*>(bf),
-                           ReadPair(at + r.backward.offset, at + r.forward.offset, rowSamples, w));
+                           _mm256_srai_epi32(_mm256_add_epi32(ReadPair(at + r.backward.offset, at + r.forward.offset,
+                                                                       rowSamples, w),
+                                                              _mm256_set1_epi32(1 << 29)),
+                                             14));
         const int32_t* b = bf;
         const int32_t* f = bf + 4;
         const int32_t z[3] = {at[0] + 32768, at[1] + 32768, at[2] + 32768};
