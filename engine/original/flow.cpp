@@ -72,11 +72,12 @@ RepaintStatus BuildFlowTable(FlowTable& table, const SBxPicBuf& jxx, const SBxPi
             out.insert(out.end(), p.fwd, p.fwd + p.forward);
         };
         int x = 1;
-        if (width == VectorWidth::Eight)
-            for (; x + 7 <= W - 2; x += 8) {
-                TraceFlowEight(tracer, x, y, traces);
-                for (int l = 0; l < 8; ++l) keep(x + l, traces[l]);
-            }
+        if (width == VectorWidth::Eight) {
+            thread_local std::vector<PixelTrace> row;
+            row.resize(size_t(W - 2));
+            TraceFlowRowEight(tracer, y, 1, W - 2, row.data());
+            for (; x <= W - 2; ++x) keep(x, row[size_t(x - 1)]);
+        }
         if (width != VectorWidth::One)
             for (; x + 3 <= W - 2; x += 4) {
                 TraceFlowFour(tracer, x, y, traces);

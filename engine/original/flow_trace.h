@@ -52,8 +52,9 @@ struct LaneStep {
 void TraceFlowPixel(const FlowTracer& t, int x, int y, PixelTrace& out);
 // Pixels x .. x + 3 of row y.
 void TraceFlowFour(const FlowTracer& t, int x, int y, PixelTrace out[4]);
-// Pixels x .. x + 7 of row y; only on processors with AVX2.
-void TraceFlowEight(const FlowTracer& t, int x, int y, PixelTrace out[8]);
+// Pixels x0 .. x0 + count - 1 of row y into out[0 .. count - 1], eight at a
+// time; only on processors with AVX2.
+void TraceFlowRowEight(const FlowTracer& t, int y, int x0, int count, PixelTrace* out);
 // Where one step across the edges leads, both ways, from pixels x .. x + 7
 // of row y: the points flattening reads (as DirectionStep with
 // GradientDirection); only on processors with AVX2.

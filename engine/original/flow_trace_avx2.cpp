@@ -198,36 +198,85 @@ QV_AVX2 void MakeSamples8(V8 p, __m256i weight, __m256i lanesX, int y, int width
 
 }  // namespace
 
-QV_AVX2 void TraceFlowEight(const FlowTracer& t, int x, int y, PixelTrace out[8]) {
+// The lanes take the row's pixels in turn: a lane whose line has ended
+// starts the next pixel at once, so none idles while others go on. Each
+// pixel still gets exactly the steps TraceFlowPixel takes for it.
+QV_AVX2 void TraceFlowRowEight(const FlowTracer& t, int y, int x0, int count, PixelTrace* out) {
     const int W = t.field.width;
-    const __m256 xs = _mm256_setr_ps(float(x), float(x + 1), float(x + 2), float(x + 3), float(x + 4),
-                                     float(x + 5), float(x + 6), float(x + 7));
-    const __m256 ys = _mm256_set1_ps(float(y)), zero = _mm256_setzero_ps();
-    const __m256i lanesX = _mm256_add_epi32(_mm256_set1_epi32(x), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
-    const V8 d0 = FlowDirection8(t.field, xs, ys);
-    V8 pf{xs, ys}, pb{xs, ys}, rf = d0, rb{_mm256_sub_ps(zero, d0.x), _mm256_sub_ps(zero, d0.y)};
-    const __m256 g0 = _mm256_loadu_ps(t.grey + size_t(y) * W + x), sigma = _mm256_set1_ps(t.sigma);
-    __m256 cf = _mm256_set1_ps(1.f), cb = cf;
-    bool open[8] = {true, true, true, true, true, true, true, true};
-    int stillOpen = 8;
-    for (int l = 0; l < 8; ++l) out[l].total = out[l].forward = out[l].backward = 0;
-    for (int m = 1; m < t.length && stillOpen; ++m) {
+    for (int i = 0; i < count; ++i) out[i].total = out[i].forward = out[i].backward = 0;
+    if (count <= 0 || t.length < 2) return;
+    const float* greyRow = t.grey + size_t(y) * W;
+    const __m256 ys = _mm256_set1_ps(float(y)), zero = _mm256_setzero_ps(), one = _mm256_set1_ps(1.f);
+    const __m256 sigma = _mm256_set1_ps(t.sigma), scale = _mm256_set1_ps(128.f), half = _mm256_set1_ps(0.5f);
+    // Per lane: the pixel it traces (index into `out`, -1 once the row is
+    // done) and its step; an idle lane keeps stepping from a valid place.
+    int pixel[8], step[8];
+    alignas(32) int xs[8], refill[8];
+    int next = 0, busy = 0;
+    for (int l = 0; l < 8; ++l) {
+        pixel[l] = next < count ? next++ : -1;
+        busy += pixel[l] >= 0;
+        step[l] = 1;
+        xs[l] = x0 + (pixel[l] >= 0 ? pixel[l] : count - 1);
+    }
+    __m256i lanesX = _mm256_load_si256(reinterpret_cast<const __m256i*>(xs));
+    __m256 px = _mm256_cvtepi32_ps(lanesX);
+    const V8 d0 = FlowDirection8(t.field, px, ys);
+    V8 pf{px, ys}, pb{px, ys}, rf = d0, rb{_mm256_sub_ps(zero, d0.x), _mm256_sub_ps(zero, d0.y)};
+    __m256 g0 = _mm256_i32gather_ps(greyRow, lanesX, 4);
+    __m256 cf = one, cb = one;
+    while (busy > 0) {
         DirectionStep8(pf, rf, t.field);
         DirectionStep8(pb, rb, t.field);
-        LaneStep<8> step;
         const __m256 df = _mm256_sub_ps(g0, Grey8(t.grey, W, pf.x, pf.y));
         const __m256 db = _mm256_sub_ps(g0, Grey8(t.grey, W, pb.x, pb.y));
         cf = _mm256_mul_ps(cf, ExpFloat8(_mm256_div_ps(_mm256_sub_ps(zero, _mm256_mul_ps(df, df)), sigma)));
         cb = _mm256_mul_ps(cb, ExpFloat8(_mm256_div_ps(_mm256_sub_ps(zero, _mm256_mul_ps(db, db)), sigma)));
-        const __m256 spatial = _mm256_set1_ps(t.spatialWeight[size_t(m)]), scale = _mm256_set1_ps(128.f),
-                     half = _mm256_set1_ps(0.5f);
+        const __m256 spatial =
+            _mm256_i32gather_ps(t.spatialWeight.data(), _mm256_loadu_si256(reinterpret_cast<const __m256i*>(step)), 4);
         const __m256i wf = _mm256_cvttps_epi32(_mm256_add_ps(_mm256_mul_ps(_mm256_mul_ps(spatial, cf), scale), half));
         const __m256i wb = _mm256_cvttps_epi32(_mm256_add_ps(_mm256_mul_ps(_mm256_mul_ps(spatial, cb), scale), half));
-        _mm256_store_si256(reinterpret_cast<__m256i*>(step.wf), wf);
-        _mm256_store_si256(reinterpret_cast<__m256i*>(step.wb), wb);
-        MakeSamples8(pf, wf, lanesX, y, W, t.components, step.fwd);
-        MakeSamples8(pb, wb, lanesX, y, W, t.components, step.bwd);
-        step.Keep(open, stillOpen, out);
+        LaneStep<8> taken;
+        _mm256_store_si256(reinterpret_cast<__m256i*>(taken.wf), wf);
+        _mm256_store_si256(reinterpret_cast<__m256i*>(taken.wb), wb);
+        MakeSamples8(pf, wf, lanesX, y, W, t.components, taken.fwd);
+        MakeSamples8(pb, wb, lanesX, y, W, t.components, taken.bwd);
+        bool anyRefill = false;
+        for (int l = 0; l < 8; ++l) {
+            refill[l] = 0;
+            if (pixel[l] < 0) continue;
+            PixelTrace& o = out[pixel[l]];
+            o.total += taken.wf[l] + taken.wb[l];
+            const bool closed = taken.wf[l] == 0 && taken.wb[l] == 0;
+            if (!closed) {
+                if (taken.wf[l]) o.fwd[o.forward++] = taken.fwd[l];
+                if (taken.wb[l]) o.bwd[o.backward++] = taken.bwd[l];
+            }
+            if (!closed && ++step[l] < t.length) continue;
+            step[l] = 1;
+            if (next < count) {
+                pixel[l] = next++;
+                xs[l] = x0 + pixel[l];
+                refill[l] = -1;
+                anyRefill = true;
+            } else {
+                pixel[l] = -1;
+                --busy;
+            }
+        }
+        if (!anyRefill) continue;
+        // The lanes that took a new pixel start it as TraceFlowPixel does.
+        const __m256 fresh = _mm256_castsi256_ps(_mm256_load_si256(reinterpret_cast<const __m256i*>(refill)));
+        lanesX = _mm256_load_si256(reinterpret_cast<const __m256i*>(xs));
+        px = _mm256_cvtepi32_ps(lanesX);
+        const V8 d = FlowDirection8(t.field, px, ys);
+        pf = {Select8(fresh, px, pf.x), Select8(fresh, ys, pf.y)};
+        pb = {Select8(fresh, px, pb.x), Select8(fresh, ys, pb.y)};
+        rf = {Select8(fresh, d.x, rf.x), Select8(fresh, d.y, rf.y)};
+        rb = {Select8(fresh, _mm256_sub_ps(zero, d.x), rb.x), Select8(fresh, _mm256_sub_ps(zero, d.y), rb.y)};
+        g0 = Select8(fresh, _mm256_i32gather_ps(greyRow, lanesX, 4), g0);
+        cf = Select8(fresh, one, cf);
+        cb = Select8(fresh, one, cb);
     }
 }
 

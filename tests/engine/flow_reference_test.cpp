@@ -1,5 +1,7 @@
 // The optimised flow smoothing and blur against literal implementations.
 #include <gtest/gtest.h>
+#include <cstring>
+#include <string>
 
 #include "engine_test_util.h"
 #include "blur.h"
@@ -156,29 +158,39 @@ TEST(FlowReference, FourAndEightLaneTracingEqualsTracingPixelByPixel) {
     const int W = random.W, H = random.H;
     const TensorField& field = random.field;
     const std::vector<float>& grey = random.grey;
-    for (float sigma : {0.7625f, 12.95f, 25.7f}) {
-        const FlowTracer tracer(field, grey.data(), sigma, int(1.5 * double(sigma) + 0.5) + 1, 3);
-        for (int lanes : {4, 8}) {
-            if (lanes == 8 && !VectorWidthAvailable(VectorWidth::Eight)) continue;
-            for (int y = 1; y <= H - 2; ++y)
-                for (int x = 1; x + lanes - 1 <= W - 2; x += lanes) {
-                    PixelTrace traced[8], one;
-                    if (lanes == 4)
-                        TraceFlowFour(tracer, x, y, traced);
-                    else
-                        TraceFlowEight(tracer, x, y, traced);
-                    for (int l = 0; l < lanes; ++l) {
-                        TraceFlowPixel(tracer, x + l, y, one);
-                        ASSERT_EQ(traced[l].total, one.total) << lanes << " lanes, " << sigma << " " << x + l << "," << y;
-                        ASSERT_EQ(traced[l].forward, one.forward);
-                        ASSERT_EQ(traced[l].backward, one.backward);
-                        for (int k = 0; k < one.forward; ++k)
-                            ASSERT_EQ(0, std::memcmp(&traced[l].fwd[k], &one.fwd[k], sizeof(FlowSample)));
-                        for (int k = 0; k < one.backward; ++k)
-                            ASSERT_EQ(0, std::memcmp(&traced[l].bwd[k], &one.bwd[k], sizeof(FlowSample)));
-                    }
+    auto expectSame = [](const PixelTrace& traced, const PixelTrace& one, const std::string& where) {
+        ASSERT_EQ(traced.total, one.total) << where;
+        ASSERT_EQ(traced.forward, one.forward) << where;
+        ASSERT_EQ(traced.backward, one.backward) << where;
+        for (int k = 0; k < one.forward; ++k) ASSERT_EQ(0, std::memcmp(&traced.fwd[k], &one.fwd[k], sizeof(FlowSample)));
+        for (int k = 0; k < one.backward; ++k) ASSERT_EQ(0, std::memcmp(&traced.bwd[k], &one.bwd[k], sizeof(FlowSample)));
+    };
+    for (float sigma : {0.7f, 0.7625f, 12.95f, 25.7f}) {
+        // 0.7 gives lines of length 1: no steps at all.
+        const int length = sigma == 0.7f ? 1 : int(1.5 * double(sigma) + 0.5) + 1;
+        const FlowTracer tracer(field, grey.data(), sigma, length, 3);
+        PixelTrace one;
+        for (int y = 1; y <= H - 2; ++y)
+            for (int x = 1; x + 3 <= W - 2; x += 4) {
+                PixelTrace traced[4];
+                TraceFlowFour(tracer, x, y, traced);
+                for (int l = 0; l < 4; ++l) {
+                    TraceFlowPixel(tracer, x + l, y, one);
+                    expectSame(traced[l], one, "4 lanes, " + std::to_string(sigma) + " " + std::to_string(x + l) + "," + std::to_string(y));
                 }
-        }
+            }
+        if (!VectorWidthAvailable(VectorWidth::Eight)) continue;
+        // Whole rows, and runs of every length up to two lane sets and some.
+        std::vector<PixelTrace> row(static_cast<size_t>(W));
+        for (int y = 1; y <= H - 2; ++y)
+            for (int count : {W - 2, 1, 5, 8, 9, 17}) {
+                const int x0 = count == W - 2 ? 1 : 1 + (y * 7) % (W - 2 - count);
+                TraceFlowRowEight(tracer, y, x0, count, row.data());
+                for (int i = 0; i < count; ++i) {
+                    TraceFlowPixel(tracer, x0 + i, y, one);
+                    expectSame(row[size_t(i)], one, "8 lanes, " + std::to_string(sigma) + " " + std::to_string(x0 + i) + "," + std::to_string(y));
+                }
+            }
     }
 }
 
