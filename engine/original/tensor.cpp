@@ -16,13 +16,16 @@ bool FloatPlaneLike(const SBxPicBuf& p, const SBxPicBuf& ref) {
     return p.pixels && p.components == 1 && p.bits == 32 && p.width == ref.width && p.height == ref.height;
 }
 
-// Adds the products of the optimised 3 × 3 derivatives of one float plane.
-void AddDerivativeProducts(const float* plane, int w, int h, float* jxx, float* jxy, float* jyy) {
+// Adds the products of the optimised 3 × 3 derivatives of component c of
+// an interleaved float picture of `components` components.
+void AddDerivativeProducts(const float* picture, int components, int c, int w, int h, float* jxx, float* jxy,
+                           float* jyy) {
     std::vector<float> P(size_t(w) * h), Q(size_t(w) * h);
     ParallelRows(0, h, [&](int y) {
         for (size_t i = size_t(y) * w, e = i + size_t(w); i < e; ++i) {
-            P[i] = 0.183f * plane[i];
-            Q[i] = 0.634f * plane[i];
+            const float v = picture[i * components + c];
+            P[i] = 0.183f * v;
+            Q[i] = 0.634f * v;
         }
     });
     // The one-pixel border replicates the nearest edge pixel: clamped reads.
@@ -53,24 +56,16 @@ TensorLevel::TensorLevel(int width, int height)
       jyy(mask.size(), 0.f) {}
 
 bool StructureTensor(SBxPicBuf& jxx, SBxPicBuf& jxy, SBxPicBuf& jyy, const SBxPicBuf& guide) {
-    if (!guide.pixels || guide.bits != 32 || !FloatPlaneLike(jxx, guide) || !FloatPlaneLike(jxy, guide) ||
-        !FloatPlaneLike(jyy, guide))
+    if (!guide.pixels || guide.bits != 32 || guide.pitch != uint32_t(guide.width) * guide.components * 4 ||
+        !FloatPlaneLike(jxx, guide) || !FloatPlaneLike(jxy, guide) || !FloatPlaneLike(jyy, guide))
         return false;
     CBxPicBufAPI::SetConst(jxx, 0);
     CBxPicBufAPI::SetConst(jxy, 0);
     CBxPicBufAPI::SetConst(jyy, 0);
     const int w = guide.width, h = guide.height;
-    if (guide.components == 1) {
-        AddDerivativeProducts(reinterpret_cast<const float*>(guide.pixels), w, h, Plane(jxx), Plane(jxy),
-                              Plane(jyy));
-        return true;
-    }
-    PicBufHolder component;
-    if (!CBxPicBufAPI::ReinitHeap(component.buf, w, h, 1, 32)) return false;
-    for (int c = 0; c < guide.components; ++c) {
-        CBxPicBufAPI::ExtractComponent(component.buf, c, guide);
-        AddDerivativeProducts(Plane(component.buf), w, h, Plane(jxx), Plane(jxy), Plane(jyy));
-    }
+    for (int c = 0; c < guide.components; ++c)
+        AddDerivativeProducts(reinterpret_cast<const float*>(guide.pixels), guide.components, c, w, h, Plane(jxx),
+                              Plane(jxy), Plane(jyy));
     return true;
 }
 
@@ -87,9 +82,13 @@ void RelaxWeak(TensorLevel& level, float t, int sweeps, const RepaintProgress& p
         for (int x = 1; x <= w - 2; ++x)
             if (level.mask[size_t(y) * w + x] == 255) weak.push_back(y * w + x);
     std::vector<unsigned char> keep;
+    // Each sweep reads one set of planes and writes the other: the pixels
+    // still weak get the mean of their neighbours, those turning strong
+    // carry their value over, every other pixel is the same in both.
     float *jxx = level.jxx.data(), *jxy = level.jxy.data(), *jyy = level.jyy.data();
     float *sxx = level.sxx.data(), *sxy = level.sxy.data(), *syy = level.syy.data();
-    for (int s = 0; s < sweeps && !weak.empty(); ++s) {
+    int s = 0;
+    for (; s < sweeps && !weak.empty(); ++s) {
         const int n = int(weak.size());
         keep.assign(size_t(n), 0);
         ParallelItems(0, n, [&](int i) {
@@ -100,20 +99,25 @@ void RelaxWeak(TensorLevel& level, float t, int sweeps, const RepaintProgress& p
                 syy[p] = (jyy[p - 1] + jyy[p + 1] + jyy[p - w] + jyy[p + w]) * 0.25f;
                 keep[size_t(i)] = 1;
             } else {
+                sxx[p] = jxx[p];
+                sxy[p] = jxy[p];
+                syy[p] = jyy[p];
                 level.mask[size_t(p)] = 1;
             }
         }, kSerialWeakPixels, kWeakChunk);
-        ParallelItems(0, n, [&](int i) {
-            if (!keep[size_t(i)]) return;
-            const int p = weak[size_t(i)];
-            jxx[p] = sxx[p];
-            jxy[p] = sxy[p];
-            jyy[p] = syy[p];
-        }, kSerialWeakPixels, kWeakChunk);
+        std::swap(jxx, sxx);
+        std::swap(jxy, sxy);
+        std::swap(jyy, syy);
         int kept = 0;
         for (int i = 0; i < n; ++i)
             if (keep[size_t(i)]) weak[size_t(kept++)] = weak[size_t(i)];
         weak.resize(size_t(kept));
+    }
+    // After an odd number of sweeps the latest values are in the scratch set.
+    if (s % 2 == 1) {
+        level.jxx.swap(level.sxx);
+        level.jxy.swap(level.sxy);
+        level.jyy.swap(level.syy);
     }
 }
 
