@@ -80,7 +80,11 @@ struct TileWork {
         for (int c = 0; c < planes.channels; ++c) ranges.push_back(ValueRange(planes.Channel(c), n));
         out = FloatPlanes::Unfilled(planes.width, planes.height, planes.channels);
     }
-    void Release() { planes = tensors = out = FloatPlanes(); }
+    void Release() {
+        planes = FloatPlanes();
+        tensors = FloatPlanes();
+        out = FloatPlanes();
+    }
 };
 
 // Rows of a tile's core smoothed as one piece of work.
