@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -210,6 +211,20 @@ TEST(Places, ConfigurationFolderFollowsXdgAndExecutableFolderIsFound) {
     EXPECT_TRUE(fs::exists(ExecutableFolder() + "/platform_tests")) << ExecutableFolder();
 }
 
+// AddressSanitizer keeps freed blocks in its quarantine, out of malloc_trim's
+// reach, so memory freed there stays resident.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kFreedMemoryStaysResident = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kFreedMemoryStaysResident = true;
+#else
+constexpr bool kFreedMemoryStaysResident = false;
+#endif
+#else
+constexpr bool kFreedMemoryStaysResident = false;
+#endif
+
 TEST(Measurements, ProcessorTimeAndPeakMemoryFollowTheWorkAndTheBusyProcessEnds) {
     const double before = ProcessorSeconds();
     volatile double sink = 0;
@@ -224,7 +239,11 @@ TEST(Measurements, ProcessorTimeAndPeakMemoryFollowTheWorkAndTheBusyProcessEnds)
         EXPECT_EQ(touched[touched.size() / 2], 1);
     }
     ResetPeakResident();
-    EXPECT_LT(PeakResidentKilobytes(), peak + 90 * 1024);
+    if (kFreedMemoryStaysResident) {
+        std::printf("not checked under AddressSanitizer: the peak after a reset (freed memory stays resident)\n");
+    } else {
+        EXPECT_LT(PeakResidentKilobytes(), peak + 90 * 1024);
+    }
 
     int pid = -1;
     {
