@@ -50,7 +50,8 @@ struct Walks {
     __m128 val[C];
 
     // Walks from pixels x0 … x0 + 3 of row y0, those before x1; `lengths`
-    // holds the walk lengths of the row (and may be read 3 floats past x1).
+    // holds the walk lengths of the row (and is read past x1, for lanes that
+    // never walk).
     void Start(const float* lengths, int y0, int x0, int x1) {
         const __m128i xs = _mm_add_epi32(_mm_set1_epi32(x0), _mm_setr_epi32(0, 1, 2, 3));
         x = _mm_cvtepi32_ps(xs);
@@ -220,8 +221,10 @@ bool SmoothGroup(const FloatPlanes& image, int first, const FloatPlanes& tensors
             for (size_t i = 0; i < count; ++i) pixels[i * kStride + 2 + size_t(c)] = from[i];
         }
         std::vector<float> sums(static_cast<size_t>(C) * (y1 - y0) * rw, 0.f);
-        // The walk lengths of the band's rows, padded for the last lanes.
-        std::vector<float> lengths(size_t(y1 - y0) * w + 4);
+        // The walk lengths of the band's rows, padded for the last lanes:
+        // the last sets of a row start up to 4 × kSets - 1 pixels past its
+        // end and load four lengths each.
+        std::vector<float> lengths(size_t(y1 - y0) * w + 4 * kSets + 4);
         const float* const bandTensors[3] = {t[0] + offset, t[1] + offset, t[2] + offset};
         const size_t bandFrom = size_t(y0 - top) * w, bandTo = size_t(y1 - top) * w;
         int directions = 0;
