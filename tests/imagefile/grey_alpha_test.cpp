@@ -24,8 +24,8 @@ struct TiffLayout {
 constexpr int kWidth = 37, kHeight = 21;  // neither a multiple of the tiles nor of the strips
 
 // The stored samples of pixel (x, y): grey and alpha.
-uint32_t StoredGrey(int x, int y, int bits) { return uint32_t(x * 7 + y * 13 + (bits == 16 ? x * 1031 : 0)) % (1u << bits); }
-uint32_t StoredAlpha(int x, int y, int bits) { return uint32_t(255 - x * 3 - y + (bits == 16 ? y * 2999 : 0)) % (1u << bits); }
+uint32_t StoredGrey(int x, int y, int bits) { return uint32_t(uint64_t(x * 7 + y * 13 + (bits == 16 ? x * 1031 : 0)) % (uint64_t(1) << bits)); }
+uint32_t StoredAlpha(int x, int y, int bits) { return uint32_t(uint64_t(uint32_t(255 - x * 3 - y + (bits == 16 ? y * 2999 : 0))) % (uint64_t(1) << bits)); }
 
 void Put(std::vector<unsigned char>& bytes, size_t index, uint32_t value, int bits) {
     if (bits == 8)
