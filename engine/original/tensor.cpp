@@ -125,14 +125,21 @@ namespace {
 
 // Averages the full-size level over u × u blocks, in row order of the full
 // picture; a block holding any weak pixel is weak.
+// u is a power of two; shifting by its exponent spares a division per pixel.
+int Exponent(int u) {
+    int k = 0;
+    while ((1 << k) < u) ++k;
+    return k;
+}
+
 void Downsample(const TensorLevel& full, TensorLevel& coarse, int u) {
-    const int w = full.Width(), h = full.Height(), cw = coarse.Width(), ch = coarse.Height();
+    const int w = full.Width(), h = full.Height(), cw = coarse.Width(), ch = coarse.Height(), k = Exponent(u);
     std::vector<uint16_t> count(size_t(cw) * ch, 0);
     ParallelRows(0, ch, [&](int cy) {
         const int yEnd = std::min((cy + 1) * u, h);
         for (int y = cy * u; y < yEnd; ++y)
             for (int x = 0; x < w; ++x) {
-                const size_t f = size_t(y) * w + x, c = size_t(cy) * cw + x / u;
+                const size_t f = size_t(y) * w + x, c = size_t(cy) * cw + size_t(x >> k);
                 coarse.jxx[c] += full.jxx[f];
                 coarse.jxy[c] += full.jxy[f];
                 coarse.jyy[c] += full.jyy[f];
@@ -152,10 +159,10 @@ void Downsample(const TensorLevel& full, TensorLevel& coarse, int u) {
 // Adds what relaxation changed on the coarse level to every full-size pixel.
 void AddCoarseChange(TensorLevel& full, const TensorLevel& relaxed, const TensorLevel& before, int u,
                      float t) {
-    const int w = full.Width(), h = full.Height(), cw = relaxed.Width();
+    const int w = full.Width(), h = full.Height(), cw = relaxed.Width(), k = Exponent(u);
     ParallelRows(0, h, [&](int y) {
         for (int x = 0; x < w; ++x) {
-            const size_t f = size_t(y) * w + x, c = size_t(y / u) * cw + x / u;
+            const size_t f = size_t(y) * w + x, c = size_t(y >> k) * cw + size_t(x >> k);
             full.jxx[f] += relaxed.jxx[c] - before.jxx[c];
             full.jxy[f] += relaxed.jxy[c] - before.jxy[c];
             full.jyy[f] += relaxed.jyy[c] - before.jyy[c];
