@@ -60,9 +60,12 @@ deb: build
 demo: build
 	BUILD=$(BUILD) bash scripts/demo
 
+# REPEATS=N: every big-picture run (and every decode) N times, best and median.
+REPEATS ?=
+REPEAT_ARGS = $(if $(REPEATS),--repeats $(REPEATS))
 bench: build
 	bash scripts/fetch-samples demo-input
-	$(BUILD)/bin/quorvane-bench demo-input/astronaut.png $(BENCH_ARGS)
+	$(BUILD)/bin/quorvane-bench demo-input/astronaut.png $(BENCH_ARGS) $(REPEAT_ARGS)
 
 # The same with a competing CPU-bound process, Abort latency, 50 megapixels.
 bench-loaded: BENCH_ARGS += --loaded
@@ -75,7 +78,7 @@ bench-decode: build
 	bash scripts/fetch-samples demo-input
 	$(BUILD)/bin/quorvane-bench demo-input/astronaut.png --save-12mp $(BUILD)/bench-12mp.jpg
 	$(BUILD)/bin/quorvane-bench demo-input/astronaut.png --save-12mp $(BUILD)/bench-12mp.tif
-	$(BUILD)/bin/quorvane-bench --decode $(BUILD)/bench-12mp.jpg $(BUILD)/bench-12mp.tif $(BENCH_ARGS)
+	$(BUILD)/bin/quorvane-bench --decode $(BUILD)/bench-12mp.jpg $(BUILD)/bench-12mp.tif $(BENCH_ARGS) $(REPEAT_ARGS)
 
 run: build
 	$(BUILD)/bin/quorvane
