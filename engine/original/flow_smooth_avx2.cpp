@@ -126,12 +126,6 @@ QV_AVX2 void ShockColourRowAvx2(const ShockTable& table, const int16_t* src, int
         const int32_t* b = bf;
         const int32_t* f = bf + 4;
         const int32_t z[3] = {at[0] + 32768, at[1] + 32768, at[2] + 32768};
-        const int32_t sb = b[0] + b[1] + b[2], sf = f[0] + f[1] + f[2], sz = z[0] + z[1] + z[2];
-        const float s = (float(sf) - float(sz)) - (float(sz) - float(sb));
-        if (s < lower) {
-            for (int c = 0; c < 3; ++c) dst[x * 3 + c] = std::max({z[c], b[c], f[c]});
-        } else if (s > upper) {
-            for (int c = 0; c < 3; ++c) dst[x * 3 + c] = std::min({z[c], b[c], f[c]});
-        }
+        ShockPixel(z, b, f, 3, lower, upper, dst + x * 3);
     }
 }

@@ -89,13 +89,7 @@ void ShockColour(IntImage& image, const ShockTable& table, int threshold) {
             _mm_store_si128(reinterpret_cast<__m128i*>(b), read(at, r.backward));
             _mm_store_si128(reinterpret_cast<__m128i*>(f), read(at, r.forward));
             const int32_t z[3] = {at[0] + 32768, at[1] + 32768, at[2] + 32768};
-            const int32_t sb = b[0] + b[1] + b[2], sf = f[0] + f[1] + f[2], sz = z[0] + z[1] + z[2];
-            const float s = (float(sf) - float(sz)) - (float(sz) - float(sb));
-            if (s < lower) {
-                for (int c = 0; c < 3; ++c) dst[x * 3 + c] = std::max({z[c], b[c], f[c]});
-            } else if (s > upper) {
-                for (int c = 0; c < 3; ++c) dst[x * 3 + c] = std::min({z[c], b[c], f[c]});
-            }
+            ShockPixel(z, b, f, 3, lower, upper, dst + x * 3);
         }
     });
 }
@@ -121,20 +115,11 @@ void ShockStep(IntImage& image, const ShockTable& table, int threshold) {
             const ShockRecord& r = table.records[size_t(y) * W + x];
             const int32_t* at = src + x * C;
             int32_t b[3], f[3];
-            int32_t sb = 0, sf = 0, sz = 0;
             for (int c = 0; c < C; ++c) {
                 b[c] = ReadSample(at, r.backward, rowSamples, C, c);
                 f[c] = ReadSample(at, r.forward, rowSamples, C, c);
-                sb += b[c];
-                sf += f[c];
-                sz += at[c];
             }
-            const float s = (float(sf) - float(sz)) - (float(sz) - float(sb));
-            if (s < lower) {
-                for (int c = 0; c < C; ++c) dst[x * C + c] = std::max({at[c], b[c], f[c]});
-            } else if (s > upper) {
-                for (int c = 0; c < C; ++c) dst[x * C + c] = std::min({at[c], b[c], f[c]});
-            }
+            ShockPixel(at, b, f, C, lower, upper, dst + x * C);
         }
     });
 }
