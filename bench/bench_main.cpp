@@ -84,8 +84,45 @@ void Run(const BenchMethod& m, const std::string& label, const SBxPicBuf& pictur
 }
 
 // Previews best of five, made as the program makes them.
+// Where a preview's time goes: the time from one progress step to the next,
+// the best of `repeats` previews for every step.
+class StepClock : public RepaintProgress {
+public:
+    void Step(int) override { marks.push_back(Clock::now()); }
+    bool AbortRequested() const override { return false; }
+    std::vector<Clock::time_point> marks;
+};
+
+void PrintPreviewSteps(const BenchMethod& m, const SBxPicBuf& crop, int threads, int repeats) {
+    SetEngineThreads(threads);
+    std::vector<double> best;
+    for (int r = 0; r < repeats; ++r) {
+        PicBufHolder out;
+        StepClock clock;
+        const Clock::time_point t0 = Clock::now();
+        (m.preview ? m.preview : m.run)(out.buf, crop, clock);
+        clock.marks.push_back(Clock::now());
+        best.resize(clock.marks.size(), 1e30);
+        Clock::time_point last = t0;
+        for (size_t i = 0; i < clock.marks.size(); ++i) {
+            best[i] = std::min(best[i], std::chrono::duration<double>(clock.marks[i] - last).count());
+            last = clock.marks[i];
+        }
+    }
+    std::printf("%-11s preview steps, threads %d, best of %d (ms):", m.name.c_str(), threads, repeats);
+    double sum = 0;
+    for (double b : best) {
+        std::printf(" %.1f", b * 1e3);
+        sum += b;
+    }
+    std::printf("  sum %.1f\n", sum * 1e3);
+}
+
+// Best of five, or of more when asked (for profiling a preview).
+int gPreviewRepeats = 5;
+
 Timing MeasurePreview(const BenchMethod& m, const SBxPicBuf& crop, int threads) {
-    return Measure(m.preview ? m.preview : m.run, crop, threads, 5);
+    return Measure(m.preview ? m.preview : m.run, crop, threads, gPreviewRepeats);
 }
 
 // Quiet, then with one competing process: previews and the picture at all
@@ -163,11 +200,11 @@ int main(int argc, char** argv) {
     if (argc < 2) {
         std::fprintf(stderr,
                      "usage: quorvane-bench PHOTO [METHOD...] [--quick] [--loaded | --abort | --50mp] "
-                     "[--threads N] [--preview] [--save-12mp FILE]\n"
+                     "[--threads N] [--preview] [--preview-repeats N] [--save-12mp FILE]\n"
                      "       quorvane-bench --decode FILE... [--repeats N]\n");
         return 2;
     }
-    bool quick = false, loaded = false, abort = false, huge = false, previewOnly = false;
+    bool quick = false, loaded = false, abort = false, huge = false, previewOnly = false, steps = false;
     int threads = 0;
     int repeats = 1;
     std::string save12;
@@ -178,6 +215,9 @@ int main(int argc, char** argv) {
         else if (std::strcmp(argv[i], "--abort") == 0) abort = true;
         else if (std::strcmp(argv[i], "--50mp") == 0) huge = true;
         else if (std::strcmp(argv[i], "--preview") == 0) previewOnly = quick = true;
+        else if (std::strcmp(argv[i], "--steps") == 0) steps = previewOnly = quick = true;
+        else if (std::strcmp(argv[i], "--preview-repeats") == 0 && i + 1 < argc)
+            gPreviewRepeats = std::max(1, std::atoi(argv[++i]));
         else if (std::strcmp(argv[i], "--save-12mp") == 0 && i + 1 < argc) save12 = argv[++i];
         else if (std::strcmp(argv[i], "--threads") == 0 && i + 1 < argc) threads = std::max(1, std::atoi(argv[++i]));
         else if (std::strcmp(argv[i], "--repeats") == 0 && i + 1 < argc) repeats = std::max(1, std::atoi(argv[++i]));
@@ -216,6 +256,10 @@ int main(int argc, char** argv) {
         } else if (loaded) {
             RunLoaded(m, crop.buf, bigLabel, big, all, repeats);
         } else {
+            if (steps) {
+                PrintPreviewSteps(m, crop.buf, all, gPreviewRepeats);
+                continue;
+            }
             Print(m, "preview crop", crop.buf, MeasurePreview(m, crop.buf, all));
             if (previewOnly) continue;
             Run(m, "1 MP", mp1.buf, 1, 1);

@@ -24,6 +24,7 @@ struct OriginalTileWork {
     IntImage work;
     FlowTable flow;
     ShockTable shock;
+    TensorLevel weakFill{0, 0};
     // What the tables were last built from, when they are kept for reuse.
     bool tablesKept = false;
     float smoothness = 0.f, weakThreshold = 0.f;
@@ -115,7 +116,7 @@ RepaintStatus BuildTables(TileWork& b, const OriginalParams& params, int C, Step
 
     if (!StructureTensor(b.jxx.buf, b.jxy.buf, b.jyy.buf, b.guide.buf)) return RepaintStatus::OutOfMemory;
     if (!run.End(kSetupSteps[kTensor])) return RepaintStatus::Aborted;
-    FillWeakTensor(b.jxx.buf, b.jxy.buf, b.jyy.buf, params.weakThreshold, run.Progress());
+    FillWeakTensor(b.jxx.buf, b.jxy.buf, b.jyy.buf, params.weakThreshold, run.Progress(), b.weakFill);
     if (!run.End(kSetupSteps[kWeakFill])) return RepaintStatus::Aborted;
 
     const RepaintStatus traced =

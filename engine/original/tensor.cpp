@@ -9,8 +9,8 @@ namespace {
 
 // A sweep over fewer weak pixels than this costs less than waking threads;
 // most sweeps of the coarse levels are that small.
-constexpr int kSerialWeakPixels = 32768;
-constexpr int kWeakChunk = 4096;
+constexpr int kSerialWeakPixels = 8192;
+constexpr int kWeakChunk = 2048;
 
 bool FloatPlaneLike(const SBxPicBuf& p, const SBxPicBuf& ref) {
     return p.pixels && p.components == 1 && p.bits == 32 && p.width == ref.width && p.height == ref.height;
@@ -47,6 +47,16 @@ float* Plane(SBxPicBuf& p) { return reinterpret_cast<float*>(p.pixels); }
 
 }  // namespace
 
+void TensorLevel::Resize(int width, int height) {
+    right = width;
+    bottom = height;
+    const size_t n = size_t(width) * height;
+    mask.resize(n);
+    jxx.resize(n);
+    jxy.resize(n);
+    jyy.resize(n);
+}
+
 TensorLevel::TensorLevel(int width, int height)
     : right(width),
       bottom(height),
@@ -72,9 +82,10 @@ bool StructureTensor(SBxPicBuf& jxx, SBxPicBuf& jxy, SBxPicBuf& jyy, const SBxPi
 void RelaxWeak(TensorLevel& level, float t, int sweeps, const RepaintProgress& progress) {
     if (progress.AbortRequested()) return;
     const int w = level.Width(), h = level.Height();
-    level.sxx = level.jxx;
-    level.sxy = level.jxy;
-    level.syy = level.jyy;
+    for (auto [from, to] : {std::pair(&level.jxx, &level.sxx), {&level.jxy, &level.sxy}, {&level.jyy, &level.syy}}) {
+        to->resize(from->size());
+        ParallelCopy(from->data(), to->data(), from->size());
+    }
     // Interior pixels still marked weak, in row order. Pixels leave the list
     // when they turn strong; the list is the sweep's "found" test.
     std::vector<int> weak;
@@ -109,8 +120,10 @@ void RelaxWeak(TensorLevel& level, float t, int sweeps, const RepaintProgress& p
         std::swap(jxy, sxy);
         std::swap(jyy, syy);
         int kept = 0;
-        for (int i = 0; i < n; ++i)
-            if (keep[size_t(i)]) weak[size_t(kept++)] = weak[size_t(i)];
+        for (int i = 0; i < n; ++i) {
+            weak[size_t(kept)] = weak[size_t(i)];
+            kept += keep[size_t(i)];
+        }
         weak.resize(size_t(kept));
     }
     // After an odd number of sweeps the latest values are in the scratch set.
@@ -123,8 +136,8 @@ void RelaxWeak(TensorLevel& level, float t, int sweeps, const RepaintProgress& p
 
 namespace {
 
-// Averages the full-size level over u × u blocks, in row order of the full
-// picture; a block holding any weak pixel is weak.
+// Averages the full-size level over u × u blocks (each summed in row order);
+// a block holding any weak pixel is weak.
 // u is a power of two; shifting by its exponent spares a division per pixel.
 int Exponent(int u) {
     int k = 0;
@@ -134,53 +147,77 @@ int Exponent(int u) {
 
 void Downsample(const TensorLevel& full, TensorLevel& coarse, int u) {
     const int w = full.Width(), h = full.Height(), cw = coarse.Width(), ch = coarse.Height(), k = Exponent(u);
-    std::vector<uint16_t> count(size_t(cw) * ch, 0);
+    // Each block is summed on its own, in the order of its rows, and written
+    // once: threads never write next to each other while they sum.
     ParallelRows(0, ch, [&](int cy) {
-        const int yEnd = std::min((cy + 1) * u, h);
-        for (int y = cy * u; y < yEnd; ++y)
-            for (int x = 0; x < w; ++x) {
-                const size_t f = size_t(y) * w + x, c = size_t(cy) * cw + size_t(x >> k);
-                coarse.jxx[c] += full.jxx[f];
-                coarse.jxy[c] += full.jxy[f];
-                coarse.jyy[c] += full.jyy[f];
-                coarse.mask[c] = std::max(coarse.mask[c], full.mask[f]);
-                ++count[c];
-            }
+        const int y0 = cy << k, y1 = std::min(y0 + u, h);
+        for (int cx = 0; cx < cw; ++cx) {
+            const int x0 = cx << k, x1 = std::min(x0 + u, w);
+            float sxx = 0.f, sxy = 0.f, syy = 0.f;
+            unsigned char mask = 1;
+            for (int y = y0; y < y1; ++y)
+                for (size_t f = size_t(y) * w + x0, e = size_t(y) * w + x1; f < e; ++f) {
+                    sxx += full.jxx[f];
+                    sxy += full.jxy[f];
+                    syy += full.jyy[f];
+                    mask = std::max(mask, full.mask[f]);
+                }
+            const size_t c = size_t(cy) * cw + cx;
+            const float n = float((y1 - y0) * (x1 - x0));
+            coarse.mask[c] = mask == 1 ? 1 : 255;
+            coarse.jxx[c] = sxx / n;
+            coarse.jxy[c] = sxy / n;
+            coarse.jyy[c] = syy / n;
+        }
     });
-    for (size_t c = 0; c < count.size(); ++c) {
-        coarse.mask[c] = coarse.mask[c] == 1 ? 1 : 255;
-        const float n = float(count[c]);
-        coarse.jxx[c] /= n;
-        coarse.jxy[c] /= n;
-        coarse.jyy[c] /= n;
+}
+
+// Row y of the full-size level plus the changes, its mask made again.
+void AddChangeToRow(TensorLevel& full, int y, const float* dxx, const float* dxy, const float* dyy, float t) {
+    const int w = full.Width();
+    float *jxx = full.jxx.data() + size_t(y) * w, *jxy = full.jxy.data() + size_t(y) * w,
+          *jyy = full.jyy.data() + size_t(y) * w;
+    unsigned char* mask = full.mask.data() + size_t(y) * w;
+    for (int x = 0; x < w; ++x) {
+        jxx[x] += dxx[x];
+        jxy[x] += dxy[x];
+        jyy[x] += dyy[x];
+        mask[x] = IsWeak(jxx[x], jxy[x], jyy[x], t) ? 255 : 1;
     }
 }
 
 // Adds what relaxation changed on the coarse level to every full-size pixel.
 void AddCoarseChange(TensorLevel& full, const TensorLevel& relaxed, const TensorLevel& before, int u,
                      float t) {
-    const int w = full.Width(), h = full.Height(), cw = relaxed.Width(), k = Exponent(u);
-    ParallelRows(0, h, [&](int y) {
+    const int w = full.Width(), h = full.Height(), cw = relaxed.Width(), ch = relaxed.Height(), k = Exponent(u);
+    // The changes of a row of blocks, spread over the row's width first, so
+    // the loop over a picture row is straight (and vectorised).
+    ParallelRows(0, ch, [&](int cy) {
+        thread_local std::vector<float> change;
+        change.resize(size_t(w) * 3);
+        float *dxx = change.data(), *dxy = dxx + w, *dyy = dxy + w;
         for (int x = 0; x < w; ++x) {
-            const size_t f = size_t(y) * w + x, c = size_t(y >> k) * cw + size_t(x >> k);
-            full.jxx[f] += relaxed.jxx[c] - before.jxx[c];
-            full.jxy[f] += relaxed.jxy[c] - before.jxy[c];
-            full.jyy[f] += relaxed.jyy[c] - before.jyy[c];
-            full.mask[f] = IsWeak(full.jxx[f], full.jxy[f], full.jyy[f], t) ? 255 : 1;
+            const size_t c = size_t(cy) * cw + size_t(x >> k);
+            dxx[x] = relaxed.jxx[c] - before.jxx[c];
+            dxy[x] = relaxed.jxy[c] - before.jxy[c];
+            dyy[x] = relaxed.jyy[c] - before.jyy[c];
         }
+        for (int y = cy << k, yEnd = std::min(y + u, h); y < yEnd; ++y)
+            AddChangeToRow(full, y, dxx, dxy, dyy, t);
     });
 }
 
 }  // namespace
 
-bool FillWeakTensor(SBxPicBuf& jxx, SBxPicBuf& jxy, SBxPicBuf& jyy, float t, const RepaintProgress& progress) {
+bool FillWeakTensor(SBxPicBuf& jxx, SBxPicBuf& jxy, SBxPicBuf& jyy, float t, const RepaintProgress& progress,
+                    TensorLevel& full) {
     if (!FloatPlaneLike(jxx, jxx) || !FloatPlaneLike(jxy, jxx) || !FloatPlaneLike(jyy, jxx)) return false;
     const int w = jxx.width, h = jxx.height;
     const size_t n = size_t(w) * h;
-    TensorLevel full(w, h);
-    std::memcpy(full.jxx.data(), jxx.pixels, n * sizeof(float));
-    std::memcpy(full.jxy.data(), jxy.pixels, n * sizeof(float));
-    std::memcpy(full.jyy.data(), jyy.pixels, n * sizeof(float));
+    full.Resize(w, h);
+    ParallelCopy(Plane(jxx), full.jxx.data(), n);
+    ParallelCopy(Plane(jxy), full.jxy.data(), n);
+    ParallelCopy(Plane(jyy), full.jyy.data(), n);
     ParallelRows(0, h, [&](int y) {
         for (size_t i = size_t(y) * w, e = i + size_t(w); i < e; ++i)
             full.mask[i] = IsWeak(full.jxx[i], full.jxy[i], full.jyy[i], t) ? 255 : 1;
@@ -202,8 +239,13 @@ bool FillWeakTensor(SBxPicBuf& jxx, SBxPicBuf& jxy, SBxPicBuf& jyy, float t, con
         AddCoarseChange(full, coarse, before, u, t);
         if (progress.AbortRequested()) break;
     }
-    std::memcpy(jxx.pixels, full.jxx.data(), n * sizeof(float));
-    std::memcpy(jxy.pixels, full.jxy.data(), n * sizeof(float));
-    std::memcpy(jyy.pixels, full.jyy.data(), n * sizeof(float));
+    ParallelCopy(full.jxx.data(), Plane(jxx), n);
+    ParallelCopy(full.jxy.data(), Plane(jxy), n);
+    ParallelCopy(full.jyy.data(), Plane(jyy), n);
     return true;
+}
+
+bool FillWeakTensor(SBxPicBuf& jxx, SBxPicBuf& jxy, SBxPicBuf& jyy, float t, const RepaintProgress& progress) {
+    TensorLevel full(0, 0);
+    return FillWeakTensor(jxx, jxy, jyy, t, progress, full);
 }

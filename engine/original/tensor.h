@@ -14,6 +14,9 @@ struct TensorLevel {
     std::vector<float> sxx, sxy, syy;              // scratch for the Jacobi sweeps
 
     TensorLevel(int width, int height);
+    // To width × height, keeping its storage; the values are then undefined
+    // until the caller writes them.
+    void Resize(int width, int height);
     int Width() const { return right - left; }
     int Height() const { return bottom - top; }
 };
@@ -27,4 +30,8 @@ bool StructureTensor(SBxPicBuf& jxx, SBxPicBuf& jxy, SBxPicBuf& jyy, const SBxPi
 // Replaces weak tensors by values relaxed in from the strong areas around them.
 bool FillWeakTensor(SBxPicBuf& jxx, SBxPicBuf& jxy, SBxPicBuf& jyy, float threshold,
                     const RepaintProgress& progress);
+// The same with the full-size level's storage kept in `full` (a tile's
+// buffers keep one, so the tiles and previews of a picture reuse its pages).
+bool FillWeakTensor(SBxPicBuf& jxx, SBxPicBuf& jxy, SBxPicBuf& jyy, float threshold,
+                    const RepaintProgress& progress, TensorLevel& full);
 void RelaxWeak(TensorLevel& level, float threshold, int sweeps, const RepaintProgress& progress);
