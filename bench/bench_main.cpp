@@ -11,7 +11,9 @@
 //   --decode FILE... [--repeats N]  what the contained decoder costs (bench_decode.h).
 // --threads N stands for "all threads" (1: everything on one thread, for profiling);
 // --preview runs the preview crop alone; --repeats N runs each 1, 12 and 50 MP
-// measurement N times and reports the best and the median.
+// measurement N times and reports the best and the median; --preview-repeats N
+// takes the best of N previews instead of five; --steps shows how long each
+// progress step of a preview took (where a preview's time goes).
 #include <algorithm>
 #include <atomic>
 #include <chrono>

@@ -12,18 +12,18 @@
 #include "parallel.h"
 #include "vector_width.h"
 
-bool GaussianBlurFloat(SBxPicBuf& dst, const SBxPicBuf& src, float sigma) {
+bool GaussianBlurFloat(SBxPicBuf& dst, const SBxPicBuf& src, float sigma, ScratchSpace* scratch) {
     if (!CBxPicBufAPI::IsValid(src) || src.bits != 32) return false;
     if (!CBxPicBufAPI::ReinitHeap(dst, src)) return false;
     const int w = src.width, h = src.height, rowSamples = w * src.components;
     const std::vector<float> k = GaussianKernel(sigma);
     // The components stay interleaved: each sample still sums its own
     // window in the same order.
-    thread_local std::vector<float> across;
-    across.resize(size_t(rowSamples) * h);
-    BlurRows(reinterpret_cast<const float*>(src.pixels), across.data(), w, h, src.components, k);
+    ScratchSpace own;
+    float* across = (scratch ? *scratch : own).Borrow<float>(size_t(rowSamples) * h);
+    BlurRows(reinterpret_cast<const float*>(src.pixels), across, w, h, src.components, k);
     float* out = reinterpret_cast<float*>(dst.pixels);
-    const float* rows = across.data();
+    const float* rows = across;
     ParallelRows(0, h, [=, &k](int y) { BlurColumnsOfRow(rows, out + size_t(y) * rowSamples, rowSamples, h, y, k); });
     return true;
 }
@@ -34,12 +34,13 @@ std::vector<float> InterleaveTensorPlanes(const SBxPicBuf& jxx, const SBxPicBuf&
 }
 
 RepaintStatus BuildFlowTable(FlowTable& table, const SBxPicBuf& jxx, const SBxPicBuf& jxy, const SBxPicBuf& jyy,
-                    const SBxPicBuf& guide, float sigma, int length, int components, const RepaintProgress* stop) {
+                    const SBxPicBuf& guide, float sigma, int length, int components, const RepaintProgress* stop,
+                    ScratchSpace* scratch) {
     const int W = jxx.width, H = jxx.height;
     if (length < 1 || length > kFlowListMax) return RepaintStatus::BadSettings;
     if (W < 3 || H < 3 || guide.width != W || guide.height != H || guide.bits != 32) return RepaintStatus::BadInput;
     PicBufHolder grey;
-    if (!GaussianBlurFloat(grey.buf, guide, sigma) || !CBxPicBufAPI::ConvertBpcComp(grey.buf, 32, 1))
+    if (!GaussianBlurFloat(grey.buf, guide, sigma, scratch) || !CBxPicBufAPI::ConvertBpcComp(grey.buf, 32, 1))
         return RepaintStatus::OutOfMemory;
     const float* G = reinterpret_cast<const float*>(grey.buf.pixels);
     const std::vector<float> tensor = InterleaveTensorPlanes(jxx, jxy, jyy);
@@ -118,17 +119,17 @@ void FlowSmoothRows(IntImage& image, const IntImage& copy, const FlowTable& tabl
 // Colour pictures with SSE2. Working values always lie in 0..65535, so a
 // 16-bit copy shifted by -32768 feeds the signed 16 × 16-bit multiply-adds;
 // the shift is added back exactly (the four bilinear weights sum to 2^14).
-void FlowSmoothColour(IntImage& image, const FlowTable& table) {
+void FlowSmoothColour(IntImage& image, const FlowTable& table, ScratchSpace& scratch) {
     const int W = image.width, H = image.height, rowSamples = W * 3;
-    const std::vector<int16_t>& shifted = ShiftedCopy(image);
+    const int16_t* shifted = ShiftedCopy(image, scratch);
     if (CurrentVectorWidth() == VectorWidth::Eight) {
         ParallelRows(1, H - 1, [&](int y) {
-            FlowSmoothColourRowAvx2(table, shifted.data() + size_t(y) * rowSamples, image.Row(y), y);
+            FlowSmoothColourRowAvx2(table, shifted + size_t(y) * rowSamples, image.Row(y), y);
         });
         return;
     }
     ParallelRows(1, H - 1, [&](int y) {
-        const int16_t* src = shifted.data() + size_t(y) * rowSamples;
+        const int16_t* src = shifted + size_t(y) * rowSamples;
         int32_t* dst = image.Row(y);
         const int16_t* own = src;
         const __m128i bias = _mm_set1_epi32(1 << 29), half = _mm_set1_epi32(32768);
@@ -163,26 +164,24 @@ void FlowSmoothColour(IntImage& image, const FlowTable& table) {
 
 }  // namespace
 
-const std::vector<int16_t>& ShiftedCopy(const IntImage& image) {
-    thread_local std::vector<int16_t> kept;
-    kept.resize(image.data.size() + 8);
-    std::fill(kept.end() - 8, kept.end(), int16_t(0));
-    // The pool's threads must write this thread's copy, not their own.
-    int16_t* shifted = kept.data();
+const int16_t* ShiftedCopy(const IntImage& image, ScratchSpace& scratch) {
+    int16_t* shifted = scratch.Borrow<int16_t>(image.data.size() + 8);
+    std::fill(shifted + image.data.size(), shifted + image.data.size() + 8, int16_t(0));
     const int32_t* from = image.data.data();
     const int rowSamples = image.width * image.components;
     ParallelRows(0, image.height, [=](int y) {
         const size_t begin = size_t(y) * rowSamples, end = begin + size_t(rowSamples);
         for (size_t i = begin; i < end; ++i) shifted[i] = int16_t(from[i] - 32768);
     });
-    return kept;
+    return shifted;
 }
 
-void FlowSmooth(IntImage& image, const FlowTable& table) {
+void FlowSmooth(IntImage& image, const FlowTable& table, ScratchSpace* scratch) {
     if (image.width != table.width || image.height != table.height || image.components != table.components) return;
 #if defined(__SSE2__)
     if (image.components == 3 && CurrentVectorWidth() != VectorWidth::One) {
-        FlowSmoothColour(image, table);
+        ScratchSpace own;
+        FlowSmoothColour(image, table, scratch ? *scratch : own);
         return;
     }
 #endif

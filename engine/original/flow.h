@@ -8,6 +8,7 @@
 #include "flow_sample.h"
 #include "picbuf.h"
 #include "progress.h"
+#include "scratch.h"
 #include "work_image.h"
 
 // Per pixel, the kept samples of both directions (backward first) are stored
@@ -26,21 +27,22 @@ struct FlowTable {
     const FlowSample* End(int x, int y) const { return Begin(x + 1, y); }
 };
 
-bool GaussianBlurFloat(SBxPicBuf& dst, const SBxPicBuf& src, float sigma);
+// Without `scratch`, the blur takes its working memory for this call only.
+bool GaussianBlurFloat(SBxPicBuf& dst, const SBxPicBuf& src, float sigma, ScratchSpace* scratch = nullptr);
 // With `stop`, rows are left untraced once an abort is requested there; the
 // table is then of no use.
 // BadSettings when the length does not fit the sample lists, BadInput when
 // the planes do not match, OutOfMemory when the blurred guide cannot be made.
 RepaintStatus BuildFlowTable(FlowTable& table, const SBxPicBuf& jxx, const SBxPicBuf& jxy, const SBxPicBuf& jyy,
                     const SBxPicBuf& guide, float sigma, int length, int components,
-                    const RepaintProgress* stop = nullptr);
-void FlowSmooth(IntImage& image, const FlowTable& table);
+                    const RepaintProgress* stop = nullptr, ScratchSpace* scratch = nullptr);
+void FlowSmooth(IntImage& image, const FlowTable& table, ScratchSpace* scratch = nullptr);
 // Row y of the colour smoothing with AVX2, from the shifted copy's row.
 void FlowSmoothColourRowAvx2(const FlowTable& table, const int16_t* src, int32_t* dst, int y);
 // The working image minus 32768 in 16 bits (working values lie in
 // 0..65535), for the vector multiply-adds, with eight zero samples to spare
-// past the end. Kept per thread, so the cycles of a tile reuse its pages.
-const std::vector<int16_t>& ShiftedCopy(const IntImage& image);
+// past the end, in `scratch`.
+const int16_t* ShiftedCopy(const IntImage& image, ScratchSpace& scratch);
 
 // The three tensor planes of a tile, interleaved for the direction fields.
 std::vector<float> InterleaveTensorPlanes(const SBxPicBuf& jxx, const SBxPicBuf& jxy, const SBxPicBuf& jyy);

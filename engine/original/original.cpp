@@ -25,6 +25,7 @@ struct OriginalTileWork {
     FlowTable flow;
     ShockTable shock;
     TensorLevel weakFill{0, 0};
+    ScratchSpace scratch;
     // What the tables were last built from, when they are kept for reuse.
     bool tablesKept = false;
     float smoothness = 0.f, weakThreshold = 0.f;
@@ -95,15 +96,15 @@ bool MakeTileBuffers(TileWork& b, const SBxPicBuf& source) {
 
 // Cycles of smoothing, flattening and sharpening; stops early on abort.
 void RunCycles(IntImage& work, const FlowTable& flow, const ShockTable& shock, const OriginalParams& params,
-               StepRunner& run) {
+               StepRunner& run, ScratchSpace& scratch) {
     const int threshold = ShockThreshold(params.flattening);
     const float amount = params.sharpenStrength * 0.5f;
     for (int cycle = 0; cycle < kOriginalCycles; ++cycle) {
-        FlowSmooth(work, flow);
+        FlowSmooth(work, flow, &scratch);
         if (!run.End(kCycleSteps[kSmoothing])) return;
-        if (params.flattenOn) ShockStep(work, shock, threshold);
+        if (params.flattenOn) ShockStep(work, shock, threshold, &scratch);
         if (!run.End(kCycleSteps[kFlattening])) return;
-        if (params.sharpenOn) SharpenStep(work, 0.7f, amount);
+        if (params.sharpenOn) SharpenStep(work, 0.7f, amount, &scratch);
         if (!run.End(kCycleSteps[kSharpening])) return;
     }
 }
@@ -120,7 +121,8 @@ RepaintStatus BuildTables(TileWork& b, const OriginalParams& params, int C, Step
     if (!run.End(kSetupSteps[kWeakFill])) return RepaintStatus::Aborted;
 
     const RepaintStatus traced =
-        BuildFlowTable(b.flow, b.jxx.buf, b.jxy.buf, b.jyy.buf, b.guide.buf, sigma, length, C, &run.Progress());
+        BuildFlowTable(b.flow, b.jxx.buf, b.jxy.buf, b.jyy.buf, b.guide.buf, sigma, length, C, &run.Progress(),
+                       &b.scratch);
     if (traced != RepaintStatus::Done) return traced;
     if (!run.End(kSetupSteps[kFlowTable])) return RepaintStatus::Aborted;
     if (!BuildShockTable(b.shock, b.jxx.buf, b.jxy.buf, b.jyy.buf, C)) return RepaintStatus::OutOfMemory;
@@ -194,7 +196,7 @@ RepaintStatus RunTile(SBxPicBuf& result, const SBxPicBuf& source, const Original
         if (keepTables) KeepTables(b, source, params);
     }
 
-    RunCycles(work, b.flow, b.shock, params, run);
+    RunCycles(work, b.flow, b.shock, params, run, b.scratch);
     // Written back also after an abort inside the cycles.
     WriteBack(work, b.padded.buf);
     CBxPicBufAPI::CopyRect(result, b.padded.buf, {0, 0}, {kPad, kPad}, {source.width, source.height});

@@ -13,16 +13,13 @@ void GaussianBlurInt(std::vector<int32_t>& plane, int w, int h, float sigma) {
 
 // All components at once, in two passes over the picture; the second pass
 // blurs each row vertically and applies the mask to it straight away.
-void SharpenStep(IntImage& image, float sigma, float amount) {
+void SharpenStep(IntImage& image, float sigma, float amount, ScratchSpace* scratch) {
     const int w = image.width, h = image.height, rowSamples = w * image.components;
     const float factor = amount / 40.f;
     const std::vector<int32_t> kw = IntegerGaussianKernel(sigma);
-    // Kept per thread, so the cycles of a tile reuse its pages; the pool's
-    // threads read it through the pointer.
-    thread_local std::vector<int32_t> kept;
-    kept.resize(image.data.size());
-    const int32_t* across = kept.data();
-    BlurRows(image.data.data(), kept.data(), w, h, image.components, kw);
+    ScratchSpace own;
+    int32_t* across = (scratch ? *scratch : own).Borrow<int32_t>(image.data.size());
+    BlurRows(image.data.data(), across, w, h, image.components, kw);
     ParallelRows(0, h, [&](int y) {
         thread_local std::vector<int32_t> blurred;
         blurred.resize(size_t(rowSamples));

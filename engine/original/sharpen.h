@@ -3,8 +3,9 @@
 
 #include <vector>
 
+#include "scratch.h"
 #include "work_image.h"
 
 // Blurs a one-component integer plane of width × height in place.
 void GaussianBlurInt(std::vector<int32_t>& plane, int width, int height, float sigma);
-void SharpenStep(IntImage& image, float sigma, float amount);
+void SharpenStep(IntImage& image, float sigma, float amount, ScratchSpace* scratch = nullptr);

@@ -56,18 +56,18 @@ namespace {
 // Colour pictures with SSE2: the two bilinear reads of a pixel from the
 // 16-bit copy of the working image, as in the flow smoothing (the shift by
 // -32768 is taken back exactly, the weights sum to 2^14).
-void ShockColour(IntImage& image, const ShockTable& table, int threshold) {
+void ShockColour(IntImage& image, const ShockTable& table, int threshold, ScratchSpace& scratch) {
     const int W = image.width, H = image.height, rowSamples = W * 3;
-    const std::vector<int16_t>& shifted = ShiftedCopy(image);
+    const int16_t* shifted = ShiftedCopy(image, scratch);
     if (CurrentVectorWidth() == VectorWidth::Eight) {
         ParallelRows(1, H - 1, [&](int y) {
-            ShockColourRowAvx2(table, shifted.data() + size_t(y) * rowSamples, image.Row(y), y, threshold);
+            ShockColourRowAvx2(table, shifted + size_t(y) * rowSamples, image.Row(y), y, threshold);
         });
         return;
     }
     const float upper = float(threshold), lower = -float(threshold);
     ParallelRows(1, H - 1, [&](int y) {
-        const int16_t* src = shifted.data() + size_t(y) * rowSamples;
+        const int16_t* src = shifted + size_t(y) * rowSamples;
         int32_t* dst = image.Row(y);
         const __m128i bias = _mm_set1_epi32(1 << 29);
         auto read = [&](const int16_t* at, const FlowSample& s) {
@@ -97,12 +97,13 @@ void ShockColour(IntImage& image, const ShockTable& table, int threshold) {
 
 }  // namespace
 
-void ShockStep(IntImage& image, const ShockTable& table, int threshold) {
+void ShockStep(IntImage& image, const ShockTable& table, int threshold, ScratchSpace* scratch) {
     const int W = image.width, H = image.height, C = image.components, rowSamples = W * C;
     if (W != table.width || H != table.height || C != table.components) return;
 #if defined(__SSE2__)
     if (C == 3 && CurrentVectorWidth() != VectorWidth::One) {
-        ShockColour(image, table, threshold);
+        ScratchSpace own;
+        ShockColour(image, table, threshold, scratch ? *scratch : own);
         return;
     }
 #endif

@@ -8,6 +8,7 @@
 
 #include "flow_sample.h"
 #include "picbuf.h"
+#include "scratch.h"
 #include "work_image.h"
 
 struct ShockRecord {
@@ -21,7 +22,7 @@ struct ShockTable {
 
 bool BuildShockTable(ShockTable& table, const SBxPicBuf& jxx, const SBxPicBuf& jxy, const SBxPicBuf& jyy,
                      int components);
-void ShockStep(IntImage& image, const ShockTable& table, int threshold);
+void ShockStep(IntImage& image, const ShockTable& table, int threshold, ScratchSpace* scratch = nullptr);
 // Row y of the colour step with AVX2, from the shifted copy's row.
 void ShockColourRowAvx2(const ShockTable& table, const int16_t* src, int32_t* dst, int y, int threshold);
 
