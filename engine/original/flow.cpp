@@ -117,37 +117,35 @@ void FlowSmoothRows(IntImage& image, const IntImage& copy, const FlowTable& tabl
 
 #if defined(__SSE2__)
 // Colour pictures with SSE2. Working values always lie in 0..65535, so a
-// 16-bit copy shifted by -32768 feeds the signed 16 × 16-bit multiply-adds;
-// the shift is added back exactly (the four bilinear weights sum to 2^14).
+// 16-bit copy shifted by -32768 (paired with the next pixel's samples)
+// feeds the signed 16 × 16-bit multiply-adds; the shift is added back
+// exactly (the four bilinear weights sum to 2^14).
 void FlowSmoothColour(IntImage& image, const FlowTable& table, ScratchSpace& scratch) {
     const int W = image.width, H = image.height, rowSamples = W * 3;
-    const int16_t* shifted = ShiftedCopy(image, scratch);
+    const int32_t* paired = PairedCopy(image, scratch);
     if (CurrentVectorWidth() == VectorWidth::Eight) {
         ParallelRows(1, H - 1, [&](int y) {
-            FlowSmoothColourRowAvx2(table, shifted + size_t(y) * rowSamples, image.Row(y), y);
+            FlowSmoothColourRowAvx2(table, paired + size_t(y) * rowSamples, image.Row(y), y);
         });
         return;
     }
     ParallelRows(1, H - 1, [&](int y) {
-        const int16_t* src = shifted + size_t(y) * rowSamples;
+        const int32_t* src = paired + size_t(y) * rowSamples;
         int32_t* dst = image.Row(y);
-        const int16_t* own = src;
         const __m128i bias = _mm_set1_epi32(1 << 29), half = _mm_set1_epi32(32768);
         for (int x = 1; x <= W - 2; ++x) {
             const size_t i = size_t(y) * W + x;
             const FlowSample* s = table.Begin(x, y);
             const FlowSample* end = table.End(x, y);
-            const int16_t* at = src + x * 3;
+            const int32_t* at = src + x * 3;
             __m128i acc = _mm_setzero_si128();
             for (; s != end; ++s) {
                 const int32_t wx = s->wx, wy = s->wy;
                 const int32_t top = (wy * wx) | ((wy * (128 - wx)) << 16);
                 const int32_t bottom = ((128 - wy) * wx) | (((128 - wy) * (128 - wx)) << 16);
-                const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + s->offset));
-                const __m128i q = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + s->offset + rowSamples));
                 // pairs (left, right) of each component
-                const __m128i pp = _mm_unpacklo_epi16(p, _mm_srli_si128(p, 6));
-                const __m128i qq = _mm_unpacklo_epi16(q, _mm_srli_si128(q, 6));
+                const __m128i pp = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + s->offset));
+                const __m128i qq = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + s->offset + rowSamples));
                 const __m128i sum = _mm_add_epi32(_mm_madd_epi16(pp, _mm_set1_epi32(top)),
                                                   _mm_madd_epi16(qq, _mm_set1_epi32(bottom)));
                 const __m128i value = _mm_sub_epi32(_mm_srai_epi32(_mm_add_epi32(sum, bias), 14), half);
@@ -156,7 +154,7 @@ void FlowSmoothColour(IntImage& image, const FlowTable& table, ScratchSpace& scr
             alignas(16) int32_t lanes[4];
             _mm_store_si128(reinterpret_cast<__m128i*>(lanes), acc);
             const int32_t total = table.total[i], back = 32768 * (total - 128);
-            for (int c = 0; c < 3; ++c) dst[x * 3 + c] = (lanes[c] + back + 128 * (own[x * 3 + c] + 32768)) / total;
+            for (int c = 0; c < 3; ++c) dst[x * 3 + c] = (lanes[c] + back + 128 * PairedSample(at[c])) / total;
         }
     });
 }
@@ -164,16 +162,21 @@ void FlowSmoothColour(IntImage& image, const FlowTable& table, ScratchSpace& scr
 
 }  // namespace
 
-const int16_t* ShiftedCopy(const IntImage& image, ScratchSpace& scratch) {
-    int16_t* shifted = scratch.Borrow<int16_t>(image.data.size() + 8);
-    std::fill(shifted + image.data.size(), shifted + image.data.size() + 8, int16_t(0));
+const int32_t* PairedCopy(const IntImage& image, ScratchSpace& scratch) {
+    const size_t n = image.data.size();
+    int32_t* paired = scratch.Borrow<int32_t>(n + 8);
+    std::fill(paired + n, paired + n + 8, 0);
     const int32_t* from = image.data.data();
     const int rowSamples = image.width * image.components;
     ParallelRows(0, image.height, [=](int y) {
         const size_t begin = size_t(y) * rowSamples, end = begin + size_t(rowSamples);
-        for (size_t i = begin; i < end; ++i) shifted[i] = int16_t(from[i] - 32768);
+        // The last pixel's partners lie past the end: zero.
+        const size_t paired3 = std::min(end, n - 3);
+        for (size_t i = begin; i < paired3; ++i)
+            paired[i] = int32_t(uint32_t(uint16_t(from[i] - 32768)) | uint32_t(uint16_t(from[i + 3] - 32768)) << 16);
+        for (size_t i = std::max(begin, paired3); i < end; ++i) paired[i] = int32_t(uint16_t(from[i] - 32768));
     });
-    return shifted;
+    return paired;
 }
 
 void FlowSmooth(IntImage& image, const FlowTable& table, ScratchSpace* scratch) {

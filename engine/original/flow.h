@@ -37,12 +37,16 @@ RepaintStatus BuildFlowTable(FlowTable& table, const SBxPicBuf& jxx, const SBxPi
                     const SBxPicBuf& guide, float sigma, int length, int components,
                     const RepaintProgress* stop = nullptr, ScratchSpace* scratch = nullptr);
 void FlowSmooth(IntImage& image, const FlowTable& table, ScratchSpace* scratch = nullptr);
-// Row y of the colour smoothing with AVX2, from the shifted copy's row.
-void FlowSmoothColourRowAvx2(const FlowTable& table, const int16_t* src, int32_t* dst, int y);
+// Row y of the colour smoothing with AVX2, from the paired copy's row.
+void FlowSmoothColourRowAvx2(const FlowTable& table, const int32_t* src, int32_t* dst, int y);
 // The working image minus 32768 in 16 bits (working values lie in
-// 0..65535), for the vector multiply-adds, with eight zero samples to spare
-// past the end, in `scratch`.
-const int16_t* ShiftedCopy(const IntImage& image, ScratchSpace& scratch);
+// 0..65535), for the vector multiply-adds: sample i as the low half of
+// entry i and the same component of the next pixel (sample i + 3) as its
+// high half, so one load gives the left and right pairs a bilinear read
+// needs. Eight zero entries to spare past the end; kept in `scratch`.
+const int32_t* PairedCopy(const IntImage& image, ScratchSpace& scratch);
+// The working sample held in the low half of a paired entry.
+inline int32_t PairedSample(int32_t entry) { return int32_t(int16_t(uint16_t(uint32_t(entry)))) + 32768; }
 
 // The three tensor planes of a tile, interleaved for the direction fields.
 std::vector<float> InterleaveTensorPlanes(const SBxPicBuf& jxx, const SBxPicBuf& jxy, const SBxPicBuf& jyy);

@@ -15,7 +15,7 @@
 
 namespace {
 
-QV_AVX2 inline __m256i Pair(const int16_t* low, const int16_t* high) {
+QV_AVX2 inline __m256i Pair(const int32_t* low, const int32_t* high) {
     return _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(low))),
                                    _mm_loadu_si128(reinterpret_cast<const __m128i*>(high)), 1);
 }
@@ -44,22 +44,20 @@ struct PairWeights {
     }
 };
 
-// Bilinear reads of the shifted image at two places `a` and `b`, one per
-// half: the weighted sums, the components in the first three 32-bit lanes
+// Bilinear reads of the paired copy at two places `a` and `b`, one per
+// half (each load holds the left and right pairs of the components): the
+// weighted sums, the components in the first three 32-bit lanes
 // of each half. Shifted by 14 they are the reads of the shifted image (the
 // sums lie within ±2^29, an arithmetic shift rounds down as the unshifted
 // reads do); (sum + 2^29) >> 14 are those of the working image.
-QV_AVX2 inline __m256i ReadPair(const int16_t* a, const int16_t* b, int rowSamples, const PairWeights& w) {
-    const __m256i p = Pair(a, b), q = Pair(a + rowSamples, b + rowSamples);
-    // pairs (left, right) of each component
-    const __m256i pp = _mm256_unpacklo_epi16(p, _mm256_srli_si256(p, 6));
-    const __m256i qq = _mm256_unpacklo_epi16(q, _mm256_srli_si256(q, 6));
+QV_AVX2 inline __m256i ReadPair(const int32_t* a, const int32_t* b, int rowSamples, const PairWeights& w) {
+    const __m256i pp = Pair(a, b), qq = Pair(a + rowSamples, b + rowSamples);
     return _mm256_add_epi32(_mm256_madd_epi16(pp, w.top), _mm256_madd_epi16(qq, w.bottom));
 }
 
 }  // namespace
 
-QV_AVX2 void FlowSmoothColourRowAvx2(const FlowTable& table, const int16_t* src, int32_t* dst, int y) {
+QV_AVX2 void FlowSmoothColourRowAvx2(const FlowTable& table, const int32_t* src, int32_t* dst, int y) {
     static_assert(sizeof(FlowSample) == 8, "two samples fill sixteen bytes");
     const int W = table.width, rowSamples = W * 3;
     const __m128i half4 = _mm_set1_epi32(32768);
@@ -69,7 +67,7 @@ QV_AVX2 void FlowSmoothColourRowAvx2(const FlowTable& table, const int16_t* src,
         const size_t i = size_t(y) * W + x;
         const FlowSample* s = table.Begin(x, y);
         const FlowSample* end = table.End(x, y);
-        const int16_t* at = src + x * 3;
+        const int32_t* at = src + x * 3;
         __m256i acc = _mm256_setzero_si256();
         for (; end - s >= 2; s += 2) {
             const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
@@ -84,10 +82,8 @@ QV_AVX2 void FlowSmoothColourRowAvx2(const FlowTable& table, const int16_t* src,
             const int32_t wx = s->wx, wy = s->wy;
             const int32_t top = (wy * wx) | ((wy * (128 - wx)) << 16);
             const int32_t bottom = ((128 - wy) * wx) | (((128 - wy) * (128 - wx)) << 16);
-            const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + s->offset));
-            const __m128i q = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + s->offset + rowSamples));
-            const __m128i pp = _mm_unpacklo_epi16(p, _mm_srli_si128(p, 6));
-            const __m128i qq = _mm_unpacklo_epi16(q, _mm_srli_si128(q, 6));
+            const __m128i pp = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + s->offset));
+            const __m128i qq = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + s->offset + rowSamples));
             const __m128i sum =
                 _mm_add_epi32(_mm_madd_epi16(pp, _mm_set1_epi32(top)), _mm_madd_epi16(qq, _mm_set1_epi32(bottom)));
             const __m128i value = _mm_sub_epi32(_mm_srai_epi32(_mm_add_epi32(sum, _mm_set1_epi32(1 << 29)), 14),
@@ -99,8 +95,8 @@ QV_AVX2 void FlowSmoothColourRowAvx2(const FlowTable& table, const int16_t* src,
         // total below 2^22, so the truncated double quotient is the integer
         // one (see DivideAvx2). The fourth lane is not stored.
         const int32_t total = table.total[i], back = 32768 * (total - 128);
-        const __m128i centre =
-            _mm_add_epi32(_mm_cvtepi16_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(at))), half4);
+        const __m128i own = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+        const __m128i centre = _mm_add_epi32(_mm_srai_epi32(_mm_slli_epi32(own, 16), 16), half4);
         const __m128i sums = _mm_add_epi32(_mm_add_epi32(acc4, _mm_set1_epi32(back)), _mm_slli_epi32(centre, 7));
         alignas(16) int32_t quotients[4];
         _mm_store_si128(reinterpret_cast<__m128i*>(quotients),
@@ -109,13 +105,13 @@ QV_AVX2 void FlowSmoothColourRowAvx2(const FlowTable& table, const int16_t* src,
     }
 }
 
-QV_AVX2 void ShockColourRowAvx2(const ShockTable& table, const int16_t* src, int32_t* dst, int y, int threshold) {
+QV_AVX2 void ShockColourRowAvx2(const ShockTable& table, const int32_t* src, int32_t* dst, int y, int threshold) {
     static_assert(sizeof(ShockRecord) == 16, "a record fills sixteen bytes");
     const int W = table.width, rowSamples = W * 3;
     const float upper = float(threshold), lower = -float(threshold);
     for (int x = 1; x <= W - 2; ++x) {
         const ShockRecord& r = table.records[size_t(y) * W + x];
-        const int16_t* at = src + x * 3;
+        const int32_t* at = src + x * 3;
         const PairWeights w(_mm_loadu_si128(reinterpret_cast<const __m128i*>(&r)));
         alignas(32) int32_t bf[8];
         _mm256_store_si256(reinterpret_cast<__m256i*>(bf),
@@ -125,7 +121,7 @@ QV_AVX2 void ShockColourRowAvx2(const ShockTable& table, const int16_t* src, int
                                              14));
         const int32_t* b = bf;
         const int32_t* f = bf + 4;
-        const int32_t z[3] = {at[0] + 32768, at[1] + 32768, at[2] + 32768};
+        const int32_t z[3] = {PairedSample(at[0]), PairedSample(at[1]), PairedSample(at[2])};
         ShockPixel(z, b, f, 3, lower, upper, dst + x * 3);
     }
 }

@@ -54,41 +54,39 @@ namespace {
 
 #if defined(__SSE2__)
 // Colour pictures with SSE2: the two bilinear reads of a pixel from the
-// 16-bit copy of the working image, as in the flow smoothing (the shift by
+// paired 16-bit copy of the working image, as in the flow smoothing (the shift by
 // -32768 is taken back exactly, the weights sum to 2^14).
 void ShockColour(IntImage& image, const ShockTable& table, int threshold, ScratchSpace& scratch) {
     const int W = image.width, H = image.height, rowSamples = W * 3;
-    const int16_t* shifted = ShiftedCopy(image, scratch);
+    const int32_t* paired = PairedCopy(image, scratch);
     if (CurrentVectorWidth() == VectorWidth::Eight) {
         ParallelRows(1, H - 1, [&](int y) {
-            ShockColourRowAvx2(table, shifted + size_t(y) * rowSamples, image.Row(y), y, threshold);
+            ShockColourRowAvx2(table, paired + size_t(y) * rowSamples, image.Row(y), y, threshold);
         });
         return;
     }
     const float upper = float(threshold), lower = -float(threshold);
     ParallelRows(1, H - 1, [&](int y) {
-        const int16_t* src = shifted + size_t(y) * rowSamples;
+        const int32_t* src = paired + size_t(y) * rowSamples;
         int32_t* dst = image.Row(y);
         const __m128i bias = _mm_set1_epi32(1 << 29);
-        auto read = [&](const int16_t* at, const FlowSample& s) {
+        auto read = [&](const int32_t* at, const FlowSample& s) {
             const int32_t wx = s.wx, wy = s.wy;
             const int32_t top = (wy * wx) | ((wy * (128 - wx)) << 16);
             const int32_t bottom = ((128 - wy) * wx) | (((128 - wy) * (128 - wx)) << 16);
-            const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + s.offset));
-            const __m128i q = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + s.offset + rowSamples));
-            const __m128i pp = _mm_unpacklo_epi16(p, _mm_srli_si128(p, 6));
-            const __m128i qq = _mm_unpacklo_epi16(q, _mm_srli_si128(q, 6));
+            const __m128i pp = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + s.offset));
+            const __m128i qq = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + s.offset + rowSamples));
             const __m128i sum = _mm_add_epi32(_mm_madd_epi16(pp, _mm_set1_epi32(top)),
                                               _mm_madd_epi16(qq, _mm_set1_epi32(bottom)));
             return _mm_srai_epi32(_mm_add_epi32(sum, bias), 14);
         };
         for (int x = 1; x <= W - 2; ++x) {
             const ShockRecord& r = table.records[size_t(y) * W + x];
-            const int16_t* at = src + x * 3;
+            const int32_t* at = src + x * 3;
             alignas(16) int32_t b[4], f[4];
             _mm_store_si128(reinterpret_cast<__m128i*>(b), read(at, r.backward));
             _mm_store_si128(reinterpret_cast<__m128i*>(f), read(at, r.forward));
-            const int32_t z[3] = {at[0] + 32768, at[1] + 32768, at[2] + 32768};
+            const int32_t z[3] = {PairedSample(at[0]), PairedSample(at[1]), PairedSample(at[2])};
             ShockPixel(z, b, f, 3, lower, upper, dst + x * 3);
         }
     });

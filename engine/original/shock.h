@@ -23,8 +23,8 @@ struct ShockTable {
 bool BuildShockTable(ShockTable& table, const SBxPicBuf& jxx, const SBxPicBuf& jxy, const SBxPicBuf& jyy,
                      int components);
 void ShockStep(IntImage& image, const ShockTable& table, int threshold, ScratchSpace* scratch = nullptr);
-// Row y of the colour step with AVX2, from the shifted copy's row.
-void ShockColourRowAvx2(const ShockTable& table, const int16_t* src, int32_t* dst, int y, int threshold);
+// Row y of the colour step with AVX2, from the paired copy's row.
+void ShockColourRowAvx2(const ShockTable& table, const int32_t* src, int32_t* dst, int y, int threshold);
 
 // One pixel of the step, from its own samples z and those read behind (b)
 // and ahead (f) across the edge: where the second difference of their sums
