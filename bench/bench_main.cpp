@@ -4,8 +4,8 @@
 // CPU time, megapixels per second and the peak resident memory of each run.
 //
 // Modes besides the default:
-//   --loaded  the same runs once on a quiet machine and once with a competing
-//             CPU-bound process started by the benchmark itself;
+//   --loaded  the same runs on a quiet machine and beside a competing
+//             CPU-bound process started by the benchmark itself, taking turns;
 //   --abort   how long each method takes to stop after Abort at 12 MP;
 //   --50mp    every method on a 50-megapixel picture, with its peak memory;
 //   --decode FILE... [--repeats N]  what the contained decoder costs (bench_decode.h).
@@ -51,11 +51,15 @@ struct Timing {
     long peakKb = 0;
 };
 
-Timing Measure(const BenchRun& run, const SBxPicBuf& picture, int threads, int repeats) {
-    SetEngineThreads(threads);
+// Runs of one measurement, gathered as they come; the best and median are
+// taken at the end.
+struct Series {
     std::vector<double> times;
-    Timing t;
-    for (int r = 0; r < repeats; ++r) {
+    double cpu = 0;
+    long peakKb = 0;
+
+    void Take(const BenchRun& run, const SBxPicBuf& picture, int threads) {
+        SetEngineThreads(threads);
         PicBufHolder out;
         QuietProgress progress;
         ResetPeakResident();
@@ -63,13 +67,25 @@ Timing Measure(const BenchRun& run, const SBxPicBuf& picture, int threads, int r
         const Clock::time_point t0 = Clock::now();
         run(out.buf, picture, progress);
         times.push_back(Seconds(t0));
-        t.cpu = std::max(t.cpu, ProcessorSeconds() - cpu0);
-        t.peakKb = std::max(t.peakKb, PeakResidentKilobytes());
+        cpu = std::max(cpu, ProcessorSeconds() - cpu0);
+        peakKb = std::max(peakKb, PeakResidentKilobytes());
     }
-    std::sort(times.begin(), times.end());
-    t.best = times.front();
-    t.median = times[times.size() / 2];
-    return t;
+    Timing Summary() const {
+        std::vector<double> sorted = times;
+        std::sort(sorted.begin(), sorted.end());
+        Timing t;
+        t.best = sorted.front();
+        t.median = sorted[sorted.size() / 2];
+        t.cpu = cpu;
+        t.peakKb = peakKb;
+        return t;
+    }
+};
+
+Timing Measure(const BenchRun& run, const SBxPicBuf& picture, int threads, int repeats) {
+    Series s;
+    for (int r = 0; r < repeats; ++r) s.Take(run, picture, threads);
+    return s.Summary();
 }
 
 void Print(const BenchMethod& m, const std::string& label, const SBxPicBuf& picture, const Timing& t,
@@ -127,28 +143,41 @@ Timing MeasurePreview(const BenchMethod& m, const SBxPicBuf& crop, int threads) 
     return Measure(m.preview ? m.preview : m.run, crop, threads, gPreviewRepeats);
 }
 
-// Quiet, then with one competing process: previews and the picture at all
+// Quiet and with one competing process: previews and the picture at all
 // threads, and the picture at one thread on the quiet machine for reference.
+// The quiet and loaded runs take turns, so that both see the machine as it
+// is at the time (its speed drifts over minutes even with nothing else on it).
 void RunLoaded(const BenchMethod& m, const SBxPicBuf& crop, const std::string& label, const SBxPicBuf& picture,
                int all, int repeats) {
-    const Timing previewQuiet = MeasurePreview(m, crop, all);
-    Print(m, "preview crop", crop, previewQuiet, "quiet");
-    const Timing oneQuiet = Measure(m.run, picture, 1, repeats);
-    Print(m, label, picture, oneQuiet, "quiet");
-    const Timing allQuiet = Measure(m.run, picture, all, repeats);
-    Print(m, label, picture, allQuiet, "quiet");
-    BusyProcess other;
-    if (!other.Running()) {
-        std::printf("cannot start a competing process\n");
-        return;
+    const BenchRun& preview = m.preview ? m.preview : m.run;
+    Series previewQuiet, previewLoaded, oneQuiet, allQuiet, allLoaded;
+    for (int r = 0; r < gPreviewRepeats; ++r) {
+        previewQuiet.Take(preview, crop, all);
+        BusyProcess other;
+        if (!other.Running()) {
+            std::printf("cannot start a competing process\n");
+            return;
+        }
+        previewLoaded.Take(preview, crop, all);
     }
-    const Timing previewLoaded = MeasurePreview(m, crop, all);
-    Print(m, "preview crop", crop, previewLoaded, "loaded");
-    const Timing allLoaded = Measure(m.run, picture, all, repeats);
-    Print(m, label, picture, allLoaded, "loaded");
+    for (int r = 0; r < repeats; ++r) {
+        oneQuiet.Take(m.run, picture, 1);
+        allQuiet.Take(m.run, picture, all);
+        BusyProcess other;
+        allLoaded.Take(m.run, picture, all);
+    }
+    SetEngineThreads(all);
+    Print(m, "preview crop", crop, previewQuiet.Summary(), "quiet");
+    Print(m, "preview crop", crop, previewLoaded.Summary(), "loaded");
+    SetEngineThreads(1);
+    Print(m, label, picture, oneQuiet.Summary(), "quiet");
+    SetEngineThreads(all);
+    Print(m, label, picture, allQuiet.Summary(), "quiet");
+    Print(m, label, picture, allLoaded.Summary(), "loaded");
+    const Timing pq = previewQuiet.Summary(), pl = previewLoaded.Summary(), one = oneQuiet.Summary(),
+                 loaded = allLoaded.Summary();
     std::printf("%-11s loaded/quiet preview %.2f;  %d threads loaded / 1 thread quiet %.2f (medians %.2f)\n",
-                m.name.c_str(), previewLoaded.median / previewQuiet.median, all, allLoaded.best / oneQuiet.best,
-                allLoaded.median / oneQuiet.median);
+                m.name.c_str(), pl.median / pq.median, all, loaded.best / one.best, loaded.median / one.median);
     std::fflush(stdout);
 }
 

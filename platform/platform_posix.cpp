@@ -477,12 +477,15 @@ double ChildrenProcessorSeconds() {
     return ProcessorSecondsOf(RUSAGE_CHILDREN) + double(g_servedMicroseconds.load()) / 1e6;
 }
 
+// A shell spinning in a loop, spawned rather than forked: a forked copy
+// would share this process's memory copy-on-write, and every page this
+// process then writes would fault and be copied, which is not what another
+// program on the desktop costs it.
 BusyProcess::BusyProcess() {
-    pid_ = int(fork());
-    if (pid_ == 0) {
-        volatile unsigned long spin = 0;
-        for (;;) spin = spin + 1;
-    }
+    ChildStart start;
+    start.program = "/bin/sh";
+    start.argv = {"sh", "-c", "while :; do :; done"};
+    pid_ = SpawnChild(start);
 }
 
 BusyProcess::~BusyProcess() {
