@@ -322,6 +322,7 @@ FileHeader ReadTiff(const Head& in) {
     if (entries == 0 || entries > 4096) return Refuse(h, "the TIFF directory is damaged");
     uint64_t bitsPerSample = 1, samples = 1, compression = 1, photometric = 2, rowsPerStrip = 0, planar = 1;
     uint64_t tileWidth = 0, tileLength = 0;
+    bool saysRgb = false;
     TiffArray stripOffsets, stripCounts, tileOffsets, tileCounts;
     for (uint64_t i = 0; i < entries; ++i) {
         const uint64_t e = ifd + countBytes + i * entryBytes;
@@ -332,7 +333,10 @@ FileHeader ReadTiff(const Head& in) {
         case 257: h.height = r.Value(e); break;
         case 258: bitsPerSample = count == 1 ? r.Value(e) : 8; break;  // several values: assume the usual
         case 259: compression = r.Value(e); break;
-        case 262: photometric = r.Value(e); break;
+        case 262:
+            photometric = r.Value(e);
+            saysRgb = photometric == 2;
+            break;
         case 273: stripOffsets = ReadTiffArray(r, e); break;
         case 277: samples = r.Value(e); break;
         case 278: rowsPerStrip = r.Value(e); break;
@@ -346,7 +350,9 @@ FileHeader ReadTiff(const Head& in) {
         }
     }
     h.bitsPerPixel = unsigned(bitsPerSample * samples);
-    if (bitsPerSample == 0 || bitsPerSample > 64 || samples == 0 || samples > 16)
+    // A picture said to be RGB with fewer than three samples per pixel
+    // brings the TIFF decoder down.
+    if (bitsPerSample == 0 || bitsPerSample > 64 || samples == 0 || samples > 16 || (saysRgb && samples < 3))
         return Refuse(h, "the TIFF directory is damaged");
     h.greyWithAlpha = samples == 2 && photometric <= 1;
     // Uncompressed pixels must all be in the file.
