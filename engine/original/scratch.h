@@ -1,5 +1,5 @@
 // Working memory that the stages of a tile borrow one after another: the
-// blur of the guide, the shifted copy of every cycle, sharpening's pass
+// blur of the guide, the paired copy of every cycle, sharpening's pass
 // along the rows. A tile's buffers keep one, so the cycles and tiles of a
 // run reuse its pages, and let it go with them when the run ends.
 #pragma once
