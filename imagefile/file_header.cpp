@@ -400,7 +400,11 @@ FileHeader ReadPnm(const Head& in) {
             if (at > kMaxPnmHeader) return Refuse(h, "the PNM header is damaged");
             const unsigned char c = in[at];
             if (c == '#') {
+                // Readers disagree on whether a lone carriage return ends a
+                // comment; such a header can be read as another picture.
                 while (in.Has(at, 1) && in[at] != '\n' && in[at] != '\r') ++at;
+                if (in.Has(at + 1, 1) && in[at] == '\r' && in[at + 1] != '\n')
+                    return Refuse(h, "the PNM header is damaged");
             } else if (c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f') {
                 ++at;
             } else {

@@ -92,6 +92,9 @@ std::vector<Hostile> HostileFiles() {
         {"header-only.ppm", "P6\n16000 16000\n255\n", "truncated"},
         {"short.pgm", "P5 4 4 255\n" + std::string(15, 'a'), "truncated"},
         {"text.pbm", "P1 100 100\n0 1 1 0", "truncated"},
+        // A comment ended by a lone carriage return: other readers take the
+        // next line for the comment's and see another picture.
+        {"cr-comment.pgm", "P5 # note\r2\n1 255\n" + std::string(2, 'a'), "damaged"},
         {"frame-only.jpg", jpegFrame + "\xFF\xD9", "truncated"},
         {"huge.tif", Tiff({{256, 16000}, {257, 16000}, {258, 8}, {259, 1}, {277, 3}}, "pixels?"), "truncated"},
         {"wide.tif", Tiff({{256, 70000}, {257, 70000}, {258, 8}, {259, 5}, {277, 1}}), "too large"},
@@ -177,6 +180,7 @@ TEST(HostileFiles, EveryAcceptedKindOfHeaderStillLoads) {
         {"b.pgm", "P5 2 1 65535\n" + std::string("\x01\x02\x03\x04", 4), 1, 16, 0x0304},
         {"c.ppm", "P3 2 1 255 1 2 3 4 5 6\n", 3, 8, 4},
         {"d.pgm", "P2\n2 2\n255\n0 50\n100 200\n", 1, 8, 200},
+        {"e.pgm", "P5\r\n# Windows lines\r\n2 1\r\n255\n" + std::string("\x07\x09", 2), 1, 8, 9},
     };
     for (const Pnm& p : pnms) {
         SCOPED_TRACE(p.name);
