@@ -1,6 +1,8 @@
 #include "parallel.h"
 
 #include <omp.h>
+#include <pthread.h>
+#include <sched.h>
 
 #include <atomic>
 #include <condition_variable>
@@ -37,6 +39,7 @@ public:
             while (int(threads_.size()) < helpers) {
                 const int index = int(threads_.size());
                 threads_.emplace_back([this, index] { Serve(index); });
+                if (!cpus_.empty()) PlaceHelper(size_t(index));
             }
             fn_ = fn;
             context_ = context;
@@ -59,7 +62,27 @@ public:
         return true;
     }
 
+    // Keeps helper i on cpus[i + 1] from now on; with no CPUs, lets every
+    // helper use `allowed` again.
+    void Place(const std::vector<int>& cpus, const cpu_set_t& allowed) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        cpus_ = cpus;
+        allowed_ = allowed;
+        for (size_t i = 0; i < threads_.size(); ++i) PlaceHelper(i);
+    }
+
 private:
+    void PlaceHelper(size_t i) {
+        cpu_set_t set = allowed_;
+        if (i + 1 < cpus_.size()) {
+            CPU_ZERO(&set);
+            CPU_SET(cpus_[i + 1], &set);
+        }
+        // A failure leaves the thread where the scheduler puts it: slower on a
+        // busy machine, never wrong.
+        pthread_setaffinity_np(threads_[i].native_handle(), sizeof set, &set);
+    }
+
     void Serve(int index) {
         insideLoop = true;
         unsigned long long seen = 0;
@@ -107,6 +130,8 @@ private:
     unsigned long long generation_ = 0;
     bool stop_ = false;
     std::exception_ptr error_;
+    std::vector<int> cpus_;  // while a CpuSpread lasts
+    cpu_set_t allowed_{};
 
 public:
     static thread_local bool insideLoop;
@@ -119,7 +144,41 @@ Pool& ThePool() {
     return pool;
 }
 
+std::atomic<bool> gSpreading{false};
+cpu_set_t gSpreadSaved;  // the spreading thread's own CPUs, for its end
+
+std::vector<int> CpusOf(const cpu_set_t& set) {
+    std::vector<int> cpus;
+    for (int c = 0; c < CPU_SETSIZE; ++c)
+        if (CPU_ISSET(c, &set)) cpus.push_back(c);
+    return cpus;
+}
+
 }  // namespace
+
+CpuSpread::CpuSpread(long long pixels) {
+    if (pixels < kMinPixels || Pool::insideLoop) return;
+    cpu_set_t allowed;
+    if (pthread_getaffinity_np(pthread_self(), sizeof allowed, &allowed) != 0) return;
+    const std::vector<int> cpus = CpusOf(allowed);
+    if (cpus.size() < 2 || int(cpus.size()) != EngineThreads()) return;
+    bool expected = false;
+    if (!gSpreading.compare_exchange_strong(expected, true)) return;
+    gSpreadSaved = allowed;
+    cpu_set_t first;
+    CPU_ZERO(&first);
+    CPU_SET(cpus[0], &first);
+    pthread_setaffinity_np(pthread_self(), sizeof first, &first);
+    ThePool().Place(cpus, allowed);
+    active_ = true;
+}
+
+CpuSpread::~CpuSpread() {
+    if (!active_) return;
+    ThePool().Place({}, gSpreadSaved);
+    pthread_setaffinity_np(pthread_self(), sizeof gSpreadSaved, &gSpreadSaved);
+    gSpreading = false;
+}
 
 void SetEngineThreads(int threads) {
     gThreads.store(threads > 0 ? threads : 0);

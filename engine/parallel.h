@@ -65,6 +65,28 @@ void ParallelItems(int begin, int end, Body&& body, int minItems, int minChunk) 
     parallel_detail::Loop(begin, end, parallel_detail::ChunkSize(end - begin, minChunk), body);
 }
 
+// While a long run lasts, keeps each of the engine's threads on a CPU of its
+// own: the calling thread on the first CPU it may use, pool thread i on the
+// next. Without it, the scheduler may stack two of them on one CPU beside a
+// program that has the other to itself, and moves them between CPUs, each
+// move costing the caches. Only when the engine uses exactly as many threads
+// as there are CPUs (so none waits for a CPU another of them could have
+// left) and the picture is large: a preview's loops are too short for the
+// others to take over the work of a thread held on a busy CPU. One run at a
+// time; a run started during another, or inside a loop, changes nothing.
+class CpuSpread {
+public:
+    static constexpr long long kMinPixels = 1000000;
+    explicit CpuSpread(long long pixels);
+    ~CpuSpread();
+    CpuSpread(const CpuSpread&) = delete;
+    CpuSpread& operator=(const CpuSpread&) = delete;
+    bool Active() const { return active_; }
+
+private:
+    bool active_ = false;
+};
+
 // Copies with every block of samples taken on demand.
 template <typename T>
 void ParallelCopy(const T* from, T* to, size_t count) {

@@ -376,6 +376,7 @@ private:
 RepaintStatus RepaintOriginal(SBxPicBuf& destination, const SBxPicBuf& source, const OriginalParams& params,
                               RepaintProgress& progress) {
     if (!SupportedSource(source)) return RepaintStatus::BadInput;
+    const CpuSpread spread(static_cast<long long>(source.width) * source.height);
     if (!IsTiled(source.width, source.height)) {
         StepRunner run(progress);
         TileWork work;

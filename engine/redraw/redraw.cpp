@@ -86,6 +86,7 @@ RepaintStatus BuildRedrawEdgeMap(SBxPicBuf& edgeMap, const SBxPicBuf& source, co
     if (!SupportedPicture(source)) return RepaintStatus::BadInput;
     if (!ValidParams(params)) return RepaintStatus::BadSettings;
     StepRunner run(progress);
+    const CpuSpread spread(static_cast<long long>(source.width) * source.height);
     return Guarded([&] {
         if (!run.End(kRedrawSteps[kEdgeMapStart])) return RepaintStatus::Aborted;
         const EightBit eight(source);
@@ -101,6 +102,7 @@ RepaintStatus RedrawWithEdgeMap(SBxPicBuf& target, const SBxPicBuf& source, cons
         edgeMap.height != source.height)
         return RepaintStatus::BadInput;
     StepRunner run(progress);
+    const CpuSpread spread(static_cast<long long>(source.width) * source.height);
     return Guarded([&] {
         if (source.bits == 8) {
             if (!CBxPicBufAPI::ReinitHeap(target, source)) return RepaintStatus::OutOfMemory;

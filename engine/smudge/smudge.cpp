@@ -137,6 +137,7 @@ RepaintStatus Run(SBxPicBuf& target, const SBxPicBuf& source, const SmudgeParams
     if (!SupportedSource(source)) return RepaintStatus::BadInput;
     if (!CBxPicBufAPI::ReinitHeap(target, source)) return RepaintStatus::OutOfMemory;
     StepRunner run(progress, true);
+    const CpuSpread spread(static_cast<long long>(source.width) * source.height);
     try {
         return path(target, source, params, run);
     } catch (const std::bad_alloc&) {

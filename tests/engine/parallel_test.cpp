@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
+#include <pthread.h>
+#include <sched.h>
 
 #include <atomic>
+#include <map>
+#include <mutex>
 #include <new>
 #include <thread>
 #include <string>
@@ -14,6 +18,27 @@ class EngineThreadsGuard {
 public:
     ~EngineThreadsGuard() { SetEngineThreads(0); }
 };
+
+cpu_set_t OwnCpus() {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    pthread_getaffinity_np(pthread_self(), sizeof set, &set);
+    return set;
+}
+
+// The CPUs each thread taking part in a loop was allowed to run on.
+std::map<std::thread::id, cpu_set_t> LoopCpus() {
+    std::mutex mutex;
+    std::map<std::thread::id, cpu_set_t> seen;
+    ParallelRows(0, 4000, [&](int) {
+        volatile double spin = 0;
+        for (int i = 0; i < 20000; ++i) spin = spin + i;
+        const cpu_set_t own = OwnCpus();
+        std::lock_guard<std::mutex> lock(mutex);
+        seen[std::this_thread::get_id()] = own;
+    });
+    return seen;
+}
 
 }  // namespace
 
@@ -69,4 +94,52 @@ TEST(EngineThreads, NestedAndConcurrentLoopsAndErrorsReachTheCaller) {
     std::atomic<int> after{0};
     ParallelRows(0, 100, [&](int) { ++after; });
     EXPECT_EQ(after.load(), 100);
+}
+
+TEST(EngineThreads, LongRunsKeepEachThreadOnACpuOfItsOwnAndGiveTheCpusBack) {
+    EngineThreadsGuard restore;
+    const cpu_set_t before = OwnCpus();
+    const int cpus = CPU_COUNT(&before);
+    if (cpus < 2) GTEST_SKIP() << "needs two CPUs";
+    SetEngineThreads(cpus);
+    {
+        const CpuSpread spread(CpuSpread::kMinPixels);
+        ASSERT_TRUE(spread.Active());
+        const cpu_set_t caller = OwnCpus();
+        ASSERT_EQ(CPU_COUNT(&caller), 1);
+        cpu_set_t used;
+        CPU_ZERO(&used);
+        for (const auto& [thread, set] : LoopCpus()) {
+            ASSERT_EQ(CPU_COUNT(&set), 1);
+            cpu_set_t both;
+            CPU_AND(&both, &used, &set);
+            EXPECT_EQ(CPU_COUNT(&both), 0) << "two threads on one CPU";
+            CPU_OR(&used, &used, &set);
+        }
+        CPU_AND(&used, &used, &before);
+        EXPECT_GE(CPU_COUNT(&used), 1);
+
+        // One run at a time: another run, here or on another thread, leaves
+        // the CPUs as they are.
+        EXPECT_FALSE(CpuSpread(CpuSpread::kMinPixels * 4).Active());
+        std::thread other([&] {
+            pthread_setaffinity_np(pthread_self(), sizeof before, &before);
+            EXPECT_FALSE(CpuSpread(CpuSpread::kMinPixels).Active());
+            const cpu_set_t own = OwnCpus();
+            EXPECT_TRUE(CPU_EQUAL(&own, &before));
+        });
+        other.join();
+        const cpu_set_t still = OwnCpus();
+        EXPECT_TRUE(CPU_EQUAL(&still, &caller));
+    }
+    const cpu_set_t after = OwnCpus();
+    EXPECT_TRUE(CPU_EQUAL(&after, &before));
+    for (const auto& [thread, set] : LoopCpus()) EXPECT_TRUE(CPU_EQUAL(&set, &before));
+
+    // Previews, and fewer threads than CPUs, leave the scheduler free.
+    EXPECT_FALSE(CpuSpread(CpuSpread::kMinPixels - 1).Active());
+    SetEngineThreads(cpus - 1 > 1 ? cpus - 1 : cpus + 1);
+    EXPECT_FALSE(CpuSpread(CpuSpread::kMinPixels).Active());
+    const cpu_set_t unchanged = OwnCpus();
+    EXPECT_TRUE(CPU_EQUAL(&unchanged, &before));
 }
