@@ -234,6 +234,7 @@ bool PatchWeightedFilter(SBxPicBuf& dst, const SBxPicBuf& src, const SBxPicBuf& 
     if (W <= 16 || H <= 16 || (W % 2) || (H % 2) || guide.width != W || guide.height != H || guide.bits != 8 ||
         guide.components != 1)
         return CBxPicBufAPI::Copy(dst, src);
+    const CpuSpread spread(static_cast<long long>(W) * H);
     const int window = std::min(2 * (std::min(W, H) / 2) - 1, 71);
     const int F = window / 2 + kPatchMargin;
     const std::vector<int32_t>* tables = WeightTables(gain, std::pow(strength, 3.5));
