@@ -139,6 +139,7 @@ public:
     ChildServer Take(const std::string& helper) {
         {
             std::lock_guard<std::mutex> lock(mutex_);
+            LeaveParentsServers();
             if (!idle_.empty()) {
                 const ChildServer server = idle_.back();
                 idle_.pop_back();
@@ -156,6 +157,7 @@ public:
     void Give(ChildServer server) {
         {
             std::lock_guard<std::mutex> lock(mutex_);
+            LeaveParentsServers();
             if (!closed_ && idle_.size() < kIdleServers) {
                 idle_.push_back(server);
                 return;
@@ -175,9 +177,22 @@ public:
     }
 
 private:
+    // A copy of this process made by fork() leaves the idle servers to the
+    // parent that started them: requests from both would cross on one
+    // socket, and the servers may not see the files the copy sees (another
+    // mount namespace, say). The copy starts servers of its own.
+    void LeaveParentsServers() {
+        const int self = ThisProcessId();
+        if (owner_ == self) return;
+        for (const ChildServer& server : idle_) CloseDescriptor(server.socket);
+        idle_.clear();
+        owner_ = self;
+    }
+
     static constexpr size_t kIdleServers = 2;
     std::mutex mutex_;
     std::vector<ChildServer> idle_;
+    int owner_ = ThisProcessId();  // the process whose servers idle_ holds
     bool closed_ = false;
 };
 

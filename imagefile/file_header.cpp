@@ -354,6 +354,10 @@ FileHeader ReadTiff(const Head& in) {
     // brings the TIFF decoder down.
     if (bitsPerSample == 0 || bitsPerSample > 64 || samples == 0 || samples > 16 || (saysRgb && samples < 3))
         return Refuse(h, "the TIFF directory is damaged");
+    // The TIFF decoder reads such pixels past its buffers (eight one-bit
+    // samples took it down); grey with alpha has a reader of its own.
+    if (bitsPerSample < 8 && samples > 2)
+        return Refuse(h, "TIFF pictures with several samples of fewer than 8 bits each are not supported");
     h.greyWithAlpha = samples == 2 && photometric <= 1;
     // Uncompressed pixels must all be in the file.
     const uint64_t raw = compression == 1 && h.width * h.height <= kMaxPixels

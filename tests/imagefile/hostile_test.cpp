@@ -115,6 +115,8 @@ std::vector<Hostile> HostileFiles() {
          "damaged"},
         {"no-strips.tif", Tiff({{256, 10}, {257, 10}, {258, 8}, {259, 5}, {277, 1}}), "no picture data"},
         {"rgb-two-samples.tif", Tiff({{256, 10}, {257, 10}, {258, 8}, {259, 5}, {262, 2}, {277, 2}}), "damaged"},
+        {"grey-eight-bits.tif", Tiff({{256, 10}, {257, 10}, {259, 1}, {262, 1}, {277, 8}}), "fewer than 8 bits"},
+        {"rgb-four-bits.tif", Tiff({{256, 10}, {257, 10}, {258, 4}, {259, 5}, {262, 2}, {277, 3}}), "fewer than 8 bits"},
         {"tile-long.tif", Tiff({{256, 10}, {257, 10}, {258, 8}, {259, 5}, {277, 1}, {322, 16}, {323, 16}, {324, 8},
                                 {325, 1u << 30}}),
          "truncated"},

@@ -65,3 +65,22 @@ TEST(ImageFileSave, FullDiskKeepsTheOldFileAndReportsForEveryFormat) {
     if (!run.ran) GTEST_SKIP() << run.skipped;
     EXPECT_EQ(run.failures, "");
 }
+
+// The decoder servers started here stay with this process: a forked copy in a
+// mount namespace of its own starts its own, which see the files it sees.
+TEST(ImageFileLoad, AForkedCopyReadsWhatOnlyItCanSee) {
+    const std::string here = fs::temp_directory_path() / "quorvane-fork-parent.jpg";
+    const PicBufHolder small = Pattern(8, 8, 3, 8);
+    SaveImageFile(&small.buf, nullptr, here, 95, "", -1);
+    ASSERT_TRUE(LoadImageFile(here).ok);  // a server of this process is now idle
+    const SmallFileSystemRun run = RunOnSmallFileSystem(1024 * 1024, [&](const std::string& folder) {
+        const std::string there = folder + "/only-here.jpg";
+        SaveImageFile(&small.buf, nullptr, there, 95, "", -1);
+        const LoadResult back = LoadImageFile(there);
+        return back.ok && back.image.picture.buf.width == 8 ? std::string() : "not read: " + back.error;
+    });
+    EXPECT_TRUE(LoadImageFile(here).ok);  // and this process's servers still answer
+    fs::remove(here);
+    if (!run.ran) GTEST_SKIP() << run.skipped;
+    EXPECT_EQ(run.failures, "");
+}
