@@ -420,6 +420,9 @@ FileHeader ReadPnm(const Head& in) {
             values[v] = values[v] * 10 + (in[at++] - '0');
             if (values[v] > 0xffffffffULL) return Refuse(h, "the PNM header is damaged");
         }
+        // A comment right after a number is another point readers disagree
+        // on: some take the '#' as the number's end and read on.
+        if (in.Has(at, 1) && in[at] == '#') return Refuse(h, "the PNM header is damaged");
     }
     if (!in.Has(at, 1)) return Refuse(h, "the file is truncated");
     ++at;  // the single blank before the pixels

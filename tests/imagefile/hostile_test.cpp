@@ -95,6 +95,7 @@ std::vector<Hostile> HostileFiles() {
         // A comment ended by a lone carriage return: other readers take the
         // next line for the comment's and see another picture.
         {"cr-comment.pgm", "P5 # note\r2\n1 255\n" + std::string(2, 'a'), "damaged"},
+        {"glued-comment.pbm", "P4 2#note 99999\n1\n" + std::string(1, 'a'), "damaged"},
         {"frame-only.jpg", jpegFrame + "\xFF\xD9", "truncated"},
         {"huge.tif", Tiff({{256, 16000}, {257, 16000}, {258, 8}, {259, 1}, {277, 3}}, "pixels?"), "truncated"},
         {"wide.tif", Tiff({{256, 70000}, {257, 70000}, {258, 8}, {259, 5}, {277, 1}}), "too large"},
